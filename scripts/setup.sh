@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing Solvane
+# needs. Safe to run again; works as root or through sudo.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config git
+  libsdl2-dev libepoxy-dev libpng-dev zlib1g-dev libassimp-dev libkissfft-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libgl1-mesa-dri libegl-mesa0 libgl1-mesa-dev mesa-utils
+  python3 sox espeak-ng systemd
+)
+
+if [ "$(id -u)" -eq 0 ]; then
+  sudo=()
+else
+  sudo=(sudo)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  "${sudo[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+else
+  echo "setup: all packages present"
+fi

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Set up, build with warnings as errors, and run every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+bash scripts/build.sh -DSOLVANE_WERROR=ON
+cd build
+ctest --output-on-failure -j"$(nproc)" --timeout 600
