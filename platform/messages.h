@@ -62,6 +62,7 @@ struct HWND__ {
     WNDPROC proc = nullptr;
     LPARAM userData = 0;
     platform::MessageQueue* queue = nullptr;
+    void* nativeWindow = nullptr;  // the SDL_Window behind it, for the graphics device
     bool destroyed = false;
 };
 
