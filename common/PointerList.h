@@ -90,9 +90,8 @@ public:
     void RemoveAt(int index) override
     {
         if (index < 0 || index >= this->count_) return;
-        T* item = this->items_[index];
+        delete this->items_[index];
         PointerList<T>::RemoveAt(index);
-        delete item;
     }
 
     void Clear() override
