@@ -443,6 +443,7 @@ struct DeviceFrameStats {
     std::uint32_t gpuDraws = 0;        // draws issued to the GPU (batches flushed)
     std::uint32_t triangles = 0;
     std::uint32_t vertices = 0;
+    std::uint32_t presentCount = 0;    // Presents since the device was created (not reset per frame)
 };
 
 class IDirect3DDevice9 : public Unknown {
