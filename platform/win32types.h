@@ -97,3 +97,13 @@ constexpr LPARAM FD_CLOSE = 0x20;
 
 inline constexpr WORD LOWORD(LPARAM v) { return static_cast<WORD>(static_cast<std::uintptr_t>(v) & 0xFFFF); }
 inline constexpr WORD HIWORD(LPARAM v) { return static_cast<WORD>((static_cast<std::uintptr_t>(v) >> 16) & 0xFFFF); }
+
+// Header of a capture buffer, as waveIn hands it back in MM_WIM_DATA's lParam.
+struct WAVEHDR {
+    char* lpData = nullptr;
+    DWORD dwBufferLength = 0;
+    DWORD dwBytesRecorded = 0;
+    std::uintptr_t dwUser = 0;
+    DWORD dwFlags = 0;
+    DWORD dwLoops = 0;
+};
