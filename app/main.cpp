@@ -1,2 +1,45 @@
-// Entry point; the start-up lands with the application shell.
-int main() { return 0; }
+// Entry point: parse the command line, build the Application, run it.
+// A failed start prints one line naming what failed and exits with status 1.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/Application.h"
+#include "app/CommandLine.h"
+#include "platform/System.h"
+
+int main(int argc, char** argv)
+{
+    Options options;
+    std::string error;
+    if (!ParseCommandLine(argc, argv, options, error)) {
+        std::fprintf(stderr, "solvane: %s\n", error.c_str());
+        return 2;
+    }
+    if (options.showHelp) {
+        std::fputs(UsageText(), stdout);
+        return 0;
+    }
+    if (options.showVersion) {
+        std::printf("solvane %s\n", SOLVANE_VERSION);
+        return 0;
+    }
+    if (options.seed) std::srand(*options.seed);
+
+    if (!platform::StartSystem(error)) {
+        std::fprintf(stderr, "solvane: cannot start: %s\n", error.c_str());
+        return 1;
+    }
+    int status = 0;
+    {
+        Application application(options);
+        if (application.Init(nullptr, 1)) {
+            application.Run();
+        } else {
+            std::fprintf(stderr, "solvane: cannot start: %s\n", application.FailureReason().c_str());
+            status = 1;
+        }
+    }
+    platform::StopSystem();
+    return status;
+}

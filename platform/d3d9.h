@@ -53,6 +53,9 @@ struct D3DCOLORVALUE {
 };
 
 // Row-major 4x4, row-vector convention: a point p becomes p * M.
+// NOTE: the named fields and the array share storage, as in Direct3D.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpedantic"
 struct D3DMATRIX {
     union {
         struct {
@@ -64,6 +67,7 @@ struct D3DMATRIX {
         float m[4][4];
     };
 };
+#pragma GCC diagnostic pop
 
 struct D3DRECT {
     LONG x1, y1, x2, y2;

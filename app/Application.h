@@ -1,0 +1,82 @@
+// The one object that owns the installation's run. It creates the window,
+// the graphics device, the music player, the microphone capture, the network
+// link and the three scene singletons, routes window messages to them, and
+// paces the scene with the frame tick: one scene step when more than 50 ms
+// have passed since the previous one.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/FrameTicker.h"
+#include "app/MainWindow.h"
+#include "app/Options.h"
+#include "platform/Clock.h"
+#include "platform/d3d9.h"
+
+class World;
+class IncomingImages;
+class NetLink;
+
+class Application : public MainWindow {
+public:
+    explicit Application(const Options& options);
+    ~Application() override;
+
+    // The whole start-up; false means it failed and FailureReason() says why.
+    bool Init(HINSTANCE instance, int showCommand);
+    // Releases the network link, the world's content and the music player.
+    // Safe to call more than once.
+    void Teardown();
+
+    bool IsRunning() const { return running_; }
+    World* GetWorld() const { return world_; }
+    IncomingImages* Images() const { return incomingImages_; }
+    NetLink* Link() const { return netLink_; }
+    SHORT GetAsyncKeyState(int virtualKey) { return Keys().GetAsyncKeyState(virtualKey); }
+    int LogicalWidth() const { return logicalWidth_; }
+    int LogicalHeight() const { return logicalHeight_; }
+    const Options& GetOptions() const { return options_; }
+    const std::string& FailureReason() const { return failure_; }
+    std::uint32_t StepCount() const { return stepCount_; }
+
+    // For tests: replace the clock before the first Tick; choose the
+    // graphics backend before Init.
+    void SetClock(std::unique_ptr<platform::Clock> clock) { clock_ = std::move(clock); }
+    void SetDirect3DFactory(Direct3DCreate9Function factory) { direct3DFactory_ = factory; }
+    // Reads the configuration file; false when it does not exist.
+    bool ReadPeerAddress(std::string& host, int& port) const;
+
+    void Tick() override;
+    LRESULT WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+protected:
+    int IdleWaitMilliseconds() override;
+    void OnLoopEnd() override {}
+
+private:
+    bool Fail(const std::string& reason);
+    void AfterStep();
+    void CopyCaptureBlock(WAVEHDR* header);
+
+    const Options options_;
+    int logicalWidth_ = 640;
+    int logicalHeight_ = 480;
+    bool running_ = true;
+    DWORD frameInterval_ = 50;
+    NetLink* netLink_ = nullptr;  // owned
+    World* world_ = nullptr;
+    IncomingImages* incomingImages_ = nullptr;
+
+    // NOTE: false only while a capture block is being copied; a capture
+    // message that finds it false is passed on unhandled.
+    bool captureCopyEnabled_ = true;
+    FrameTicker ticker_;
+    std::unique_ptr<platform::Clock> clock_;
+    platform::ManualClock* fastClock_ = nullptr;  // the clock itself when running --fast
+    Direct3DCreate9Function direct3DFactory_ = nullptr;
+    bool sequencerReady_ = false;
+    std::uint32_t stepCount_ = 0;
+    std::string failure_;
+};

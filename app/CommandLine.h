@@ -1,0 +1,10 @@
+// Parsing of the installation's command line into Options.
+#pragma once
+
+#include <string>
+
+#include "app/Options.h"
+
+// Returns false with a message for an unknown option or a bad value.
+bool ParseCommandLine(int argc, const char* const* argv, Options& options, std::string& error);
+const char* UsageText();
