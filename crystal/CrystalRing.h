@@ -1,0 +1,72 @@
+// One hexagonal cross-section of a crystal, and the drawing of the band
+// between a ring and the ring below it and of the lid on the top ring.
+//
+// Rings are plain data kept in a fixed block of 1024 per crystal body. Every
+// face is built on the stack each frame with one sphere-map sample per face,
+// so the facets flash one by one as the crystal turns.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/d3d9.h"
+#include "scenery/Matrix4.h"
+#include "scenery/Vector3.h"
+
+// A rim corner: position, then the unit normal towards the ring centre, in
+// the room of a vector record.
+struct RingVertex {
+    float position[3] = {0.0f, 0.0f, 0.0f};
+    float normal[3] = {0.0f, 0.0f, 0.0f};
+    float spare[2] = {0.0f, 0.0f};
+
+    Vector3 Position() const { return MakeVector(position[0], position[1], position[2]); }
+    Vector3 Normal() const { return MakeVector(normal[0], normal[1], normal[2]); }
+    void SetPosition(const Vector3& v);
+    void SetNormal(const Vector3& v);
+};
+static_assert(sizeof(RingVertex) == 32, "a rim corner is eight floats");
+
+// The vertex the crystals are drawn with (position, normal, diffuse, uv).
+struct CrystalVertex {
+    float x, y, z;
+    float nx, ny, nz;
+    D3DCOLOR diffuse;
+    float u, v;
+};
+static_assert(sizeof(CrystalVertex) == 36, "crystal vertices are 36 bytes");
+constexpr DWORD CrystalVertexFormat = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+
+// Divides x, y, z by the length; a zero vector stays as it is (false).
+bool Normalise(Vector3& v);
+// The rotation by `radians` about `axis` (normalised here unless zero), for
+// use as a column-vector matrix with RotateVector.
+Matrix4 AxisAngleMatrix(const Vector3& axis, float radians);
+
+class CrystalRing {
+public:
+    CrystalRing() = default;
+    CrystalRing(const CrystalRing&) = delete;
+    CrystalRing& operator=(const CrystalRing&) = delete;
+    virtual ~CrystalRing() = default;
+
+    // The seed: a flat hexagon of `radius` about `centre`, axis up, no ring below.
+    void BuildRing(Vector3 centre, float radius);
+    // A ring of `radius` about `centre` that carries the previous ring's
+    // cross-section along the bend, and turns the previous ring to follow it.
+    bool BuildFromPrevious(Vector3 centre, float radius, CrystalRing* previousRing, int tag, int peak);
+
+    // The six faces between this ring and the one below; nothing without one.
+    void DrawBand(IDirect3DDevice9* device, const Matrix4& world) const;
+    // The flat lid over this ring.
+    void DrawCap(IDirect3DDevice9* device, const Matrix4& world) const;
+
+    std::int32_t tagB = 0;   // the band table's tag of the step that built the ring
+    std::int32_t tagA = 0;   // the block's peak sample when the ring was built
+    CrystalRing* previous = nullptr;
+    std::int32_t reserved = 0;
+    float radius = 0.0f;
+    Vector3 centre;
+    Vector3 sideAxis;
+    Vector3 axis;
+    RingVertex rim[6];
+};
