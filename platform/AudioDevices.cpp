@@ -1,0 +1,195 @@
+// SDL2 audio devices in queue mode. Each open device holds one reference on
+// SDL's audio subsystem (SDL counts them), so capture and playback start and
+// stop independently of each other and of the rest of SDL.
+//
+// NOTE: SDL's audio thread owns the device queues; the loop thread only calls
+// SDL_DequeueAudio / SDL_QueueAudio, which lock the device internally.
+#include "platform/AudioDevices.h"
+
+#include <SDL.h>
+
+#include <cstdio>
+
+#include "common/Log.h"
+
+namespace platform {
+namespace {
+
+bool StartAudio(std::string& error)
+{
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        error = std::string("no audio: ") + SDL_GetError();
+        return false;
+    }
+    return true;
+}
+
+// The device's own rate, where the driver can tell it; 0 otherwise.
+int NativeRate(const std::string& deviceName, int isCapture)
+{
+    SDL_AudioSpec spec;
+    SDL_zero(spec);
+    if (deviceName.empty()) {
+        char* name = nullptr;
+        if (SDL_GetDefaultAudioInfo(&name, &spec, isCapture) == 0) {
+            SDL_free(name);
+            return spec.freq;
+        }
+        return 0;
+    }
+    int count = SDL_GetNumAudioDevices(isCapture);
+    for (int i = 0; i < count; ++i) {
+        const char* name = SDL_GetAudioDeviceName(i, isCapture);
+        if (name != nullptr && deviceName == name && SDL_GetAudioDeviceSpec(i, isCapture, &spec) == 0)
+            return spec.freq;
+    }
+    return 0;
+}
+
+class SdlCaptureStream : public CaptureStream {
+public:
+    explicit SdlCaptureStream(SDL_AudioDeviceID device) : device_(device) {}
+    ~SdlCaptureStream() override
+    {
+        SDL_CloseAudioDevice(device_);
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+    SdlCaptureStream(const SdlCaptureStream&) = delete;
+    SdlCaptureStream& operator=(const SdlCaptureStream&) = delete;
+
+    void Drain(std::vector<std::int16_t>& samples) override
+    {
+        Uint32 bytes = SDL_GetQueuedAudioSize(device_);
+        if (bytes < sizeof(std::int16_t)) return;
+        std::size_t start = samples.size();
+        samples.resize(start + bytes / sizeof(std::int16_t));
+        Uint32 got = SDL_DequeueAudio(device_, samples.data() + start,
+                                      static_cast<Uint32>((samples.size() - start) * sizeof(std::int16_t)));
+        samples.resize(start + got / sizeof(std::int16_t));
+    }
+
+private:
+    SDL_AudioDeviceID device_;
+};
+
+class SdlPlaybackOutput : public PlaybackOutput {
+public:
+    SdlPlaybackOutput(SDL_AudioDeviceID device, int rate) : device_(device), rate_(rate) {}
+    ~SdlPlaybackOutput() override
+    {
+        SDL_CloseAudioDevice(device_);
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+    SdlPlaybackOutput(const SdlPlaybackOutput&) = delete;
+    SdlPlaybackOutput& operator=(const SdlPlaybackOutput&) = delete;
+
+    int Rate() const override { return rate_; }
+
+    bool Queue(const std::int16_t* samples, std::size_t count) override
+    {
+        if (count == 0) return true;
+        return SDL_QueueAudio(device_, samples, static_cast<Uint32>(count * sizeof(std::int16_t))) == 0;
+    }
+
+    std::size_t QueuedSamples() const override { return SDL_GetQueuedAudioSize(device_) / sizeof(std::int16_t); }
+
+private:
+    SDL_AudioDeviceID device_;
+    int rate_;
+};
+
+}  // namespace
+
+std::unique_ptr<CaptureStream> OpenCaptureStream(const std::string& deviceName, int rate, std::string& error)
+{
+    if (!StartAudio(error)) return nullptr;
+    SDL_AudioSpec want;
+    SDL_zero(want);
+    want.freq = rate;
+    want.format = AUDIO_S16SYS;
+    want.channels = 1;
+    want.samples = 4096;
+    want.callback = nullptr;  // queue mode
+    SDL_AudioSpec have;
+    // No changes allowed: SDL converts from whatever the device delivers.
+    SDL_AudioDeviceID device =
+        SDL_OpenAudioDevice(deviceName.empty() ? nullptr : deviceName.c_str(), 1, &want, &have, 0);
+    if (device == 0) {
+        error = std::string(deviceName.empty() ? "default capture device" : "capture device \"" + deviceName + "\"") +
+                " cannot be opened: " + SDL_GetError();
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        return nullptr;
+    }
+    int native = NativeRate(deviceName, 1);
+    std::string shown = deviceName.empty() ? std::string("default device") : "device \"" + deviceName + "\"";
+    if (native > 0 && native != have.freq)
+        LogLine("capture", "%s opened at %d Hz (driver %s), converting to %d Hz mono 16-bit", shown.c_str(), native,
+                SDL_GetCurrentAudioDriver(), have.freq);
+    else
+        LogLine("capture", "%s opened at %d Hz mono 16-bit (driver %s)", shown.c_str(), have.freq,
+                SDL_GetCurrentAudioDriver());
+    SDL_PauseAudioDevice(device, 0);
+    return std::make_unique<SdlCaptureStream>(device);
+}
+
+std::unique_ptr<PlaybackOutput> OpenPlaybackOutput(std::string& error)
+{
+    if (!StartAudio(error)) return nullptr;
+    int native = NativeRate("", 0);
+    SDL_AudioSpec want;
+    SDL_zero(want);
+    want.freq = native > 0 ? native : 48000;
+    want.format = AUDIO_S16SYS;
+    want.channels = 1;
+    want.samples = 1024;
+    want.callback = nullptr;
+    SDL_AudioSpec have;
+    SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
+    if (device == 0) {
+        error = std::string("default playback device cannot be opened: ") + SDL_GetError();
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        return nullptr;
+    }
+    LogLine("music", "playback at %d Hz (driver %s)", have.freq, SDL_GetCurrentAudioDriver());
+    SDL_PauseAudioDevice(device, 0);
+    return std::make_unique<SdlPlaybackOutput>(device, have.freq);
+}
+
+bool ListAudioDevices(AudioDeviceNames& names, std::string& error)
+{
+    if (!StartAudio(error)) return false;
+    const char* driver = SDL_GetCurrentAudioDriver();
+    names.driver = driver != nullptr ? driver : "";
+    for (int isCapture = 1; isCapture >= 0; --isCapture) {
+        auto& list = isCapture ? names.capture : names.playback;
+        list.clear();
+        int count = SDL_GetNumAudioDevices(isCapture);
+        for (int i = 0; i < count; ++i) {
+            const char* name = SDL_GetAudioDeviceName(i, isCapture);
+            if (name != nullptr) list.emplace_back(name);
+        }
+    }
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    return true;
+}
+
+int PrintAudioDevices()
+{
+    AudioDeviceNames names;
+    std::string error;
+    if (!ListAudioDevices(names, error)) {
+        LogLine("audio", "%s", error.c_str());
+        return 1;
+    }
+    std::printf("audio driver: %s\n", names.driver.c_str());
+    std::printf("capture devices (--input-device NAME):\n");
+    if (names.capture.empty()) std::printf("  (none)\n");
+    for (const auto& name : names.capture) std::printf("  %s\n", name.c_str());
+    std::printf("playback devices:\n");
+    if (names.playback.empty()) std::printf("  (none)\n");
+    for (const auto& name : names.playback) std::printf("  %s\n", name.c_str());
+    std::fflush(stdout);
+    return 0;
+}
+
+}  // namespace platform

@@ -1,0 +1,208 @@
+// The microphone and its two alternating buffers, over the platform's
+// capture stream or a voice file.
+#include "sound/VoiceCapture.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "common/Log.h"
+#include "platform/WaveFile.h"
+
+namespace {
+
+constexpr std::uint32_t kBlockMs = 50;
+// At most one second of sound waits for a free buffer; older samples go first.
+constexpr std::size_t kMaxPendingSamples = VoiceCapture::kRate;
+constexpr std::uint32_t kMaxLateBlocks = 20;
+
+}  // namespace
+
+VoiceCapture::VoiceCapture()
+{
+    format_.wFormatTag = WAVE_FORMAT_PCM;
+    format_.nChannels = 1;
+    format_.nSamplesPerSec = kRate;
+    format_.nAvgBytesPerSec = kRate * 2;
+    format_.nBlockAlign = 2;
+    format_.wBitsPerSample = 16;
+    format_.cbSize = 0;
+    for (int k = 0; k < 2; ++k) {
+        buffers_[k] = std::make_unique<std::int16_t[]>(kBlockSamples);
+        headers_[k] = WAVEHDR{};
+        headers_[k].lpData = reinterpret_cast<char*>(buffers_[k].get());
+        headers_[k].dwBufferLength = kBufferBytes;
+        headers_[k].dwLoops = 1;
+    }
+}
+
+VoiceCapture::~VoiceCapture() { Close(); }
+
+void VoiceCapture::Configure(const VoiceCaptureSettings& settings) { settings_ = settings; }
+
+void VoiceCapture::UseStream(std::unique_ptr<platform::CaptureStream> stream) { injected_ = std::move(stream); }
+
+std::uint32_t VoiceCapture::Now() const
+{
+    if (settings_.clock) return settings_.clock();
+    using namespace std::chrono;
+    return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void VoiceCapture::Open(HWND hwnd)
+{
+    if (device_.open || buffers_[0] == nullptr) return;
+    Device& d = device_;
+    d.window = hwnd;
+    openFailure_.clear();
+
+    if (!settings_.voiceFile.empty()) {
+        platform::MonoWave wave;
+        std::string error;
+        if (platform::LoadMonoWave(settings_.voiceFile, kRate, wave, error)) {
+            d.file = std::move(wave.samples);
+            d.input = Input::File;
+            LogLine("capture", "voice file \"%s\" (%.2f s) as the microphone at %d Hz mono 16-bit, %s",
+                    settings_.voiceFile.c_str(), static_cast<double>(d.file.size()) / kRate, kRate,
+                    settings_.fast ? "one block per scene step" : "one block per 50 ms");
+        } else {
+            openFailure_ = "voice file " + error;
+            LogLine("capture", "%s; running without sound input", openFailure_.c_str());
+        }
+    } else if (injected_ != nullptr) {
+        d.stream = std::move(injected_);
+        d.input = Input::Stream;
+    } else {
+        std::string error;
+        d.stream = platform::OpenCaptureStream(settings_.inputDevice, kRate, error);
+        if (d.stream != nullptr) {
+            d.input = Input::Stream;
+        } else {
+            LogLine("capture", "%s; running without sound input", error.c_str());
+        }
+    }
+    if (d.input == Input::None) return;  // like a failed waveInOpen: every later call fails
+
+    d.open = true;
+    QueueBuffers();
+    d.started = true;
+    d.startMs = Now();
+}
+
+bool VoiceCapture::PrepareHeader(int k)
+{
+    if (!device_.open) return false;
+    headers_[k].dwFlags |= WHDR_PREPARED;
+    return true;
+}
+
+bool VoiceCapture::AddBuffer(int k)
+{
+    WAVEHDR& h = headers_[k];
+    if (!device_.open || buffers_[k] == nullptr) return false;
+    if ((h.dwFlags & WHDR_PREPARED) == 0 || (h.dwFlags & WHDR_INQUEUE) != 0) return false;
+    h.dwFlags = (h.dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    h.dwBytesRecorded = 0;
+    device_.queue.push_back(k);
+    return true;
+}
+
+void VoiceCapture::QueueBuffers()
+{
+    for (int k = 0; k < 2; ++k) {
+        PrepareHeader(k);
+        AddBuffer(k);
+    }
+}
+
+void VoiceCapture::UnprepareBuffer(WAVEHDR* header)
+{
+    int k = header == &headers_[0] ? 0 : header == &headers_[1] ? 1 : -1;
+    if (k < 0 || !device_.open) return;
+    // The window procedure has copied this block: the buffer may be filled again.
+    device_.awaitingHandBack[k] = false;
+    if ((headers_[k].dwFlags & WHDR_INQUEUE) != 0) return;  // refused, as waveIn does for a queued header
+    headers_[k].dwFlags &= ~WHDR_PREPARED;
+}
+
+bool VoiceCapture::NextBlock(std::int16_t* block)
+{
+    Device& d = device_;
+    if (d.input == Input::Stream) {
+        if (d.pending.size() < static_cast<std::size_t>(kBlockSamples)) return false;
+        std::copy_n(d.pending.begin(), kBlockSamples, block);
+        d.pending.erase(d.pending.begin(), d.pending.begin() + kBlockSamples);
+        return true;
+    }
+    if (d.input != Input::File) return false;
+    if (!settings_.fast) {
+        std::uint32_t due = (Now() - d.startMs) / kBlockMs;
+        if (due > d.fileBlocks + kMaxLateBlocks) {
+            std::uint32_t skipped = due - kMaxLateBlocks - d.fileBlocks;
+            d.fileBlocks += skipped;
+            d.filePosition += static_cast<std::size_t>(skipped) * kBlockSamples;
+        }
+        if (d.fileBlocks >= due) return false;
+    }
+    std::size_t start = std::min(d.filePosition, d.file.size());
+    std::size_t count = std::min<std::size_t>(kBlockSamples, d.file.size() - start);
+    std::copy_n(d.file.begin() + static_cast<std::ptrdiff_t>(start), count, block);
+    std::fill(block + count, block + kBlockSamples, std::int16_t{0});  // past the end the input is silent
+    d.filePosition = start + kBlockSamples;
+    ++d.fileBlocks;
+    return true;
+}
+
+void VoiceCapture::Deliver()
+{
+    Device& d = device_;
+    int budget = (d.input == Input::File && settings_.fast) ? 1 : 2;
+    while (budget > 0 && !d.queue.empty()) {
+        int k = d.queue.front();
+        if (d.awaitingHandBack[k]) break;
+        if (!NextBlock(buffers_[k].get())) break;
+        d.queue.erase(d.queue.begin());
+        WAVEHDR& h = headers_[k];
+        h.dwBytesRecorded = kBufferBytes;
+        h.dwFlags = (h.dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        d.awaitingHandBack[k] = true;
+        ++d.delivered;
+        --budget;
+        PostMessageA(d.window, MM_WIM_DATA, 0, reinterpret_cast<LPARAM>(&h));
+    }
+}
+
+void VoiceCapture::Poll()
+{
+    Device& d = device_;
+    if (!d.open || !d.started) return;
+    if (d.input == Input::Stream) {
+        d.stream->Drain(d.pending);
+        if (d.pending.size() > kMaxPendingSamples)
+            d.pending.erase(d.pending.begin(),
+                            d.pending.begin() + static_cast<std::ptrdiff_t>(d.pending.size() - kMaxPendingSamples));
+    }
+    Deliver();
+}
+
+void VoiceCapture::Close()
+{
+    Device& d = device_;
+    // Stop and reset: queued buffers come back as done, but the loop has
+    // ended, so no message announces them.
+    d.started = false;
+    for (int k : d.queue) {
+        headers_[k].dwFlags = (headers_[k].dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+    }
+    d.queue.clear();
+    for (int k = 0; k < 2; ++k) {
+        UnprepareBuffer(&headers_[k]);
+        buffers_[k].reset();
+        headers_[k].lpData = nullptr;
+    }
+    d.stream.reset();  // closes the platform device
+    d.open = false;
+    d.input = Input::None;
+    d.pending.clear();
+    d.file.clear();
+}

@@ -1,0 +1,115 @@
+// The microphone: keeps a sound input recording for the whole run and hands
+// every 50 ms block (8000 samples at 160 000 Hz, mono 16-bit) to the main
+// window as MM_WIM_DATA, with lParam the finished buffer's WAVEHDR.
+//
+// Two capture buffers alternate. The waveIn hand-over is kept: a delivered
+// buffer goes back into the device queue when the window procedure calls
+// QueueBuffers, and is not filled again until the window procedure has
+// handed it back with UnprepareBuffer, so a block is never overwritten
+// before it has been copied.
+//
+// The input is a capture device (the default one, or --input-device NAME),
+// or a wave file (--voice FILE) paced by the clock: one block per 50 ms, or
+// with --fast one block per loop pass. After the file's end the input is
+// silent. Without a device the installation runs on without sound input.
+//
+// Poll() runs on the loop thread every pass; the device's own audio thread
+// only fills the platform's queue.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/AudioDevices.h"
+#include "platform/messages.h"
+#include "platform/mmsystem.h"
+
+struct VoiceCaptureSettings {
+    std::string voiceFile;    // non-empty: this wave file is the microphone
+    std::string inputDevice;  // non-empty: capture from this device
+    bool fast = false;        // a voice file gives one block per Poll
+    // Millisecond clock for pacing a voice file; empty: a steady clock.
+    std::function<std::uint32_t()> clock;
+};
+
+class VoiceCapture : public platform::EventSource {
+public:
+    static constexpr int kRate = 160000;
+    static constexpr int kBlockSamples = 8000;
+    static constexpr DWORD kBufferBytes = 16000;
+
+    VoiceCapture();
+    ~VoiceCapture() override;
+    VoiceCapture(const VoiceCapture&) = delete;
+    VoiceCapture& operator=(const VoiceCapture&) = delete;
+
+    // Chooses the input; call before Open.
+    void Configure(const VoiceCaptureSettings& settings);
+    // Uses this stream instead of opening a device (tests, --demo).
+    void UseStream(std::unique_ptr<platform::CaptureStream> stream);
+
+    // Opens the input, queues both buffers and starts recording. Nothing is
+    // returned: without an input the capture stays silent (see OpenFailure).
+    void Open(HWND hwnd);
+    // Prepares and adds both headers, header 0 first; a header still in the
+    // queue is refused, as waveIn does.
+    void QueueBuffers();
+    // The window procedure is done with this header's block. Refused (and
+    // ignored) while the header is queued again.
+    void UnprepareBuffer(WAVEHDR* header);
+    // Stops, returns queued buffers as done (no messages), frees the buffers.
+    void Close();
+
+    // Moves what the input delivered since the last pass into the buffers and
+    // posts MM_WIM_DATA for each finished one.
+    void Poll() override;
+
+    bool IsOpen() const { return device_.open; }
+    // Non-empty when the voice file named by --voice could not be read.
+    const std::string& OpenFailure() const { return openFailure_; }
+    const WAVEHDR& Header(int k) const { return headers_[k]; }
+    const std::int16_t* Buffer(int k) const { return buffers_[k].get(); }
+    const WAVEFORMATEX& Format() const { return format_; }
+    std::uint32_t BlocksDelivered() const { return device_.delivered; }
+    // Samples waiting for a free buffer (never more than one second).
+    std::size_t PendingSamples() const { return device_.pending.size(); }
+
+private:
+    enum class Input { None, Stream, File };
+
+    // The stand-in for the open waveIn device.
+    struct Device {
+        bool open = false;
+        bool started = false;
+        Input input = Input::None;
+        std::unique_ptr<platform::CaptureStream> stream;
+        std::vector<std::int16_t> pending;  // device samples not yet in a buffer
+        std::vector<std::int16_t> file;     // the whole voice file at 160 000 Hz
+        std::size_t filePosition = 0;
+        std::uint32_t startMs = 0;
+        std::uint32_t fileBlocks = 0;       // blocks taken from the file so far
+        std::vector<int> queue;             // header indices in the order they fill
+        bool awaitingHandBack[2] = {false, false};
+        std::uint32_t delivered = 0;
+        HWND window = nullptr;
+    };
+
+    bool PrepareHeader(int k);
+    bool AddBuffer(int k);
+    std::uint32_t Now() const;
+    // True when the input has one more block ready; fills block.
+    bool NextBlock(std::int16_t* block);
+    void Deliver();
+
+    std::unique_ptr<std::int16_t[]> buffers_[2];
+    Device device_;
+    WAVEHDR headers_[2];
+    WAVEFORMATEX format_;
+
+    VoiceCaptureSettings settings_;
+    std::unique_ptr<platform::CaptureStream> injected_;
+    std::string openFailure_;
+};
