@@ -5,7 +5,6 @@
 
 #include "platform/win32types.h"
 
-
 constexpr WORD WAVE_FORMAT_PCM = 1;
 
 struct WAVEFORMATEX {

@@ -102,7 +102,6 @@ bool VoiceCapture::AddBuffer(int k)
     if (!device_.open || buffers_[k] == nullptr) return false;
     if ((h.dwFlags & WHDR_PREPARED) == 0 || (h.dwFlags & WHDR_INQUEUE) != 0) return false;
     h.dwFlags = (h.dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-    h.dwBytesRecorded = 0;
     device_.queue.push_back(k);
     return true;
 }
@@ -156,20 +155,19 @@ bool VoiceCapture::NextBlock(std::int16_t* block)
 void VoiceCapture::Deliver()
 {
     Device& d = device_;
-    int budget = (d.input == Input::File && settings_.fast) ? 1 : 2;
-    while (budget > 0 && !d.queue.empty()) {
-        int k = d.queue.front();
-        if (d.awaitingHandBack[k]) break;
-        if (!NextBlock(buffers_[k].get())) break;
-        d.queue.erase(d.queue.begin());
-        WAVEHDR& h = headers_[k];
-        h.dwBytesRecorded = kBufferBytes;
-        h.dwFlags = (h.dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-        d.awaitingHandBack[k] = true;
-        ++d.delivered;
-        --budget;
-        PostMessageA(d.window, MM_WIM_DATA, 0, reinterpret_cast<LPARAM>(&h));
-    }
+    // NOTE: one block at a time. Re-adding a finished header clears its done
+    // flag, so a second block posted before the first is handled would reach
+    // the window procedure without WHDR_DONE and be ignored.
+    if (d.queue.empty() || d.awaitingHandBack[0] || d.awaitingHandBack[1]) return;
+    int k = d.queue.front();
+    if (!NextBlock(buffers_[k].get())) return;
+    d.queue.erase(d.queue.begin());
+    WAVEHDR& h = headers_[k];
+    h.dwBytesRecorded = kBufferBytes;
+    h.dwFlags = (h.dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+    d.awaitingHandBack[k] = true;
+    ++d.delivered;
+    PostMessageA(d.window, MM_WIM_DATA, 0, reinterpret_cast<LPARAM>(&h));
 }
 
 void VoiceCapture::Poll()

@@ -4,9 +4,10 @@
 //
 // Two capture buffers alternate. The waveIn hand-over is kept: a delivered
 // buffer goes back into the device queue when the window procedure calls
-// QueueBuffers, and is not filled again until the window procedure has
-// handed it back with UnprepareBuffer, so a block is never overwritten
-// before it has been copied.
+// QueueBuffers, and the next block is not delivered until the window
+// procedure has handed the last one back with UnprepareBuffer, so a block is
+// never overwritten before it has been copied. One block per Poll at most;
+// the loop polls far more often than every 50 ms.
 //
 // The input is a capture device (the default one, or --input-device NAME),
 // or a wave file (--voice FILE) paced by the clock: one block per 50 ms, or

@@ -118,14 +118,14 @@ TEST_F(RecordingWriter, PythonWaveModuleAndSoxReadTheFile)
     ASSERT_TRUE(list.WriteWave(path));
 
     std::string out;
-    ASSERT_EQ(0, Run("python3 -c \"import wave,sys; w=wave.open(sys.argv[1]); "
+    ASSERT_EQ(0, RunCommand("python3 -c \"import wave,sys; w=wave.open(sys.argv[1]); "
                      "f=w.readframes(w.getnframes()); "
                      "print(w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes(), "
                      "int.from_bytes(f[2:4],'little',signed=True))\" " + path, &out));
     EXPECT_EQ("1 2 160000 16000 " + std::to_string(list[0]->samples[1]) + "\n", out);
 
     out.clear();
-    ASSERT_EQ(0, Run("sox --i -r " + path + " && sox --i -c " + path + " && sox --i -s " + path +
+    ASSERT_EQ(0, RunCommand("sox --i -r " + path + " && sox --i -c " + path + " && sox --i -s " + path +
                      " && sox --i -b " + path, &out));
     EXPECT_EQ("160000\n1\n16000\n16\n", out);
 }
@@ -152,14 +152,15 @@ TEST_F(RecordingWriter, FullDeviceIsAFailureEvenWhenTheBytesWereBuffered)
     EXPECT_FALSE(list.WriteWave("/dev/full"));
 }
 
-TEST_F(RecordingWriter, MissingOrReadOnlyFolderFails)
+TEST_F(RecordingWriter, UnwritablePathsFail)
 {
     EXPECT_FALSE(list.WriteWave(dir.File("no-such-folder/memory.wav")));
-    std::filesystem::create_directory(dir.Path() / "locked");
-    std::filesystem::permissions(dir.Path() / "locked", std::filesystem::perms::owner_read |
-                                                            std::filesystem::perms::owner_exec);
-    if (std::ofstream(dir.File("locked/probe")).good()) GTEST_SKIP() << "running with rights that ignore permissions";
-    EXPECT_FALSE(list.WriteWave(dir.File("locked/memory.wav")));
+    // Refused whatever rights the test runs with: a file where the folder
+    // should be, and a folder where the file should be.
+    std::ofstream(dir.File("plain-file")) << "x";
+    EXPECT_FALSE(list.WriteWave(dir.File("plain-file/memory.wav")));
+    std::filesystem::create_directory(dir.Path() / "memory.wav");
+    EXPECT_FALSE(list.WriteWave(dir.File("memory.wav")));
 }
 
 TEST_F(RecordingWriter, FreeAllEmptiesTheListAndChangesItsGeneration)

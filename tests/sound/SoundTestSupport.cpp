@@ -7,14 +7,19 @@
 #include <system_error>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "sound/VoiceCapture.h"
 
 namespace soundtest {
 
+static int counter = 0;
+
 ScratchDir::ScratchDir(const std::string& name)
 {
-    path_ = std::filesystem::path(SOLVANE_BINARY_DIR) / "test-scratch" / name;
+    // Tests run in parallel processes: every scratch folder has its own name.
+    path_ = std::filesystem::path(SOLVANE_BINARY_DIR) / "test-scratch" /
+            (name + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
     std::filesystem::create_directories(path_);
@@ -73,7 +78,7 @@ std::uint16_t Le16(const std::vector<unsigned char>& b, std::size_t at)
     return static_cast<std::uint16_t>(b.at(at) | b.at(at + 1) << 8);
 }
 
-int Run(const std::string& command, std::string* output)
+int RunCommand(const std::string& command, std::string* output)
 {
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return -1;
@@ -93,9 +98,9 @@ static LRESULT CaptureWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPar
     if (msg == MM_WIM_DATA && w != nullptr && w->capture != nullptr) {
         auto* header = reinterpret_cast<WAVEHDR*>(lParam);
         if ((header->dwFlags & WHDR_DONE) && (header->dwFlags & WHDR_PREPARED)) {
-            if (w->handBack) w->capture->QueueBuffers();
             w->bufferOrder.push_back(header == &w->capture->Header(0) ? 0 : header == &w->capture->Header(1) ? 1 : -1);
             w->bytesRecorded.push_back(header->dwBytesRecorded);
+            if (w->handBack) w->capture->QueueBuffers();
             const auto* samples = reinterpret_cast<const std::int16_t*>(header->lpData);
             w->copied.insert(w->copied.end(), samples, samples + header->dwBufferLength / 2);
             if (w->handBack) w->capture->UnprepareBuffer(header);

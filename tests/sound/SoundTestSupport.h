@@ -33,7 +33,7 @@ std::vector<unsigned char> ReadBytes(const std::string& path);
 std::uint32_t Le32(const std::vector<unsigned char>& bytes, std::size_t at);
 std::uint16_t Le16(const std::vector<unsigned char>& bytes, std::size_t at);
 // Runs a shell command, returns its exit status and fills output with stdout.
-int Run(const std::string& command, std::string* output = nullptr);
+int RunCommand(const std::string& command, std::string* output = nullptr);
 
 // A window whose procedure does with MM_WIM_DATA what the application does:
 // re-queue, copy the full buffer, hand the header back.
