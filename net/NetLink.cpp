@@ -4,23 +4,23 @@
 #include <cstring>
 #include <new>
 
-NetLink::NetLink(platform::Sockets& sockets) : PeerLink(sockets) {}
+NetLink::NetLink(platform::Sockets& socketLayer) : PeerLink(socketLayer) {}
 
 NetLink::~NetLink() { frameBuffer.reset(); }
 
-bool NetLink::Open(HWND window, LinkMode mode, const char* host, int port)
+bool NetLink::Open(HWND notifyWindow, LinkMode mode, const char* host, int port)
 {
     // Allocated once; a second Open keeps the picture it already has.
     if (!frameBuffer) {
         frameBuffer.reset(new (std::nothrow) std::uint8_t[FrameSize]());
         if (!frameBuffer) return false;
     }
-    return PeerLink::Open(window, mode, host, port);
+    return PeerLink::Open(notifyWindow, mode, host, port);
 }
 
-bool NetLink::OnUdpRead(HWND window, platform::SOCKET socket, LPARAM lParam)
+bool NetLink::OnUdpRead(HWND notifyWindow, platform::SOCKET socket, LPARAM lParam)
 {
-    (void)window;
+    (void)notifyWindow;
     (void)lParam;
     if (udp.socket == 0 || socket != udp.socket || !frameBuffer) return false;
     platform::SocketAddress from;

@@ -224,10 +224,10 @@ bool PeerLink::Open(HWND notifyWindow, LinkMode mode, const char* host, int port
         udp.Bind(*this, window, udpPort);
     } else {
         if (!tcp.Connect(*this, window, name, port))
-            LogLine("net", "cannot connect to %s port %d: %s; no pictures will arrive", name, port,
+            LogLine("net", "cannot connect to \"%s\" port %d: %s; no pictures will arrive", name, port,
                     platform::SocketErrorText(tcp.error));
         if (!udp.Target(*this, window, name, port) && tcp.error != udp.error)
-            LogLine("net", "cannot send to %s port %d: %s; no pictures will arrive", name, port,
+            LogLine("net", "cannot send to \"%s\" port %d: %s; no pictures will arrive", name, port,
                     platform::SocketErrorText(udp.error));
     }
     return true;

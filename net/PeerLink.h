@@ -37,15 +37,13 @@ public:
     ~TcpChannel();
     bool Listen(PeerLink& link, HWND window, int port);
     bool Connect(PeerLink& link, HWND window, const char* host, int port);
+    void Close();
 
     PeerLink* owner = nullptr;
     HWND window = nullptr;
     LinkMode mode = LinkMode::Client;
     platform::SOCKET socket = 0;
     int error = 0;  // Winsock error of the last failed set-up, 0 if none
-
-private:
-    void Close();
 };
 
 // The UDP side, in both modes.
@@ -54,15 +52,13 @@ public:
     ~UdpChannel();
     bool Bind(PeerLink& link, HWND window, int port);
     bool Target(PeerLink& link, HWND window, const char* host, int port);
+    void Close();
 
     PeerLink* owner = nullptr;
     HWND window = nullptr;
     LinkMode mode = LinkMode::Client;
     platform::SOCKET socket = 0;
     int error = 0;
-
-private:
-    void Close();
 };
 
 class PeerLink {

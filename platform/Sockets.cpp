@@ -139,14 +139,6 @@ const char* SocketErrorText(int error)
     }
 }
 
-void WaitReadable(const std::vector<int>& fds, int timeoutMs)
-{
-    std::vector<pollfd> set;
-    set.reserve(fds.size());
-    for (int fd : fds) set.push_back(pollfd{fd, POLLIN, 0});
-    ::poll(set.data(), set.size(), timeoutMs);
-}
-
 Sockets::~Sockets()
 {
     for (auto& entry : records_) ::close(static_cast<int>(entry.first));

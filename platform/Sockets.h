@@ -85,10 +85,6 @@ std::string FormatAddress(const SocketAddress& address);
 // A short description of a Winsock error number.
 const char* SocketErrorText(int error);
 
-// Waits until one of the descriptors is readable or timeoutMs has passed;
-// negative waits without limit. For loops that have nothing else to wait on.
-void WaitReadable(const std::vector<int>& fds, int timeoutMs);
-
 class Sockets : public EventSource {
 public:
     Sockets() = default;
