@@ -29,6 +29,16 @@ bool Convert(const Uint8* bytes, std::size_t size, SDL_AudioFormat format, int c
         std::size_t n = std::min(piece, size - done);
         if (SDL_AudioStreamPut(stream, bytes + done, static_cast<int>(n)) != 0) ok = false;
     }
+    // NOTE: the resampler holds back the last few milliseconds even when
+    // flushed; 20 ms of silence pushes them out, and the result is cut back to
+    // the converted length of the real input.
+    const int frameBytes = SDL_AUDIO_BITSIZE(format) / 8 * channels;
+    const std::size_t frames = frameBytes > 0 ? size / static_cast<std::size_t>(frameBytes) : 0;
+    if (ok && inputRate != outputRate && frames > 0) {
+        std::vector<Uint8> silence(static_cast<std::size_t>(inputRate / 50 + 1) * static_cast<std::size_t>(frameBytes),
+                                   SDL_AUDIO_ISSIGNED(format) || SDL_AUDIO_ISFLOAT(format) ? 0 : 0x80);
+        if (SDL_AudioStreamPut(stream, silence.data(), static_cast<int>(silence.size())) != 0) ok = false;
+    }
     if (ok && SDL_AudioStreamFlush(stream) != 0) ok = false;
     if (ok) {
         int available = SDL_AudioStreamAvailable(stream);
@@ -39,6 +49,10 @@ bool Convert(const Uint8* bytes, std::size_t size, SDL_AudioFormat format, int c
                 ok = false;
             } else {
                 output.resize(static_cast<std::size_t>(got) / sizeof(std::int16_t));
+                auto wanted = static_cast<std::size_t>((static_cast<unsigned long long>(frames) * outputRate +
+                                                        static_cast<unsigned long long>(inputRate) - 1) /
+                                                       static_cast<unsigned long long>(inputRate));
+                if (output.size() > wanted) output.resize(wanted);
             }
         }
     }

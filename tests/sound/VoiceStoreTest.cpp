@@ -1,0 +1,225 @@
+// Storing the voice: the three places in order, the cache cleared before a
+// rewrite, an unchanged list not written twice, and a disk that fills up.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "SoundTestSupport.h"
+#include "sound/MusicPlayer.h"
+#include "sound/MusicSegment.h"
+#include "sound/RecordingList.h"
+#include "sound/VoiceStore.h"
+#include "sound/WaveFileWriter.h"
+
+using namespace soundtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name)
+    {
+        const char* old = std::getenv(name);
+        hadOld_ = old != nullptr;
+        if (hadOld_) old_ = old;
+        if (value != nullptr)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnv()
+    {
+        if (hadOld_)
+            setenv(name_, old_.c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    bool hadOld_ = false;
+    std::string old_;
+};
+
+// Accepts only `capacity` bytes per file at the paths it is told to starve.
+class FillingDiskSink : public FileSink {
+public:
+    FillingDiskSink(std::string fullPath, std::size_t capacity) : fullPath_(std::move(fullPath)), capacity_(capacity) {}
+    bool Open(const std::string& path) override
+    {
+        used_ = 0;
+        starving_ = path == fullPath_;
+        return inner_.Open(path);
+    }
+    std::size_t Write(const void* data, std::size_t size) override
+    {
+        std::size_t n = starving_ ? std::min(size, capacity_ - used_) : size;
+        used_ += n;
+        return inner_.Write(data, n) == n ? n : 0;
+    }
+    bool Flush() override { return inner_.Flush(); }
+    bool Close() override { return inner_.Close(); }
+    std::string LastError() const override { return "No space left on device"; }
+
+private:
+    StdioFileSink inner_;
+    std::string fullPath_;
+    std::size_t capacity_;
+    std::size_t used_ = 0;
+    bool starving_ = false;
+};
+
+class Store : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fs::create_directories(dir.Path() / "data");
+        paths = {dir.File("data/memory.wav"), dir.File("xdg/solvane/memory.wav"), dir.File("tmp/solvane-memory.wav")};
+        fs::create_directories(dir.Path() / "tmp");
+        ASSERT_TRUE(player.Init(nullptr));
+        segment = std::make_unique<MusicSegment>();
+    }
+    void TearDown() override
+    {
+        segment.reset();
+        list.FreeAll();
+    }
+    void Append(int count, std::int16_t value)
+    {
+        static std::uint32_t serial = 0;
+        std::vector<std::int16_t> block(16000, value);
+        for (int i = 0; i < count; ++i) list.AppendBlock(block.data(), ++serial);
+    }
+
+    ScratchDir dir{"store"};
+    std::vector<std::string> paths;
+    MusicPlayer player;
+    RecordingList list;
+    std::unique_ptr<MusicSegment> segment;
+};
+
+}  // namespace
+
+TEST_F(Store, WritesTheDataFolderAndLoadsTheRecordedBlocks)
+{
+    Append(3, 1234);
+    VoiceStore store(paths);
+    ASSERT_TRUE(store.Store(list, segment, player));
+    EXPECT_EQ(paths[0], store.LastPath());
+    EXPECT_EQ(46u + 48000u, fs::file_size(paths[0]));
+    ASSERT_TRUE(segment->IsLoaded());
+    EXPECT_EQ(24000, segment->Length());
+    EXPECT_EQ(1234, segment->Wave()->samples[23999]);
+    EXPECT_FALSE(fs::exists(paths[1]));
+}
+
+TEST_F(Store, WithoutASegmentNothingHappens)
+{
+    VoiceStore store(paths);
+    segment.reset();
+    EXPECT_TRUE(store.Store(list, segment, player));
+    EXPECT_EQ(nullptr, segment);
+    EXPECT_FALSE(fs::exists(paths[0]));
+}
+
+TEST_F(Store, AnUnchangedListIsWrittenOnce)
+{
+    Append(2, 50);
+    VoiceStore store(paths);
+    for (int crystal = 0; crystal < 16; ++crystal) EXPECT_TRUE(store.Store(list, segment, player));
+    EXPECT_EQ(1u, store.Writes());
+    EXPECT_EQ(1u, player.Performance()->DownloadedCount());
+
+    Append(1, 60);  // the list grew: the next store writes again
+    EXPECT_TRUE(store.Store(list, segment, player));
+    EXPECT_EQ(2u, store.Writes());
+    EXPECT_EQ(24000, segment->Length());
+
+    fs::remove(paths[0]);  // someone removed the file: it is written again
+    EXPECT_TRUE(store.Store(list, segment, player));
+    EXPECT_EQ(3u, store.Writes());
+    EXPECT_TRUE(fs::exists(paths[0]));
+}
+
+TEST_F(Store, TheCacheIsClearedBeforeTheRewriteSoTheNewVoiceLoads)
+{
+    VoiceStore store(paths);
+    Append(1, 100);
+    ASSERT_TRUE(store.Store(list, segment, player));
+    EXPECT_EQ(100, segment->Wave()->samples[0]);
+    list.FreeAll();
+    Append(2, 200);
+    ASSERT_TRUE(store.Store(list, segment, player));
+    EXPECT_EQ(16000, segment->Length());
+    EXPECT_EQ(200, segment->Wave()->samples[0]);
+    EXPECT_EQ(2u, player.Loader()->DecodeCount());
+    EXPECT_EQ(1u, player.Performance()->DownloadedCount());  // the old voice was unloaded
+}
+
+TEST_F(Store, AnUnwritableDataFolderSendsTheVoiceToTheUserDataFolder)
+{
+    // A folder where the file should be: refused whatever the test's rights.
+    fs::create_directories(paths[0]);
+    Append(1, 7);
+    VoiceStore store(paths);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(store.Store(list, segment, player));
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(paths[1], store.LastPath());
+    EXPECT_EQ(46u + 16000u, fs::file_size(paths[1]));  // its folder was made
+    ASSERT_TRUE(segment->IsLoaded());
+    EXPECT_EQ(fs::path(paths[1]).lexically_normal().string(), segment->Wave()->path);
+    EXPECT_NE(std::string::npos, err.find("cannot write \"" + paths[0] + "\"")) << err;
+}
+
+TEST_F(Store, AFullDiskLeavesThePartialFileAndMovesOn)
+{
+    Append(4, 9);
+    FillingDiskSink sink(paths[0], 46 + 20000);
+    VoiceStore store(paths);
+    store.UseFileSink(&sink);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(store.Store(list, segment, player));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(46u + 20000u, fs::file_size(paths[0]));
+    EXPECT_EQ(46u + 64000u, fs::file_size(paths[1]));
+    EXPECT_EQ(paths[1], store.LastPath());
+    EXPECT_EQ(32000, segment->Length());
+}
+
+TEST_F(Store, WhenEveryPlaceFailsTheLastIsStillLoaded)
+{
+    for (auto& path : paths) fs::create_directories(path);
+    Append(1, 3);
+    VoiceStore store(paths);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(store.Store(list, segment, player));
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(paths[2], store.LastPath());
+    ASSERT_NE(nullptr, segment);
+    EXPECT_FALSE(segment->IsLoaded());
+    EXPECT_NE(std::string::npos, err.find("the voice is not stored")) << err;
+}
+
+TEST(StorePaths, DataFolderThenXdgDataHomeThenTemp)
+{
+    ScopedEnv xdg("XDG_DATA_HOME", "/srv/share");
+    ScopedEnv tmp("TMPDIR", "/var/tmp");
+    auto paths = VoiceStore::DefaultPaths("somewhere/data");
+    ASSERT_EQ(3u, paths.size());
+    EXPECT_EQ("somewhere/data/memory.wav", paths[0]);
+    EXPECT_EQ("/srv/share/solvane/memory.wav", paths[1]);
+    EXPECT_EQ("/var/tmp/solvane-memory.wav", paths[2]);
+}
+
+TEST(StorePaths, WithoutXdgDataHomeTheHomeFolderIsUsed)
+{
+    ScopedEnv xdg("XDG_DATA_HOME", nullptr);
+    ScopedEnv home("HOME", "/home/gallery");
+    EXPECT_EQ("/home/gallery/.local/share/solvane/memory.wav", VoiceStore::DefaultPaths("data")[1]);
+    ScopedEnv relative("XDG_DATA_HOME", "not/absolute");  // ignored, as the XDG rules say
+    EXPECT_EQ("/home/gallery/.local/share/solvane/memory.wav", VoiceStore::DefaultPaths("data")[1]);
+}
