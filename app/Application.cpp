@@ -43,6 +43,23 @@ bool Application::Init(HINSTANCE instance, int showCommand)
     logicalHeight_ = 480;
     frameInterval_ = 50;
     ticker_.SetInterval(frameInterval_);
+
+    // The microphone. Without a capture device the installation runs on
+    // without sound input; a voice file that was asked for and cannot be
+    // read is an operator's mistake, so that one fails the start.
+    VoiceCaptureSettings capture;
+    capture.voiceFile = options_.voiceFile;
+    capture.inputDevice = options_.inputDevice;
+    capture.fast = options_.fast;
+    platform::Clock* clock = clock_.get();
+    capture.clock = [clock] { return clock->Milliseconds(); };
+    voiceCapture_.Configure(capture);
+    voiceCapture_.Open(Handle());
+    if (!voiceCapture_.OpenFailure().empty()) return Fail(voiceCapture_.OpenFailure());
+    // In --fast runs the capture is polled once per scene step (AfterStep),
+    // so that every step finds exactly one new block.
+    if (fastClock_ != nullptr) voiceCapture_.Poll();
+    else AddEventSource(&voiceCapture_);
     return true;
 }
 
@@ -77,6 +94,7 @@ void Application::Tick()
 
 void Application::AfterStep()
 {
+    if (fastClock_ != nullptr) voiceCapture_.Poll();
     if (options_.steps != 0 && stepCount_ >= options_.steps && Handle() != nullptr && running_)
         SendMessageA(Handle(), WM_CLOSE, 0, 0);
 }
@@ -92,7 +110,8 @@ int Application::IdleWaitMilliseconds()
 
 void Application::CopyCaptureBlock(WAVEHDR* header)
 {
-    (void)header;
+    voiceCapture_.QueueBuffers();
+    voiceCapture_.UnprepareBuffer(header);
 }
 
 LRESULT Application::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)

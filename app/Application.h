@@ -14,6 +14,7 @@
 #include "app/Options.h"
 #include "platform/Clock.h"
 #include "platform/d3d9.h"
+#include "sound/VoiceCapture.h"
 
 class World;
 class IncomingImages;
@@ -34,6 +35,7 @@ public:
     World* GetWorld() const { return world_; }
     IncomingImages* Images() const { return incomingImages_; }
     NetLink* Link() const { return netLink_; }
+    VoiceCapture& Capture() { return voiceCapture_; }
     SHORT GetAsyncKeyState(int virtualKey) { return Keys().GetAsyncKeyState(virtualKey); }
     int LogicalWidth() const { return logicalWidth_; }
     int LogicalHeight() const { return logicalHeight_; }
@@ -65,6 +67,7 @@ private:
     int logicalHeight_ = 480;
     bool running_ = true;
     DWORD frameInterval_ = 50;
+    VoiceCapture voiceCapture_;
     NetLink* netLink_ = nullptr;  // owned
     World* world_ = nullptr;
     IncomingImages* incomingImages_ = nullptr;

@@ -6,6 +6,7 @@
 
 #include "app/Application.h"
 #include "app/CommandLine.h"
+#include "platform/AudioDevices.h"
 #include "platform/System.h"
 
 int main(int argc, char** argv)
@@ -25,6 +26,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (options.seed) std::srand(*options.seed);
+    if (options.listDevices) return platform::PrintAudioDevices();
 
     if (!platform::StartSystem(error)) {
         std::fprintf(stderr, "solvane: cannot start: %s\n", error.c_str());

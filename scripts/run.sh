@@ -11,7 +11,7 @@ bash scripts/build.sh -DSOLVANE_BENCH=OFF
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   args=()
-  if ! build/solvane --list-devices 2>/dev/null | grep -q '^capture: '; then
+  if ! build/solvane --list-devices 2>/dev/null | sed -n '/^capture devices/,/^playback devices/p' | grep -q '^  [^(]'; then
     echo "run: no microphone found; starting the built-in demo voice and peer"
     args+=(--demo)
   fi
