@@ -152,13 +152,34 @@ bool VoiceCapture::NextBlock(std::int16_t* block)
     return true;
 }
 
+bool VoiceCapture::BufferFree() const
+{
+    const Device& d = device_;
+    return d.open && d.started && !d.queue.empty() && !d.awaitingHandBack[0] && !d.awaitingHandBack[1];
+}
+
+bool VoiceCapture::BlockReady() const
+{
+    const Device& d = device_;
+    if (d.input == Input::Stream) return d.pending.size() >= static_cast<std::size_t>(kBlockSamples);
+    // A fast run polls once per step anyway and never sleeps.
+    if (d.input == Input::File && !settings_.fast) return (Now() - d.startMs) / kBlockMs > d.fileBlocks;
+    return false;
+}
+
+void VoiceCapture::CollectWaitDescriptors(std::vector<int>& fds)
+{
+    wake_.Raise(BufferFree() && BlockReady());
+    if (wake_.Descriptor() >= 0) fds.push_back(wake_.Descriptor());
+}
+
 void VoiceCapture::Deliver()
 {
     Device& d = device_;
     // NOTE: one block at a time. Re-adding a finished header clears its done
     // flag, so a second block posted before the first is handled would reach
     // the window procedure without WHDR_DONE and be ignored.
-    if (d.queue.empty() || d.awaitingHandBack[0] || d.awaitingHandBack[1]) return;
+    if (!BufferFree()) return;
     int k = d.queue.front();
     if (!NextBlock(buffers_[k].get())) return;
     d.queue.erase(d.queue.begin());
@@ -203,4 +224,5 @@ void VoiceCapture::Close()
     d.input = Input::None;
     d.pending.clear();
     d.file.clear();
+    wake_.Raise(false);
 }

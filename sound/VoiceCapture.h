@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/AudioDevices.h"
+#include "platform/WakeSignal.h"
 #include "platform/messages.h"
 #include "platform/mmsystem.h"
 
@@ -67,6 +68,10 @@ public:
     // Moves what the input delivered since the last pass into the buffers and
     // posts MM_WIM_DATA for each finished one.
     void Poll() override;
+    // While a block is ready and a buffer is free, the loop must not sleep:
+    // it polls about once per scene step when idle, but the input delivers a
+    // block every 50 ms and only one block is handed over per pass.
+    void CollectWaitDescriptors(std::vector<int>& fds) override;
 
     bool IsOpen() const { return device_.open; }
     // Non-empty when the voice file named by --voice could not be read.
@@ -103,6 +108,8 @@ private:
     std::uint32_t Now() const;
     // True when the input has one more block ready; fills block.
     bool NextBlock(std::int16_t* block);
+    bool BlockReady() const;
+    bool BufferFree() const;
     void Deliver();
 
     std::unique_ptr<std::int16_t[]> buffers_[2];
@@ -113,4 +120,5 @@ private:
     VoiceCaptureSettings settings_;
     std::unique_ptr<platform::CaptureStream> injected_;
     std::string openFailure_;
+    platform::WakeSignal wake_;
 };

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <thread>
 
+#include <poll.h>
+
 #include "SoundTestSupport.h"
 #include "sound/VoiceCapture.h"
 
@@ -144,6 +146,45 @@ TEST_F(Capture, ABlockIsNotOverwrittenBeforeItsMessageIsHandled)
     window.Pump();
     EXPECT_EQ(NumberedBlocks(0, 2), window.copied);
     EXPECT_EQ(4u * 8000u, capture.PendingSamples());
+}
+
+namespace {
+
+bool Readable(const std::vector<int>& fds)
+{
+    if (fds.empty()) return false;
+    pollfd p{fds[0], POLLIN, 0};
+    return poll(&p, 1, 0) == 1;
+}
+
+}  // namespace
+
+TEST_F(Capture, TheIdleLoopIsWokenWhileABlockWaitsForAFreeBuffer)
+{
+    OpenWithFeed();
+    std::vector<int> fds;
+    capture.CollectWaitDescriptors(fds);
+    ASSERT_EQ(1u, fds.size());
+    EXPECT_FALSE(Readable(fds));  // nothing recorded yet: sleep
+
+    feed = NumberedBlocks(0, 3);
+    capture.Poll();  // one block out, two wait
+    fds.clear();
+    capture.CollectWaitDescriptors(fds);
+    EXPECT_FALSE(Readable(fds));  // the delivered block is not handed back yet
+    window.Pump();
+    fds.clear();
+    capture.CollectWaitDescriptors(fds);
+    EXPECT_TRUE(Readable(fds));  // handed back: the next block can go at once
+
+    capture.Poll();
+    window.Pump();
+    capture.Poll();
+    window.Pump();
+    fds.clear();
+    capture.CollectWaitDescriptors(fds);
+    EXPECT_FALSE(Readable(fds));  // all delivered
+    EXPECT_EQ(NumberedBlocks(0, 3), window.copied);
 }
 
 TEST_F(Capture, NoMoreThanOneSecondWaitsAndTheOldestGoesFirst)

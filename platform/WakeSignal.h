@@ -1,0 +1,26 @@
+// A descriptor that an event source raises while it has work waiting, so
+// that the loop's idle wait (which sleeps on descriptors) returns at once
+// instead of sleeping until the next scene step.
+#pragma once
+
+namespace platform {
+
+class WakeSignal {
+public:
+    WakeSignal();
+    ~WakeSignal();
+    WakeSignal(const WakeSignal&) = delete;
+    WakeSignal& operator=(const WakeSignal&) = delete;
+
+    // Readable while raised.
+    void Raise(bool raised);
+    bool IsRaised() const { return raised_; }
+    // -1 when the system could not make one (the loop then just sleeps).
+    int Descriptor() const { return fd_; }
+
+private:
+    int fd_ = -1;
+    bool raised_ = false;
+};
+
+}  // namespace platform
