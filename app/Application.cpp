@@ -5,6 +5,7 @@
 
 #include "app/ConfigFile.h"
 #include "common/Log.h"
+#include "sound/DemoVoice.h"
 
 namespace {
 
@@ -54,6 +55,10 @@ bool Application::Init(HINSTANCE instance, int showCommand)
     platform::Clock* clock = clock_.get();
     capture.clock = [clock] { return clock->Milliseconds(); };
     voiceCapture_.Configure(capture);
+    if (options_.demo && options_.voiceFile.empty()) {
+        voiceCapture_.UseStream(std::make_unique<DemoVoice>(capture.clock, options_.fast));
+        LogLine("capture", "the built-in demo voice is the microphone");
+    }
     voiceCapture_.Open(Handle());
     if (!voiceCapture_.OpenFailure().empty()) return Fail(voiceCapture_.OpenFailure());
     // In --fast runs the capture is polled once per scene step (AfterStep),
