@@ -70,13 +70,15 @@ bool VoiceStore::WriteSomewhere(const RecordingList& list)
     return false;
 }
 
-bool VoiceStore::Store(const RecordingList& list, std::unique_ptr<MusicSegment>& segment, MusicPlayer& player)
+bool VoiceStore::Store(const RecordingList& list, std::unique_ptr<MusicSegment>& segment, MusicPlayer* player)
 {
     if (segment == nullptr) return true;
     if (Unchanged(list, segment.get())) return lastLoad_;
 
     segment.reset();  // unloads the old voice from the performance
-    if (MusicLoader* loader = player.Loader()) {
+    MusicLoader* loader = player != nullptr ? player->Loader() : nullptr;
+    MusicPerformance* performance = player != nullptr ? player->Performance() : nullptr;
+    if (loader != nullptr) {
         // The file is about to be rewritten under the same name.
         loader->CollectGarbage();
         loader->ClearCache();
@@ -89,6 +91,6 @@ bool VoiceStore::Store(const RecordingList& list, std::unique_ptr<MusicSegment>&
         writtenBytes_ = kWaveHeaderBytes + list.DataBytes();
     }
     segment = std::make_unique<MusicSegment>();
-    lastLoad_ = segment->Load(player.Performance(), player.Loader(), lastPath_, true);
+    lastLoad_ = segment->Load(performance, loader, lastPath_, true);
     return lastLoad_;
 }

@@ -34,8 +34,9 @@ public:
 
     // segment is the world's current segment: null means nothing to do
     // (true). Otherwise it is replaced by a segment loaded from the file
-    // written; the result is that load's.
-    bool Store(const RecordingList& list, std::unique_ptr<MusicSegment>& segment, MusicPlayer& player);
+    // written; the result is that load's. Without a player the file is
+    // still written, but nothing can be loaded.
+    bool Store(const RecordingList& list, std::unique_ptr<MusicSegment>& segment, MusicPlayer* player);
 
     // The path of the last store (the last place tried when all failed).
     const std::string& LastPath() const { return lastPath_; }

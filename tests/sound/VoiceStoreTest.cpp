@@ -107,7 +107,7 @@ TEST_F(Store, WritesTheDataFolderAndLoadsTheRecordedBlocks)
 {
     Append(3, 1234);
     VoiceStore store(paths);
-    ASSERT_TRUE(store.Store(list, segment, player));
+    ASSERT_TRUE(store.Store(list, segment, &player));
     EXPECT_EQ(paths[0], store.LastPath());
     EXPECT_EQ(46u + 48000u, fs::file_size(paths[0]));
     ASSERT_TRUE(segment->IsLoaded());
@@ -120,7 +120,7 @@ TEST_F(Store, WithoutASegmentNothingHappens)
 {
     VoiceStore store(paths);
     segment.reset();
-    EXPECT_TRUE(store.Store(list, segment, player));
+    EXPECT_TRUE(store.Store(list, segment, &player));
     EXPECT_EQ(nullptr, segment);
     EXPECT_FALSE(fs::exists(paths[0]));
 }
@@ -129,17 +129,17 @@ TEST_F(Store, AnUnchangedListIsWrittenOnce)
 {
     Append(2, 50);
     VoiceStore store(paths);
-    for (int crystal = 0; crystal < 16; ++crystal) EXPECT_TRUE(store.Store(list, segment, player));
+    for (int crystal = 0; crystal < 16; ++crystal) EXPECT_TRUE(store.Store(list, segment, &player));
     EXPECT_EQ(1u, store.Writes());
     EXPECT_EQ(1u, player.Performance()->DownloadedCount());
 
     Append(1, 60);  // the list grew: the next store writes again
-    EXPECT_TRUE(store.Store(list, segment, player));
+    EXPECT_TRUE(store.Store(list, segment, &player));
     EXPECT_EQ(2u, store.Writes());
     EXPECT_EQ(24000, segment->Length());
 
     fs::remove(paths[0]);  // someone removed the file: it is written again
-    EXPECT_TRUE(store.Store(list, segment, player));
+    EXPECT_TRUE(store.Store(list, segment, &player));
     EXPECT_EQ(3u, store.Writes());
     EXPECT_TRUE(fs::exists(paths[0]));
 }
@@ -148,11 +148,11 @@ TEST_F(Store, TheCacheIsClearedBeforeTheRewriteSoTheNewVoiceLoads)
 {
     VoiceStore store(paths);
     Append(1, 100);
-    ASSERT_TRUE(store.Store(list, segment, player));
+    ASSERT_TRUE(store.Store(list, segment, &player));
     EXPECT_EQ(100, segment->Wave()->samples[0]);
     list.FreeAll();
     Append(2, 200);
-    ASSERT_TRUE(store.Store(list, segment, player));
+    ASSERT_TRUE(store.Store(list, segment, &player));
     EXPECT_EQ(16000, segment->Length());
     EXPECT_EQ(200, segment->Wave()->samples[0]);
     EXPECT_EQ(2u, player.Loader()->DecodeCount());
@@ -166,7 +166,7 @@ TEST_F(Store, AnUnwritableDataFolderSendsTheVoiceToTheUserDataFolder)
     Append(1, 7);
     VoiceStore store(paths);
     testing::internal::CaptureStderr();
-    EXPECT_TRUE(store.Store(list, segment, player));
+    EXPECT_TRUE(store.Store(list, segment, &player));
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(paths[1], store.LastPath());
     EXPECT_EQ(46u + 16000u, fs::file_size(paths[1]));  // its folder was made
@@ -182,7 +182,7 @@ TEST_F(Store, AFullDiskLeavesThePartialFileAndMovesOn)
     VoiceStore store(paths);
     store.UseFileSink(&sink);
     testing::internal::CaptureStderr();
-    EXPECT_TRUE(store.Store(list, segment, player));
+    EXPECT_TRUE(store.Store(list, segment, &player));
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(46u + 20000u, fs::file_size(paths[0]));
     EXPECT_EQ(46u + 64000u, fs::file_size(paths[1]));
@@ -196,7 +196,7 @@ TEST_F(Store, WhenEveryPlaceFailsTheLastIsStillLoaded)
     Append(1, 3);
     VoiceStore store(paths);
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(store.Store(list, segment, player));
+    EXPECT_FALSE(store.Store(list, segment, &player));
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(paths[2], store.LastPath());
     ASSERT_NE(nullptr, segment);
@@ -222,4 +222,16 @@ TEST(StorePaths, WithoutXdgDataHomeTheHomeFolderIsUsed)
     EXPECT_EQ("/home/gallery/.local/share/solvane/memory.wav", VoiceStore::DefaultPaths("data")[1]);
     ScopedEnv relative("XDG_DATA_HOME", "not/absolute");  // ignored, as the XDG rules say
     EXPECT_EQ("/home/gallery/.local/share/solvane/memory.wav", VoiceStore::DefaultPaths("data")[1]);
+}
+
+TEST_F(Store, WithoutAPlayerTheFileIsWrittenButNothingLoads)
+{
+    Append(1, 5);
+    VoiceStore store(paths);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(store.Store(list, segment, nullptr));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(46u + 16000u, fs::file_size(paths[0]));
+    ASSERT_NE(nullptr, segment);
+    EXPECT_FALSE(segment->IsLoaded());
 }
