@@ -1,0 +1,26 @@
+// Reading and writing 8-bit PNG pictures (libpng stays inside PngFile.cpp).
+// Used by the texture loader, the frame writer and the tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+enum class PixelLayout {
+    Rgb,   // 3 bytes a pixel: red, green, blue
+    Rgba,  // 4 bytes: red, green, blue, alpha
+    Bgra,  // 4 bytes: blue, green, red, alpha (a little-endian 0xAARRGGBB)
+};
+
+// Rows top first, tightly packed. A failure leaves a reason in error.
+bool WritePng(const std::string& path, unsigned width, unsigned height, PixelLayout layout,
+              const std::uint8_t* pixels, std::string* error = nullptr);
+
+// Any PNG (palette, grey, 16-bit and interlaced included) converted to the
+// layout asked for. A missing, truncated or corrupt file gives false.
+bool ReadPng(const std::string& path, unsigned& width, unsigned& height, PixelLayout layout,
+             std::vector<std::uint8_t>& pixels, std::string* error = nullptr);
+
+}  // namespace platform

@@ -1,0 +1,220 @@
+// The recording device: state kept, draws recorded, nothing drawn.
+#include "platform/RecordingDevice.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/DeviceSurface.h"
+
+float RecordedDraw::FloatAt(UINT vertex, UINT offset) const
+{
+    float f = 0.0f;
+    std::size_t at = static_cast<std::size_t>(vertex) * stride + offset;
+    if (at + sizeof f <= vertices.size()) std::memcpy(&f, vertices.data() + at, sizeof f);
+    return f;
+}
+
+DWORD RecordedDraw::DwordAt(UINT vertex, UINT offset) const
+{
+    DWORD d = 0;
+    std::size_t at = static_cast<std::size_t>(vertex) * stride + offset;
+    if (at + sizeof d <= vertices.size()) std::memcpy(&d, vertices.data() + at, sizeof d);
+    return d;
+}
+
+static void LogicalSize(const D3DPRESENT_PARAMETERS& params, UINT& width, UINT& height)
+{
+    // A zero size means "the window's size"; the logical screen is 640x480.
+    width = params.BackBufferWidth != 0 ? params.BackBufferWidth : 640;
+    height = params.BackBufferHeight != 0 ? params.BackBufferHeight : 480;
+}
+
+RecordingDevice::RecordingDevice(const D3DPRESENT_PARAMETERS& params) : params_(params)
+{
+    UINT w, h;
+    LogicalSize(params_, w, h);
+    RestoreDefaults(w, h, params_.EnableAutoDepthStencil != FALSE);
+}
+
+RecordingDevice::~RecordingDevice() = default;
+
+std::shared_ptr<const DeviceState> RecordingDevice::Snapshot()
+{
+    if (!snapshot_) snapshot_ = std::make_shared<const DeviceState>(state_);
+    return snapshot_;
+}
+
+HRESULT RecordingDevice::TestCooperativeLevel() { return cooperative_; }
+
+HRESULT RecordingDevice::Reset(D3DPRESENT_PARAMETERS* params)
+{
+    ++counters_.resets;
+    if (params == nullptr) return D3DERR_INVALIDCALL;
+    if (resetFailure_ != D3D_OK) {
+        HRESULT result = resetFailure_;
+        resetFailure_ = D3D_OK;
+        return result;
+    }
+    params_ = *params;
+    UINT w, h;
+    LogicalSize(params_, w, h);
+    RestoreDefaults(w, h, params_.EnableAutoDepthStencil != FALSE);
+    cooperative_ = D3D_OK;
+    pendingPresentResult_ = D3D_OK;
+    inScene_ = false;
+    return D3D_OK;
+}
+
+HRESULT RecordingDevice::Present(const RECT*, const RECT*, HWND, const void*)
+{
+    ++counters_.presents;
+    lastStats_ = frameStats_;
+    frameStats_ = DeviceFrameStats{};
+    HRESULT result = pendingPresentResult_;
+    pendingPresentResult_ = D3D_OK;
+    return result;
+}
+
+HRESULT RecordingDevice::GetBackBuffer(UINT swapChain, UINT index, D3DBACKBUFFER_TYPE, IDirect3DSurface9** surface)
+{
+    if (surface == nullptr) return D3DERR_INVALIDCALL;
+    *surface = nullptr;
+    if (backBufferFailure_ != D3D_OK) return backBufferFailure_;
+    if (swapChain != 0 || index != 0) return D3DERR_INVALIDCALL;
+    UINT w, h;
+    LogicalSize(params_, w, h);
+    *surface = new DeviceSurface(D3DSURFACE_DESC{D3DFMT_X8R8G8B8, 0, D3DPOOL_DEFAULT, w, h});
+    return D3D_OK;
+}
+
+HRESULT RecordingDevice::GetDepthStencilSurface(IDirect3DSurface9** surface)
+{
+    if (surface == nullptr) return D3DERR_INVALIDCALL;
+    *surface = nullptr;
+    if (depthFailure_ != D3D_OK) return depthFailure_;
+    if (!params_.EnableAutoDepthStencil) return D3DERR_NOTFOUND;
+    UINT w, h;
+    LogicalSize(params_, w, h);
+    *surface = new DeviceSurface(D3DSURFACE_DESC{D3DFMT_D16, 0, D3DPOOL_DEFAULT, w, h});
+    return D3D_OK;
+}
+
+HRESULT RecordingDevice::BeginScene()
+{
+    if (beginSceneFailure_ != D3D_OK) return beginSceneFailure_;
+    if (inScene_) return D3DERR_INVALIDCALL;
+    inScene_ = true;
+    ++counters_.beginScenes;
+    return D3D_OK;
+}
+
+HRESULT RecordingDevice::EndScene()
+{
+    if (!inScene_) return D3DERR_INVALIDCALL;
+    inScene_ = false;
+    ++counters_.endScenes;
+    return D3D_OK;
+}
+
+HRESULT RecordingDevice::Clear(DWORD, const D3DRECT*, DWORD flags, D3DCOLOR colour, float, DWORD)
+{
+    ++counters_.clears;
+    lastClearFlags_ = flags;
+    lastClearColour_ = colour;
+    return D3D_OK;
+}
+
+void RecordingDevice::CountDraw(D3DPRIMITIVETYPE type, UINT primitiveCount, UINT vertexCount)
+{
+    ++frameStats_.immediateCalls;
+    ++frameStats_.gpuDraws;  // nothing is batched here
+    if (type == D3DPT_TRIANGLELIST || type == D3DPT_TRIANGLESTRIP || type == D3DPT_TRIANGLEFAN)
+        frameStats_.triangles += primitiveCount;
+    frameStats_.vertices += vertexCount;
+}
+
+HRESULT RecordingDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* vertices, UINT stride)
+{
+    UINT count = VerticesForPrimitives(type, primitiveCount);
+    if (vertices == nullptr || stride == 0 || count == 0) return D3DERR_INVALIDCALL;
+    CountDraw(type, primitiveCount, count);
+    RecordedDraw draw;
+    draw.type = type;
+    draw.primitiveCount = primitiveCount;
+    draw.stride = stride;
+    draw.fvf = state_.fvf;
+    if (keepVertices_) {
+        const auto* bytes = static_cast<const std::uint8_t*>(vertices);
+        draw.vertices.assign(bytes, bytes + static_cast<std::size_t>(count) * stride);
+    }
+    draw.state = Snapshot();
+    draws_.push_back(std::move(draw));
+    return D3D_OK;
+}
+
+HRESULT RecordingDevice::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT, UINT vertexCount, UINT primitiveCount,
+                                                const void* indices, D3DFORMAT indexFormat, const void* vertices,
+                                                UINT stride)
+{
+    UINT count = VerticesForPrimitives(type, primitiveCount);
+    if (vertices == nullptr || indices == nullptr || stride == 0 || count == 0) return D3DERR_INVALIDCALL;
+    if (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32) return D3DERR_INVALIDCALL;
+    CountDraw(type, primitiveCount, count);
+    RecordedDraw draw;
+    draw.type = type;
+    draw.primitiveCount = primitiveCount;
+    draw.stride = stride;
+    draw.fvf = state_.fvf;
+    if (keepVertices_) {
+        const auto* bytes = static_cast<const std::uint8_t*>(vertices);
+        draw.vertices.assign(bytes, bytes + static_cast<std::size_t>(vertexCount) * stride);
+        draw.indices.resize(count);
+        for (UINT i = 0; i < count; ++i) {
+            draw.indices[i] = indexFormat == D3DFMT_INDEX16
+                                  ? static_cast<const std::uint16_t*>(indices)[i]
+                                  : static_cast<std::uint16_t>(static_cast<const std::uint32_t*>(indices)[i]);
+        }
+    }
+    draw.state = Snapshot();
+    draws_.push_back(std::move(draw));
+    return D3D_OK;
+}
+
+bool RecordingDevice::ReadBackBuffer(std::vector<std::uint8_t>&, UINT& width, UINT& height)
+{
+    // Nothing is drawn, so there are no pixels to read.
+    width = height = 0;
+    return false;
+}
+
+void RecordingDevice::SimulateLoss(HRESULT presentResult, HRESULT cooperative)
+{
+    pendingPresentResult_ = presentResult;
+    cooperative_ = cooperative;
+}
+
+// ---------------------------------------------------------------------------
+
+HRESULT RecordingDirect3D9::CreateDevice(UINT adapter, D3DDEVTYPE type, HWND, DWORD behaviour,
+                                         D3DPRESENT_PARAMETERS* params, IDirect3DDevice9** device)
+{
+    attempts_.emplace_back(type, behaviour);
+    if (device == nullptr || params == nullptr || adapter != 0) return D3DERR_INVALIDCALL;
+    *device = nullptr;
+    DWORD processing = behaviour & (D3DCREATE_HARDWARE_VERTEXPROCESSING | D3DCREATE_MIXED_VERTEXPROCESSING |
+                                    D3DCREATE_SOFTWARE_VERTEXPROCESSING);
+    bool refused = refuseAll_ || std::any_of(refused_.begin(), refused_.end(), [&](const auto& r) {
+                       return r.first == type && r.second == processing;
+                   });
+    if (refused) return D3DERR_NOTAVAILABLE;
+    auto* created = new RecordingDevice(*params);
+    lastDevice_ = created;
+    *device = created;
+    return D3D_OK;
+}
+
+IDirect3D9* RecordingDirect3DCreate9(UINT sdkVersion)
+{
+    if (sdkVersion != D3D_SDK_VERSION) return nullptr;
+    return new RecordingDirect3D9();
+}

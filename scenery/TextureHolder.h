@@ -1,0 +1,31 @@
+// Every picture the scene shows lives in a TextureHolder: a texture loaded
+// from an image file (ground, lights, sphere map, logo, title, copyright),
+// or a dynamic texture filled from a CPU-side RGB PixelStore (the pictures
+// received from the peer). Embedded by value in the scenery objects.
+#pragma once
+
+#include "platform/d3d9.h"
+#include "scenery/PixelStore.h"
+
+class TextureHolder {
+public:
+    TextureHolder() = default;
+    virtual ~TextureHolder();
+    TextureHolder(const TextureHolder&) = delete;
+    TextureHolder& operator=(const TextureHolder&) = delete;
+
+    // A managed texture from a PNG or BMP file with its full mip chain. False
+    // for a missing or unreadable file; a texture held before is kept then.
+    bool LoadFromFile(IDirect3DDevice9* device, const char* filePath);
+    // A width x height A8R8G8B8 texture and an RGB pixel store, both black.
+    bool CreateDynamic(HDC deviceContext, IDirect3DDevice9* device, int textureWidth, int textureHeight);
+    // Copies a rectangle of the pixel store into level 0 of the texture as
+    // opaque texels. The rectangle is clipped to the texture.
+    bool Upload(IDirect3DDevice9* device, int x, int y, int w, int h);
+
+    IDirect3DTexture9* texture = nullptr;
+    char path[260] = {};
+    PixelStore* pixelStore = nullptr;
+    int width = 0;
+    int height = 0;
+};
