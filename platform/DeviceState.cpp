@@ -158,6 +158,7 @@ VertexLayout DescribeFvf(DWORD fvf)
 
 UINT VerticesForPrimitives(D3DPRIMITIVETYPE type, UINT primitiveCount)
 {
+    if (primitiveCount == 0) return 0;
     switch (type) {
     case D3DPT_POINTLIST: return primitiveCount;
     case D3DPT_LINELIST: return primitiveCount * 2;
