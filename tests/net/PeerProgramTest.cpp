@@ -1,0 +1,288 @@
+// solvane-peer run as its own process over loopback: an installation's link
+// connects to it, registers and receives its pictures; bad command lines and
+// ports it cannot have end it with a clear message.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "LoopbackHarness.h"
+#include "net/NetLink.h"
+
+using namespace nettest;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The program with its stderr captured; killed if still running at the end.
+class PeerProcess {
+public:
+    // launcher: a command that runs the program (as another user, say).
+    explicit PeerProcess(std::vector<std::string> args, std::vector<std::string> launcher = {})
+    {
+        std::string program = (fs::path(SOLVANE_BINARY_DIR) / "solvane-peer").string();
+        args.insert(args.begin(), program);
+        args.insert(args.begin(), launcher.begin(), launcher.end());
+        int pipeFds[2];
+        if (::pipe(pipeFds) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(pipeFds[1], 2);
+            ::dup2(pipeFds[1], 1);
+            ::close(pipeFds[0]);
+            ::close(pipeFds[1]);
+            std::vector<char*> argv;
+            for (std::string& arg : args) argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(pipeFds[1]);
+        output_ = pipeFds[0];
+    }
+    ~PeerProcess()
+    {
+        if (pid_ > 0 && !exited_) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (output_ >= 0) ::close(output_);
+    }
+
+    // Reads output until the pattern matches; the first group, or "".
+    std::string WaitFor(const std::string& pattern, int timeoutMs = 5000)
+    {
+        std::regex expression(pattern);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            std::smatch match;
+            if (std::regex_search(text_, match, expression)) return match.size() > 1 ? match[1].str() : match[0].str();
+            if (std::chrono::steady_clock::now() >= deadline || !ReadSome(20)) return "";
+        }
+    }
+
+    // Exit status, or -1 if it has not ended within the time.
+    int WaitExit(int timeoutMs = 5000)
+    {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                exited_ = true;
+                while (ReadSome(0)) {
+                }
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            ReadSome(10);
+        }
+        return -1;
+    }
+
+    const std::string& Output() const { return text_; }
+
+private:
+    bool ReadSome(int timeoutMs)
+    {
+        pollfd p{output_, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0) return true;
+        char buffer[4096];
+        ssize_t got = ::read(output_, buffer, sizeof buffer);
+        if (got <= 0) return false;
+        text_.append(buffer, static_cast<std::size_t>(got));
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int output_ = -1;
+    bool exited_ = false;
+    std::string text_;
+};
+
+fs::path MakeFolder()
+{
+    char pattern[] = "/tmp/solvane-peer-test-XXXXXX";
+    const char* made = ::mkdtemp(pattern);
+    return made != nullptr ? fs::path(made) : fs::path();
+}
+
+void WriteBmp(const fs::path& path, int width, int height, std::uint8_t r, std::uint8_t g, std::uint8_t b)
+{
+    int stride = (width * 3 + 3) & ~3;
+    std::uint32_t dataSize = static_cast<std::uint32_t>(stride * height);
+    std::vector<std::uint8_t> file(54 + dataSize, 0);
+    auto put32 = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) file[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    file[0] = 'B';
+    file[1] = 'M';
+    put32(2, static_cast<std::uint32_t>(file.size()));
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, static_cast<std::uint32_t>(width));
+    put32(22, static_cast<std::uint32_t>(height));
+    file[26] = 1;
+    file[28] = 24;
+    put32(34, dataSize);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* p = file.data() + 54 + y * stride + x * 3;
+            p[0] = b;
+            p[1] = g;
+            p[2] = r;
+        }
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
+                                                static_cast<std::streamsize>(file.size()));
+}
+
+// Left half red, right half blue.
+bool WriteSplitPng(const fs::path& path, int width, int height)
+{
+    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) * height * 3);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* p = rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3;
+            p[0] = x < width / 2 ? 255 : 0;
+            p[2] = x < width / 2 ? 0 : 255;
+        }
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(width);
+    image.height = static_cast<png_uint_32>(height);
+    image.format = PNG_FORMAT_RGB;
+    return png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr) != 0;
+}
+
+const std::uint8_t* Pixel(const NetLink& link, int x, int y) { return link.FrameBuffer() + (y * 128 + x) * 3; }
+
+struct Installation {
+    platform::Sockets sockets;
+    TestWindow window;
+    TestLoop loop{sockets};
+    NetLink link{sockets};
+    explicit Installation(int port)
+    {
+        loop.Route(window, &link);
+        link.Open(window.Handle(), LinkMode::Client, "127.0.0.1", port);
+    }
+};
+
+const char* const kListening = R"(listening on TCP and UDP port (\d+))";
+
+}  // namespace
+
+TEST(PeerProgram, SendsGeneratedPicturesToARegisteredInstallation)
+{
+    PeerProcess peer({"--port", "0", "--interval-ms", "20", "--count", "3"});
+    std::string port = peer.WaitFor(kListening);
+    ASSERT_FALSE(port.empty()) << peer.Output();
+    Installation installation(std::stoi(port));
+    ASSERT_TRUE(installation.loop.RunUntil([&] { return installation.link.HasFrame(); }, 5000)) << peer.Output();
+    EXPECT_EQ(installation.link.OwnId(), 0);
+    bool anyColour = false;
+    for (int i = 0; i < NetLink::FrameSize; ++i) anyColour = anyColour || installation.link.FrameBuffer()[i] != 0;
+    EXPECT_TRUE(anyColour);
+    installation.loop.RunUntil([&] { return false; }, 100);
+    EXPECT_EQ(peer.WaitExit(), 0) << peer.Output();
+    EXPECT_NE(peer.Output().find("installation 0 registered"), std::string::npos) << peer.Output();
+    EXPECT_NE(peer.Output().find("sent picture 3"), std::string::npos) << peer.Output();
+}
+
+TEST(PeerProgram, CyclesThroughThePicturesOfAFolderScaledToTheFrame)
+{
+    fs::path folder = MakeFolder();
+    ASSERT_FALSE(folder.empty());
+    WriteBmp(folder / "a.bmp", 40, 30, 10, 200, 30);
+    ASSERT_TRUE(WriteSplitPng(folder / "b.PNG", 300, 200));
+    std::ofstream(folder / "c.png") << "not a picture";
+    std::ofstream(folder / "notes.txt") << "ignored";
+
+    PeerProcess peer({"--port", "0", "--interval-ms", "30", "--count", "4", "--pictures", folder.string()});
+    std::string port = peer.WaitFor(kListening);
+    ASSERT_FALSE(port.empty()) << peer.Output();
+    EXPECT_NE(peer.Output().find("skipping"), std::string::npos) << "the broken file is named";
+    Installation installation(std::stoi(port));
+    NetLink& link = installation.link;
+
+    auto isGreen = [&] {
+        if (!link.HasFrame()) return false;
+        for (int y = 0; y < 128; ++y)
+            for (int x = 0; x < 128; ++x) {
+                const std::uint8_t* p = Pixel(link, x, y);
+                if (p[0] != 10 || p[1] != 200 || p[2] != 30) return false;
+            }
+        return true;
+    };
+    auto isSplit = [&] {
+        if (!link.HasFrame()) return false;
+        const std::uint8_t* left = Pixel(link, 10, 64);
+        const std::uint8_t* right = Pixel(link, 117, 64);
+        return left[0] == 255 && left[2] == 0 && right[0] == 0 && right[2] == 255;
+    };
+    EXPECT_TRUE(installation.loop.RunUntil(isGreen, 5000)) << peer.Output();
+    EXPECT_TRUE(installation.loop.RunUntil(isSplit, 5000)) << peer.Output();
+    EXPECT_TRUE(installation.loop.RunUntil(isGreen, 5000)) << "after the last picture the first comes again";
+    EXPECT_EQ(peer.WaitExit(), 0) << peer.Output();
+    fs::remove_all(folder);
+}
+
+TEST(PeerProgram, APortInUseEndsItWithTheReason)
+{
+    platform::Sockets sockets;
+    SOCKET taken = sockets.socket(platform::SocketType::Stream);
+    ASSERT_EQ(sockets.bind(taken, Loopback(0)), 0);
+    ASSERT_EQ(sockets.listen(taken, 1), 0);
+    PeerProcess peer({"--port", std::to_string(LocalPort(sockets, taken))});
+    EXPECT_EQ(peer.WaitExit(), 1);
+    EXPECT_NE(peer.Output().find("already in use"), std::string::npos) << peer.Output();
+}
+
+TEST(PeerProgram, APrivilegedPortIsExplained)
+{
+    std::vector<std::string> launcher;
+    if (::geteuid() == 0) {
+        // Root may bind any port: ask as the unprivileged "nobody".
+        if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "running as root without setpriv";
+        launcher = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    }
+    PeerProcess peer({"--port", "80"}, launcher);
+    int status = peer.WaitExit();
+    if (status == 127 && !launcher.empty()) GTEST_SKIP() << "the program cannot be run as nobody here";
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(peer.Output().find("below 1024 need administrator privileges"), std::string::npos) << peer.Output();
+}
+
+TEST(PeerProgram, BadCommandLinesAndFoldersAreRefused)
+{
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"--port", "70000"}, 2, "from 0 to 65535"},
+        {{"--port"}, 2, "needs a value"},
+        {{"--interval-ms", "0"}, 2, "--interval-ms"},
+        {{"--count", "-1"}, 2, "--count"},
+        {{"--colour", "red"}, 2, "unknown option"},
+        {{"--pictures", "/nonexistent-solvane-folder"}, 1, "is not a folder"},
+        {{"--help"}, 0, "usage: solvane-peer"},
+    };
+    for (const Case& c : cases) {
+        PeerProcess peer(c.args);
+        EXPECT_EQ(peer.WaitExit(), c.status) << c.args[0];
+        EXPECT_NE(peer.Output().find(c.says), std::string::npos) << peer.Output();
+    }
+}

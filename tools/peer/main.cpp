@@ -1,0 +1,107 @@
+// solvane-peer: the peer's half of the installation's network link, run on
+// the machine that supplies the pictures. It has no window: a window record
+// with its own queue receives the socket notifications, and a small loop
+// polls the sockets, hands the messages to the server and sends a picture
+// whenever the interval has passed.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "PeerOptions.h"
+#include "PeerServer.h"
+#include "PictureSource.h"
+#include "common/Log.h"
+#include "platform/Sockets.h"
+#include "platform/Wait.h"
+#include "platform/messages.h"
+
+namespace {
+
+constexpr int kGeneratedPictures = 8;
+// The longest the loop sleeps without looking at the clock.
+constexpr int kLongestWaitMs = 100;
+
+using Clock = std::chrono::steady_clock;
+
+int Run(const PeerOptions& options)
+{
+    PictureSource pictures;
+    if (options.picturesDir.empty()) {
+        pictures.UseGenerated(kGeneratedPictures);
+    } else {
+        std::string error;
+        if (!pictures.LoadFolder(options.picturesDir, error)) {
+            LogLine("peer", "%s", error.c_str());
+            return 1;
+        }
+    }
+
+    platform::MessageQueue queue;
+    HWND__ window;
+    window.queue = &queue;
+    platform::Sockets sockets;
+    PeerServer server(sockets);
+    std::string error;
+    if (!server.Start(&window, options.port, error)) {
+        LogLine("peer", "%s", error.c_str());
+        return 1;
+    }
+    LogLine("peer", "listening on TCP and UDP port %d; %zu %s picture%s, one every %d ms", server.Port(),
+            pictures.Count(), options.picturesDir.empty() ? "generated" : "loaded", pictures.Count() == 1 ? "" : "s",
+            options.intervalMs);
+
+    const auto interval = std::chrono::milliseconds(options.intervalMs);
+    auto nextSend = Clock::now() + interval;
+    std::uint32_t sent = 0;
+    for (;;) {
+        sockets.Poll();
+        MSG msg;
+        while (queue.Get(msg)) server.HandleMessage(msg.hwnd, msg.message, msg.wParam, msg.lParam);
+
+        auto now = Clock::now();
+        if (now >= nextSend) {
+            // A late pass does not make up for lost time with a burst.
+            nextSend = std::max(nextSend + interval, now);
+            if (server.RegisteredCount() > 0) {
+                const PeerPicture& picture = pictures.Next();
+                int receivers = server.SendPicture(picture.rgb.data(), static_cast<int>(picture.rgb.size()));
+                ++sent;
+                LogLine("peer", "sent picture %u (%s) to %d installation%s", sent, picture.name.c_str(), receivers,
+                        receivers == 1 ? "" : "s");
+                if (options.count != 0 && sent >= options.count) break;
+            }
+        }
+        if (!queue.Empty()) continue;
+        auto untilSend = std::chrono::duration_cast<std::chrono::milliseconds>(nextSend - Clock::now()).count();
+        int waitMs = static_cast<int>(std::clamp<long long>(untilSend, 1, kLongestWaitMs));
+        std::vector<int> fds;
+        sockets.CollectWaitDescriptors(fds);
+        platform::WaitForDescriptors(fds, waitMs);
+    }
+    LogLine("peer", "sent %u picture%s; done", sent, sent == 1 ? "" : "s");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    PeerOptions options;
+    std::string error;
+    if (!ParsePeerOptions(argc, argv, options, error)) {
+        LogLine("peer", "%s", error.c_str());
+        std::fputs(PeerUsage(), stderr);
+        return 2;
+    }
+    if (options.showHelp) {
+        std::fputs(PeerUsage(), stdout);
+        return 0;
+    }
+    if (options.showVersion) {
+        std::printf("solvane-peer %s\n", SOLVANE_VERSION);
+        return 0;
+    }
+    return Run(options);
+}
