@@ -1,10 +1,13 @@
 #include "app/Application.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "app/ConfigFile.h"
 #include "common/Log.h"
+#include "render/FrameWriter.h"
 #include "sound/DemoVoice.h"
 
 namespace {
@@ -42,8 +45,17 @@ bool Application::Init(HINSTANCE instance, int showCommand)
         return Fail(WindowError().empty() ? "cannot create the window" : WindowError());
     logicalWidth_ = 640;
     logicalHeight_ = 480;
+    if (!renderDevice_.CreateDevice(Handle(), 640, 480, false)) return Fail("cannot create the graphics device");
+    // No sound output is not a failed start: the player then runs silent.
+    musicPlayer_.SetEcho(options_.echo);
+    if (!musicPlayer_.Init(Handle())) return Fail("cannot start the music player");
     frameInterval_ = 50;
     ticker_.SetInterval(frameInterval_);
+    if (!options_.framesDir.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(options_.framesDir, error);
+        if (error) return Fail("cannot create the frames folder \"" + options_.framesDir + "\": " + error.message());
+    }
 
     // The microphone. Without a capture device the installation runs on
     // without sound input; a voice file that was asked for and cannot be
@@ -72,6 +84,20 @@ void Application::Teardown()
 {
     running_ = false;
     netLink_ = nullptr;
+    musicPlayer_.Close();
+    FinishRun();
+}
+
+void Application::FinishRun()
+{
+    if (finished_ || stepCount_ == 0) return;
+    finished_ = true;
+    if (options_.fast && options_.steps != 0) std::fputc('\n', stderr);
+    if (!options_.statsFile.empty()) {
+        std::string error;
+        if (!statistics_.WriteJson(options_.statsFile, error)) LogLine("stats", "%s", error.c_str());
+        LogLine("stats", "%s", statistics_.SummaryLine().c_str());
+    }
 }
 
 bool Application::ReadPeerAddress(std::string& host, int& port) const
@@ -94,14 +120,44 @@ void Application::Tick()
     if (!ticker_.StepDue(now)) return;
     ++stepCount_;
     Keys().SetStep(stepCount_);
-    AfterStep();
+    IDirect3DDevice9* device = renderDevice_.Device();
+    std::uint32_t presentsBefore = device != nullptr ? device->LastFrameStats().presentCount : 0;
+    auto start = std::chrono::steady_clock::now();
+    // The scene step lands here with the sequencer.
+    double stepMilliseconds =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    AfterStep(stepMilliseconds, presentsBefore);
 }
 
-void Application::AfterStep()
+void Application::AfterStep(double stepMilliseconds, std::uint32_t presentsBefore)
 {
+    IDirect3DDevice9* device = renderDevice_.Device();
+    StepSample sample;
+    sample.stepMilliseconds = stepMilliseconds;
+    if (device != nullptr) {
+        DeviceFrameStats frame = device->LastFrameStats();
+        sample.presented = frame.presentCount != presentsBefore;
+        sample.gpuDraws = frame.gpuDraws;
+        sample.immediateCalls = frame.immediateCalls;
+        sample.triangles = frame.triangles;
+    }
+    statistics_.AddStep(sample, static_cast<double>(stepCount_) * frameInterval_);
+    if (sample.presented) WriteFrameIfDue();
+
     if (fastClock_ != nullptr) voiceCapture_.Poll();
+    if (options_.fast && options_.steps != 0 && (stepCount_ % 10 == 0 || stepCount_ == options_.steps))
+        std::fprintf(stderr, "\rsolvane: step %u of %u", stepCount_, options_.steps);
     if (options_.steps != 0 && stepCount_ >= options_.steps && Handle() != nullptr && running_)
         SendMessageA(Handle(), WM_CLOSE, 0, 0);
+}
+
+void Application::WriteFrameIfDue()
+{
+    if (options_.framesDir.empty() || stepCount_ % options_.frameEvery != 0) return;
+    char name[32];
+    std::snprintf(name, sizeof name, "/frame-%06u.png", stepCount_);
+    if (WriteFrame(renderDevice_.Device(), options_.framesDir + name)) statistics_.AddFrameWritten();
+    else LogLine("frames", "cannot write \"%s%s\"", options_.framesDir.c_str(), name);
 }
 
 int Application::IdleWaitMilliseconds()

@@ -14,6 +14,9 @@
 #include "app/Options.h"
 #include "platform/Clock.h"
 #include "platform/d3d9.h"
+#include "app/RunStatistics.h"
+#include "render/RenderDevice.h"
+#include "sound/MusicPlayer.h"
 #include "sound/VoiceCapture.h"
 
 class World;
@@ -36,6 +39,9 @@ public:
     IncomingImages* Images() const { return incomingImages_; }
     NetLink* Link() const { return netLink_; }
     VoiceCapture& Capture() { return voiceCapture_; }
+    RenderDevice& Renderer() { return renderDevice_; }
+    MusicPlayer& Music() { return musicPlayer_; }
+    const RunStatistics& Statistics() const { return statistics_; }
     SHORT GetAsyncKeyState(int virtualKey) { return Keys().GetAsyncKeyState(virtualKey); }
     int LogicalWidth() const { return logicalWidth_; }
     int LogicalHeight() const { return logicalHeight_; }
@@ -46,7 +52,7 @@ public:
     // For tests: replace the clock before the first Tick; choose the
     // graphics backend before Init.
     void SetClock(std::unique_ptr<platform::Clock> clock) { clock_ = std::move(clock); }
-    void SetDirect3DFactory(Direct3DCreate9Function factory) { direct3DFactory_ = factory; }
+    void SetDirect3DFactory(Direct3DCreate9Function factory) { renderDevice_.SetDirect3DFactory(factory); }
     // Reads the configuration file; false when it does not exist.
     bool ReadPeerAddress(std::string& host, int& port) const;
 
@@ -59,7 +65,9 @@ protected:
 
 private:
     bool Fail(const std::string& reason);
-    void AfterStep();
+    void AfterStep(double stepMilliseconds, std::uint32_t presentsBefore);
+    void WriteFrameIfDue();
+    void FinishRun();
     void CopyCaptureBlock(WAVEHDR* header);
 
     const Options options_;
@@ -67,6 +75,8 @@ private:
     int logicalHeight_ = 480;
     bool running_ = true;
     DWORD frameInterval_ = 50;
+    RenderDevice renderDevice_;
+    MusicPlayer musicPlayer_;
     VoiceCapture voiceCapture_;
     NetLink* netLink_ = nullptr;  // owned
     World* world_ = nullptr;
@@ -78,8 +88,9 @@ private:
     FrameTicker ticker_;
     std::unique_ptr<platform::Clock> clock_;
     platform::ManualClock* fastClock_ = nullptr;  // the clock itself when running --fast
-    Direct3DCreate9Function direct3DFactory_ = nullptr;
     bool sequencerReady_ = false;
     std::uint32_t stepCount_ = 0;
     std::string failure_;
+    RunStatistics statistics_;
+    bool finished_ = false;
 };
