@@ -77,13 +77,31 @@ bool Application::Init(HINSTANCE instance, int showCommand)
     // so that every step finds exactly one new block.
     if (fastClock_ != nullptr) voiceCapture_.Poll();
     else AddEventSource(&voiceCapture_);
+
+    return OpenNetworkLink();
+}
+
+bool Application::OpenNetworkLink()
+{
+    std::string host;
+    int port = 0;
+    // Without a configuration file the installation runs without a link.
+    if (!ReadPeerAddress(host, port)) return true;
+    netLink_ = std::make_unique<NetLink>(sockets_);
+    AddEventSource(&sockets_);
+    if (!netLink_->Open(Handle(), LinkMode::Client, host.c_str(), port))
+        return Fail("cannot start the network link to " + host + ":" + std::to_string(port));
+    LogLine("net", "peer %s port %d", host.c_str(), port);
     return true;
 }
 
 void Application::Teardown()
 {
     running_ = false;
-    netLink_ = nullptr;
+    if (netLink_) {
+        RemoveEventSource(&sockets_);
+        netLink_.reset();
+    }
     musicPlayer_.Close();
     FinishRun();
 }
@@ -177,6 +195,8 @@ void Application::CopyCaptureBlock(WAVEHDR* header)
 
 LRESULT Application::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    // The link sees every message first and takes its socket events.
+    if (netLink_) netLink_->HandleMessage(hwnd, msg, wParam, lParam);
     switch (msg) {
     case WM_DESTROY:
         Teardown();

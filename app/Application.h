@@ -13,6 +13,8 @@
 #include "app/MainWindow.h"
 #include "app/Options.h"
 #include "platform/Clock.h"
+#include "net/NetLink.h"
+#include "platform/Sockets.h"
 #include "platform/d3d9.h"
 #include "app/RunStatistics.h"
 #include "render/RenderDevice.h"
@@ -21,7 +23,6 @@
 
 class World;
 class IncomingImages;
-class NetLink;
 
 class Application : public MainWindow {
 public:
@@ -37,7 +38,7 @@ public:
     bool IsRunning() const { return running_; }
     World* GetWorld() const { return world_; }
     IncomingImages* Images() const { return incomingImages_; }
-    NetLink* Link() const { return netLink_; }
+    NetLink* Link() const { return netLink_.get(); }
     VoiceCapture& Capture() { return voiceCapture_; }
     RenderDevice& Renderer() { return renderDevice_; }
     MusicPlayer& Music() { return musicPlayer_; }
@@ -65,6 +66,7 @@ protected:
 
 private:
     bool Fail(const std::string& reason);
+    bool OpenNetworkLink();
     void AfterStep(double stepMilliseconds, std::uint32_t presentsBefore);
     void WriteFrameIfDue();
     void FinishRun();
@@ -78,7 +80,9 @@ private:
     RenderDevice renderDevice_;
     MusicPlayer musicPlayer_;
     VoiceCapture voiceCapture_;
-    NetLink* netLink_ = nullptr;  // owned
+    // The sockets layer outlives the link that uses it.
+    platform::Sockets sockets_;
+    std::unique_ptr<NetLink> netLink_;
     World* world_ = nullptr;
     IncomingImages* incomingImages_ = nullptr;
 
