@@ -1,0 +1,80 @@
+// The pool of light sparks thrown by the dissolving crystals: 40 960 slots
+// allocated once, each spark drifting away from the screen centre while it
+// shrinks and fades, drawn as an additively blended textured square.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/d3d9.h"
+#include "scenery/Matrix4.h"
+#include "scenery/TextureHolder.h"
+
+// The seven values of a spark, in slot order.
+struct SparkRecord {
+    float x = 0.0f;      // centre, pixels from the left
+    float y = 0.0f;      // centre, pixels from the top
+    float size = 0.0f;   // half the side at full life
+    std::int32_t life = 0;      // steps left; < 1 is a free slot
+    std::int32_t lifespan = 0;  // life at birth; -1: never ages, always full
+    float dx = 0.0f;     // each step moves the spark by (-dx, -dy)
+    float dy = 0.0f;
+};
+
+// One slot of the pool.
+class LightParticle {
+public:
+    LightParticle() = default;
+    virtual ~LightParticle() = default;
+
+    float x = 0.0f;
+    float y = 0.0f;
+    float size = 0.0f;
+    std::int32_t life = 0;
+    std::int32_t lifespan = 0;
+    float dx = 0.0f;
+    float dy = 0.0f;
+};
+
+// Pre-transformed, coloured, textured vertex of the spark square.
+struct ParticleVertex {
+    float x, y, z, rhw;
+    D3DCOLOR diffuse;
+    float u, v;
+};
+static_assert(sizeof(ParticleVertex) == 28, "spark vertices are 28 bytes");
+constexpr DWORD ParticleVertexFormat = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+
+class LightSet {
+public:
+    static constexpr int Capacity = 40960;
+
+    LightSet();
+    LightSet(const LightSet&) = delete;
+    LightSet& operator=(const LightSet&) = delete;
+    virtual ~LightSet();
+
+    // Allocates the pool and loads light1.bmp and light2.bmp from dataDir.
+    bool Create(IDirect3DDevice9* device, const std::string& dataDir);
+    // Stores a spark in the lowest free slot; false (dropped) when all are busy.
+    bool Emit(const SparkRecord& spark);
+    // Ages and moves every live spark by one step.
+    void UpdateParticles(IDirect3DDevice9* device, const Matrix4& matrix);
+    // Draws every live spark; slot 0 with the first texture, the rest with the second.
+    void DrawParticles(IDirect3DDevice9* device, const Matrix4& matrix);
+
+    const LightParticle& Particle(int slot) const { return particles[slot]; }
+    int LiveCount() const;
+
+    ParticleVertex quad[4];
+    std::unique_ptr<LightParticle[]> particles;
+    TextureHolder firstTexture;
+    TextureHolder secondTexture;
+
+private:
+    void DrawParticle(IDirect3DDevice9* device, const LightParticle& particle);
+    void FillQuad();
+    // Lowest slot that may be free; every slot below it is busy.
+    int firstFreeHint_ = 0;
+};

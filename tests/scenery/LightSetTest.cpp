@@ -1,0 +1,155 @@
+// The spark pool: emission into the lowest free slot, ageing, and what a
+// spark looks like when drawn at birth, half-way and at death.
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "platform/RecordingDevice.h"
+#include "scenery/LightSet.h"
+
+namespace {
+
+struct Recorder {
+    Recorder()
+    {
+        D3DPRESENT_PARAMETERS params{};
+        params.BackBufferWidth = 640;
+        params.BackBufferHeight = 480;
+        params.EnableAutoDepthStencil = TRUE;
+        params.AutoDepthStencilFormat = D3DFMT_D16;
+        device = new RecordingDevice(params);
+    }
+    ~Recorder() { device->Release(); }
+    RecordingDevice* device;
+};
+
+class LightSetTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(lights.Create(recorder.device, SOLVANE_SOURCE_DIR "/data")); }
+
+    // The corners and the colour of the one spark drawn.
+    const RecordedDraw& DrawOnce()
+    {
+        recorder.device->ClearDraws();
+        lights.DrawParticles(recorder.device, MatrixIdentity());
+        EXPECT_EQ(recorder.device->Draws().size(), 1u);
+        return recorder.device->Draws().front();
+    }
+
+    Recorder recorder;
+    LightSet lights;
+};
+
+TEST_F(LightSetTest, SparkShrinksAndFadesOverItsLife)
+{
+    ASSERT_TRUE(lights.Emit(SparkRecord{100.0f, 50.0f, 4.0f, 512, 512, 0.0f, 0.0f}));
+    {
+        const RecordedDraw& draw = DrawOnce();
+        EXPECT_EQ(draw.type, D3DPT_TRIANGLEFAN);
+        EXPECT_EQ(draw.primitiveCount, 2u);
+        EXPECT_EQ(draw.fvf, ParticleVertexFormat);
+        // An 8 x 8 square at full brightness.
+        EXPECT_EQ(draw.FloatAt(0, 0), 96.0f);
+        EXPECT_EQ(draw.FloatAt(0, 4), 46.0f);
+        EXPECT_EQ(draw.FloatAt(2, 0), 104.0f);
+        EXPECT_EQ(draw.FloatAt(2, 4), 54.0f);
+        EXPECT_EQ(draw.DwordAt(0, 16), 0xFFFFFFFFu);
+        EXPECT_EQ(draw.FloatAt(1, 20), 0.0f);
+        EXPECT_EQ(draw.FloatAt(1, 24), 1.0f);
+    }
+    for (int step = 0; step < 256; ++step) lights.UpdateParticles(recorder.device, MatrixIdentity());
+    {
+        // A 4 x 4 square at level 127 in every byte.
+        const RecordedDraw& draw = DrawOnce();
+        EXPECT_EQ(draw.FloatAt(0, 0), 98.0f);
+        EXPECT_EQ(draw.FloatAt(2, 0), 102.0f);
+        EXPECT_EQ(draw.DwordAt(3, 16), 0x7F7F7F7Fu);
+    }
+    for (int step = 0; step < 256; ++step) lights.UpdateParticles(recorder.device, MatrixIdentity());
+    EXPECT_EQ(lights.Particle(0).life, 0);
+    EXPECT_EQ(lights.LiveCount(), 0);
+    recorder.device->ClearDraws();
+    lights.DrawParticles(recorder.device, MatrixIdentity());
+    EXPECT_TRUE(recorder.device->Draws().empty());
+}
+
+TEST_F(LightSetTest, SparkDriftsAgainstItsStepVector)
+{
+    ASSERT_TRUE(lights.Emit(SparkRecord{10.0f, 20.0f, 4.0f, 600, 600, 0.6f, -0.8f}));
+    for (int step = 0; step < 10; ++step) lights.UpdateParticles(recorder.device, MatrixIdentity());
+    EXPECT_NEAR(lights.Particle(0).x, 4.0f, 1e-4f);
+    EXPECT_NEAR(lights.Particle(0).y, 28.0f, 1e-4f);
+    EXPECT_EQ(lights.Particle(0).life, 590);
+}
+
+TEST_F(LightSetTest, EverlastingSparkNeverAgesNorMoves)
+{
+    ASSERT_TRUE(lights.Emit(SparkRecord{10.0f, 20.0f, 3.0f, 5, -1, 1.0f, 1.0f}));
+    for (int step = 0; step < 10; ++step) lights.UpdateParticles(recorder.device, MatrixIdentity());
+    EXPECT_EQ(lights.Particle(0).life, 5);
+    EXPECT_EQ(lights.Particle(0).x, 10.0f);
+    const RecordedDraw& draw = DrawOnce();
+    EXPECT_EQ(draw.FloatAt(0, 0), 7.0f);
+    EXPECT_EQ(draw.DwordAt(0, 16), 0xFFFFFFFFu);
+}
+
+TEST_F(LightSetTest, EmitFillsTheLowestFreeSlotAndDropsWhenFull)
+{
+    ASSERT_TRUE(lights.Emit(SparkRecord{1.0f, 0.0f, 4.0f, 2, 2, 0.0f, 0.0f}));
+    ASSERT_TRUE(lights.Emit(SparkRecord{2.0f, 0.0f, 4.0f, 10, 10, 0.0f, 0.0f}));
+    lights.UpdateParticles(recorder.device, MatrixIdentity());
+    lights.UpdateParticles(recorder.device, MatrixIdentity());
+    // Slot 0 died; the next spark takes it, not slot 2.
+    ASSERT_TRUE(lights.Emit(SparkRecord{3.0f, 0.0f, 4.0f, 10, 10, 0.0f, 0.0f}));
+    EXPECT_EQ(lights.Particle(0).x, 3.0f);
+    // A spark born dead takes a slot but leaves it free.
+    ASSERT_TRUE(lights.Emit(SparkRecord{4.0f, 0.0f, 4.0f, 0, 10, 0.0f, 0.0f}));
+    ASSERT_TRUE(lights.Emit(SparkRecord{5.0f, 0.0f, 4.0f, 10, 10, 0.0f, 0.0f}));
+    EXPECT_EQ(lights.Particle(2).x, 5.0f);
+
+    while (lights.LiveCount() < LightSet::Capacity) ASSERT_TRUE(lights.Emit(SparkRecord{6.0f, 0.0f, 4.0f, 10, 10, 0.0f, 0.0f}));
+    EXPECT_FALSE(lights.Emit(SparkRecord{7.0f, 0.0f, 4.0f, 10, 10, 0.0f, 0.0f}));
+    for (int slot = 0; slot < LightSet::Capacity; ++slot) ASSERT_NE(lights.Particle(slot).x, 7.0f);
+}
+
+TEST_F(LightSetTest, DrawingUsesTheFirstTextureForSlotZeroOnlyAndRestoresState)
+{
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(lights.Emit(SparkRecord{50.0f, 50.0f, 4.0f, 100, 100, 0.0f, 0.0f}));
+    recorder.device->ClearDraws();
+    lights.DrawParticles(recorder.device, MatrixIdentity());
+    const auto& draws = recorder.device->Draws();
+    ASSERT_EQ(draws.size(), 3u);
+    EXPECT_EQ(draws[0].state->textures[0], lights.firstTexture.texture);
+    EXPECT_EQ(draws[1].state->textures[0], lights.secondTexture.texture);
+    EXPECT_EQ(draws[2].state->textures[0], lights.secondTexture.texture);
+    const DeviceState& s = *draws[0].state;
+    EXPECT_EQ(s.RenderState(D3DRS_ALPHABLENDENABLE), static_cast<DWORD>(TRUE));
+    EXPECT_EQ(s.RenderState(D3DRS_SRCBLEND), static_cast<DWORD>(D3DBLEND_ONE));
+    EXPECT_EQ(s.RenderState(D3DRS_DESTBLEND), static_cast<DWORD>(D3DBLEND_ONE));
+    EXPECT_EQ(s.RenderState(D3DRS_ZWRITEENABLE), static_cast<DWORD>(FALSE));
+    EXPECT_EQ(s.RenderState(D3DRS_LIGHTING), static_cast<DWORD>(FALSE));
+    EXPECT_EQ(s.RenderState(D3DRS_ZFUNC), static_cast<DWORD>(D3DCMP_ALWAYS));
+    EXPECT_EQ(s.SamplerState(0, D3DSAMP_ADDRESSU), static_cast<DWORD>(D3DTADDRESS_CLAMP));
+
+    DWORD value = 0;
+    recorder.device->GetRenderState(D3DRS_ZFUNC, &value);
+    EXPECT_EQ(value, static_cast<DWORD>(D3DCMP_LESSEQUAL));
+    recorder.device->GetRenderState(D3DRS_ALPHABLENDENABLE, &value);
+    EXPECT_EQ(value, static_cast<DWORD>(FALSE));
+    recorder.device->GetRenderState(D3DRS_FOGENABLE, &value);
+    EXPECT_EQ(value, static_cast<DWORD>(TRUE));
+    recorder.device->GetSamplerState(0, D3DSAMP_ADDRESSV, &value);
+    EXPECT_EQ(value, static_cast<DWORD>(D3DTADDRESS_WRAP));
+    IDirect3DTexture9* texture = nullptr;
+    recorder.device->GetTexture(0, &texture);
+    EXPECT_EQ(texture, nullptr);
+}
+
+TEST(LightSet, MissingTextureFailsCreation)
+{
+    Recorder recorder;
+    LightSet lights;
+    EXPECT_FALSE(lights.Create(recorder.device, "/nonexistent-folder"));
+}
+
+}  // namespace
