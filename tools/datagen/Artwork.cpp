@@ -78,19 +78,38 @@ void DrawCrystal(Canvas& canvas, Point base, float height, float halfWidth, floa
 
 float Dot3(const float* a, const float* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 
-// The environment seen by the crystals: a bright sky over a pale floor, two
-// soft coloured bands, and several small sharp lights.
+float SmoothStep(float edge0, float edge1, float x)
+{
+    float t = Clamp01((x - edge0) / (edge1 - edge0));
+    return t * t * (3.0f - 2.0f * t);
+}
+
+// The environment seen by the crystals: a pale sky over a darker floor, a
+// ring of tall bright panels (some tinted) around the horizon, and several
+// small sharp lights. The panels give neighbouring facets very different
+// samples, so the faces flash one by one as a crystal turns.
 Colour Environment(const float* r)
 {
-    float y = r[1];
-    Colour sky = y >= 0 ? Mix(Colour{1.0f, 0.97f, 0.93f, 1}, Colour{0.74f, 0.86f, 1.0f, 1}, std::sqrt(y))
-                        : Mix(Colour{1.0f, 0.97f, 0.93f, 1}, Colour{0.52f, 0.56f, 0.72f, 1}, std::sqrt(-y));
-    float azimuth = std::atan2(r[0], r[2]);
-    float pinkBand = std::exp(-std::pow((y - 0.28f) / 0.07f, 2.0f)) * (0.55f + 0.45f * std::sin(3.0f * azimuth));
-    float cyanBand = std::exp(-std::pow((y + 0.18f) / 0.09f, 2.0f)) * (0.55f + 0.45f * std::cos(2.0f * azimuth + 1.0f));
-    sky.r += -0.05f * pinkBand - 0.25f * cyanBand;
-    sky.g += -0.22f * pinkBand + 0.02f * cyanBand;
-    sky.b += -0.08f * pinkBand + 0.05f * cyanBand;
+    const float y = r[1];
+    const Colour horizon{0.86f, 0.86f, 0.92f, 1};
+    Colour c = y >= 0 ? Mix(horizon, Colour{0.50f, 0.66f, 0.95f, 1}, std::sqrt(y))
+                      : Mix(Colour{0.64f, 0.65f, 0.76f, 1}, Colour{0.32f, 0.34f, 0.48f, 1}, std::sqrt(-y));
+
+    const float azimuth = std::atan2(r[0], r[2]) * 180.0f / kPi;
+    static const float panels[][7] = {
+        // centre (degrees), half width, bottom, top, red, green, blue
+        {-150, 9, -0.30f, 0.55f, 1.00f, 0.98f, 0.95f}, {-95, 6, -0.20f, 0.40f, 1.00f, 0.80f, 0.90f},
+        {-40, 12, -0.35f, 0.60f, 1.00f, 0.99f, 0.97f}, {15, 5, -0.15f, 0.45f, 0.75f, 0.95f, 1.00f},
+        {60, 10, -0.30f, 0.50f, 1.00f, 0.97f, 0.90f},  {115, 7, -0.25f, 0.35f, 0.85f, 0.90f, 1.00f},
+        {165, 11, -0.30f, 0.55f, 1.00f, 0.98f, 0.96f},
+    };
+    for (const auto& panel : panels) {
+        float distance = std::fabs(std::remainder(azimuth - panel[0], 360.0f));
+        float across = 1.0f - SmoothStep(panel[1] - 1.5f, panel[1] + 1.5f, distance);
+        float along = SmoothStep(panel[2] - 0.04f, panel[2] + 0.04f, y) * (1.0f - SmoothStep(panel[3] - 0.04f, panel[3] + 0.04f, y));
+        float k = across * along;
+        c = Mix(c, Colour{panel[4] * 1.15f, panel[5] * 1.15f, panel[6] * 1.15f, 1}, k);
+    }
 
     static const float lights[][4] = {
         // direction x, y, z (normalised below), strength
@@ -102,9 +121,9 @@ Colour Environment(const float* r)
     for (const auto& light : lights) {
         float length = std::sqrt(Dot3(light, light));
         float d = std::max(0.0f, Dot3(r, light) / length);
-        glow += light[3] * (1.6f * std::pow(d, 900.0f) + 0.35f * std::pow(d, 40.0f));
+        glow += light[3] * (1.6f * std::pow(d, 900.0f) + 0.3f * std::pow(d, 60.0f));
     }
-    return Colour{sky.r + glow, sky.g + glow * 0.97f, sky.b + glow * 0.92f, 1.0f};
+    return Colour{c.r + glow, c.g + glow * 0.97f, c.b + glow * 0.92f, 1.0f};
 }
 
 // A round glow on black: full brightness in the middle, falling smoothly to
