@@ -1,6 +1,8 @@
-// PNG through libpng's simplified interface (errors come back as results,
-// not long jumps), BMP through SDL's reader; both converted to RGB.
+// PNG through the shared PNG reader, BMP through SDL's reader; both
+// converted to RGB.
 #include "platform/ImageFile.h"
+
+#include "platform/PngFile.h"
 
 #include <SDL.h>
 #include <png.h>
@@ -29,34 +31,6 @@ bool StartsWithPngSignature(const std::string& path)
     std::size_t got = std::fread(header, 1, sizeof header, file);
     std::fclose(file);
     return got == sizeof header && png_sig_cmp(header, 0, sizeof header) == 0;
-}
-
-bool ReadPngRgb(const std::string& path, unsigned& width, unsigned& height, std::vector<std::uint8_t>& pixels,
-                std::string* error)
-{
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
-        std::string reason = image.message;
-        png_image_free(&image);
-        return Fail(error, reason);
-    }
-    image.format = PNG_FORMAT_RGB;
-    if (image.width == 0 || image.height == 0 || image.width > kLargestSide || image.height > kLargestSide) {
-        png_image_free(&image);
-        return Fail(error, "picture size out of range");
-    }
-    std::vector<std::uint8_t> buffer(PNG_IMAGE_SIZE(image));
-    if (png_image_finish_read(&image, nullptr, buffer.data(), 0, nullptr) == 0) {
-        std::string reason = image.message;
-        png_image_free(&image);
-        return Fail(error, reason);
-    }
-    width = image.width;
-    height = image.height;
-    pixels.swap(buffer);
-    return true;
 }
 
 bool ReadBmpRgb(const std::string& path, unsigned& width, unsigned& height, std::vector<std::uint8_t>& pixels,
@@ -94,7 +68,7 @@ bool ReadImageRgb(const std::string& path, unsigned& width, unsigned& height, st
     std::FILE* probe = std::fopen(path.c_str(), "rb");
     if (probe == nullptr) return Fail(error, "cannot open the file");
     std::fclose(probe);
-    if (StartsWithPngSignature(path)) return ReadPngRgb(path, width, height, pixels, error);
+    if (StartsWithPngSignature(path)) return ReadPng(path, width, height, PixelLayout::Rgb, pixels, error);
     return ReadBmpRgb(path, width, height, pixels, error);
 }
 

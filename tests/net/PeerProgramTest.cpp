@@ -2,7 +2,6 @@
 // connects to it, registers and receives its pictures; bad command lines and
 // ports it cannot have end it with a clear message.
 #include <gtest/gtest.h>
-#include <png.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -20,6 +19,7 @@
 
 #include "LoopbackHarness.h"
 #include "net/NetLink.h"
+#include "platform/PngFile.h"
 
 using namespace nettest;
 namespace fs = std::filesystem;
@@ -156,13 +156,8 @@ bool WriteSplitPng(const fs::path& path, int width, int height)
             p[0] = x < width / 2 ? 255 : 0;
             p[2] = x < width / 2 ? 0 : 255;
         }
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(width);
-    image.height = static_cast<png_uint_32>(height);
-    image.format = PNG_FORMAT_RGB;
-    return png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr) != 0;
+    return platform::WritePng(path.string(), static_cast<unsigned>(width), static_cast<unsigned>(height),
+                              platform::PixelLayout::Rgb, rgb.data());
 }
 
 const std::uint8_t* Pixel(const NetLink& link, int x, int y) { return link.FrameBuffer() + (y * 128 + x) * 3; }
