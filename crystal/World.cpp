@@ -1,0 +1,103 @@
+// Creation and destruction of the scene content, in a fixed order, and the
+// hand-over of microphone blocks into the recording buffer.
+#include "crystal/World.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "app/Options.h"
+#include "render/RenderDevice.h"
+#include "render/ScreenFade.h"
+#include "scene/SceneHost.h"
+#include "scenery/CopyrightOverlay.h"
+#include "scenery/TitleOverlay.h"
+
+World::World() = default;
+
+World::~World() { Shutdown(); }
+
+std::string World::DataPath(const char* fileName) const
+{
+    if (dataDir.empty()) return fileName;
+    return dataDir + "/" + fileName;
+}
+
+bool World::Fail(std::string reason)
+{
+    lastError = std::move(reason);
+    return false;
+}
+
+bool World::LoadFailure(const std::string& path)
+{
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) return Fail("missing data file \"" + path + "\"");
+    return Fail("cannot read data file \"" + path + "\" (not a usable picture)");
+}
+
+bool World::Init(SceneHost* host, int width, int height)
+{
+    lastError.clear();
+    application = host;
+    if (application == nullptr) return Fail("no application to build the world for");
+    dataDir = application->GetOptions().dataDir;
+    RenderDevice& renderer = application->Renderer();
+    IDirect3DDevice9* device = renderer.Device();
+    if (device == nullptr) return Fail("no graphics device to build the world on");
+
+    // Lights: new LightSet, set up with device.
+    // Ground: new Ground, set up with device.
+    // Recording list: new RecordingList.
+    // Analyser: new SpectrumAnalyser, Init(4096).
+    // Crystals: new CrystalCluster, Create(this, device).
+    // Segment: new MusicSegment (nothing loaded yet).
+
+    const std::string titlePath = DataPath("title.png");
+    title = std::make_unique<TitleOverlay>();
+    if (!title->Load(&renderer, width, height, titlePath)) return LoadFailure(titlePath);
+
+    // Logo: new LogoMesh, LoadLogo(device).
+
+    const std::string copyrightPath = DataPath("CopyRight.png");
+    copyright = std::make_unique<CopyrightOverlay>();
+    if (!copyright->Load(&renderer, width, height, copyrightPath)) return LoadFailure(copyrightPath);
+
+    IDirect3DSurface9* backBuffer = renderer.BackBuffer();
+    HDC deviceContext = nullptr;
+    if (backBuffer == nullptr || FAILED(backBuffer->GetDC(&deviceContext)))
+        return Fail("cannot get a device context of the back buffer");
+    fade = std::make_unique<ScreenFade>();
+    const bool faded = fade->Init(deviceContext, device, width, height);
+    // Given back whatever the fade made of it.
+    backBuffer->ReleaseDC(deviceContext);
+    if (!faded) return Fail("cannot set up the screen fade");
+    return true;
+}
+
+void World::Shutdown()
+{
+    // Lights, ground, recording list, analyser, crystals and segment go first, in that order.
+    title.reset();
+    // Logo goes here.
+    fade.reset();
+    copyright.reset();
+}
+
+void World::StoreBlock(const void* bytes, std::uint32_t length)
+{
+    if (bytes == nullptr) return;
+    // NOTE: a header announcing more than one block is cut to one block, so
+    // the silent second half of the buffer is never overwritten and the
+    // length never promises more than was copied.
+    const std::uint32_t copied = std::min<std::uint32_t>(length, kBlockBytes);
+    std::memcpy(recordingBuffer, bytes, copied);
+    recordedLength = copied;
+}
+
+World& TheWorld()
+{
+    static World world;
+    return world;
+}

@@ -1,0 +1,67 @@
+// The container of everything the scene shows: crystals, lights, ground,
+// logo, the title and copyright pictures, the white screen fade, the
+// spectrum analyser, the stored voice, and the buffer that receives every
+// microphone block. One per process, made on first use by TheWorld(), filled
+// by Init, emptied by Shutdown (at teardown and once more at exit).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/win32types.h"
+
+class SceneHost;
+class TitleOverlay;
+class CopyrightOverlay;
+class ScreenFade;
+
+class World {
+public:
+    static constexpr std::size_t kRecordingSamples = 16000;
+    // A microphone block fills the first half; the second half stays silent.
+    static constexpr std::uint32_t kBlockBytes = 16000;
+
+    World();
+    World(const World&) = delete;
+    World& operator=(const World&) = delete;
+    virtual ~World();
+
+    // Builds the scene content for a screen of width x height. False on the
+    // first failure, with the reason in LastError(); what was built so far
+    // stays for Shutdown.
+    bool Init(SceneHost* application, int width, int height);
+    // Deletes every content object that exists; safe at any time, any number of times.
+    void Shutdown();
+
+    // Copies one finished microphone block (its length in bytes) into the
+    // recording buffer and records that length. At most 16000 bytes are
+    // taken, so the second half of the buffer never changes.
+    void StoreBlock(const void* bytes, std::uint32_t length);
+
+    // Why the last Init failed, naming the file or device; empty otherwise.
+    const std::string& LastError() const { return lastError; }
+    // The path of a data file under the configured data folder.
+    std::string DataPath(const char* fileName) const;
+
+    SceneHost* application = nullptr;
+    // Slots in the order the content is created: lights, ground, recording
+    // list, analyser, crystals and segment come first; see Init.
+    std::unique_ptr<TitleOverlay> title;
+    std::unique_ptr<ScreenFade> fade;
+    // Logo slot: between title and copyright in creation order.
+    std::unique_ptr<CopyrightOverlay> copyright;
+    std::uint32_t recordedLength = 0;
+    std::int16_t recordingBuffer[kRecordingSamples] = {};
+
+private:
+    bool Fail(std::string reason);
+    bool LoadFailure(const std::string& path);
+
+    std::string dataDir = "data";
+    std::string lastError;
+};
+
+// The process-wide world, made on first use and destroyed at exit.
+World& TheWorld();

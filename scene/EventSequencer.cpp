@@ -1,0 +1,57 @@
+// Event ownership and hand-over between the scene events.
+#include "scene/EventSequencer.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "scene/EventCreate.h"
+#include "scene/EventFinish.h"
+#include "scene/EventTitle.h"
+
+namespace {
+
+template <typename EventClass>
+bool AddEvent(EventSequencer& sequencer, SceneHost* application, Event*& added)
+{
+    std::unique_ptr<Event> event(new (std::nothrow) EventClass(application));
+    if (!event || !event->Prepare()) return false;
+    if (!sequencer.Add(event.get())) return false;
+    added = event.release();
+    return true;
+}
+
+}  // namespace
+
+bool EventSequencer::Create(SceneHost* host)
+{
+    application = host;
+    Event* title = nullptr;
+    Event* added = nullptr;
+    if (!AddEvent<EventTitle>(*this, host, title)) return false;
+    current = title;
+    if (!AddEvent<EventCreate>(*this, host, added)) return false;
+    if (!AddEvent<EventFinish>(*this, host, added)) return false;
+    return true;
+}
+
+void EventSequencer::Step()
+{
+    // Only ever called after a successful Create; the guard keeps a misuse harmless.
+    if (current == nullptr) return;
+    current = current->Update(*this);
+}
+
+Event* EventSequencer::FindByName(const char* eventName) const
+{
+    if (eventName == nullptr) return nullptr;
+    for (Event* event : *this)
+        if (std::strcmp(event->Name(), eventName) == 0) return event;
+    return nullptr;
+}
+
+EventSequencer& TheEventSequencer()
+{
+    static EventSequencer sequencer;
+    return sequencer;
+}

@@ -1,0 +1,25 @@
+// Loading and faded drawing of the copyright picture in the screen's corner.
+#include "scenery/CopyrightOverlay.h"
+
+#include "render/RenderDevice.h"
+
+bool CopyrightOverlay::Load(RenderDevice* renderDevice, int width, int height, const std::string& path)
+{
+    if (renderDevice == nullptr) return false;
+    if (!picture.LoadFromFile(renderDevice->Device(), path.c_str())) return false;
+    layoutWidth = kLayoutWidth;
+    layoutHeight = kLayoutHeight;
+    position = D3DXVECTOR2(static_cast<float>(width - layoutWidth), static_cast<float>(height - layoutHeight));
+    scale = D3DXVECTOR2(1.0f, 1.0f);
+    return Create(&picture, renderDevice);
+}
+
+void CopyrightOverlay::DrawFaded(IDirect3DDevice9* device, int alpha)
+{
+    (void)device;
+    if (sprite == nullptr) return;
+    sprite->Begin();
+    sprite->Draw(picture.texture, nullptr, &scale, nullptr, 0.0f, &position,
+                 D3DCOLOR_ARGB(static_cast<unsigned>(alpha), 255, 255, 255));
+    sprite->End();
+}

@@ -1,0 +1,43 @@
+// The pool of the 48 pictures that can fly at once. It is made once at
+// start-up; launch requests come every scene step once the peer has sent a
+// picture, and only every fifth one starts a flight, on the first idle
+// picture. A request that finds all 48 in flight is dropped.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/d3d9.h"
+#include "scenery/IncomingImage.h"
+
+class RenderDevice;
+
+class IncomingImages {
+public:
+    static constexpr int kCount = 48;
+    static constexpr int kLaunchEvery = 5;
+
+    IncomingImages() = default;
+    IncomingImages(const IncomingImages&) = delete;
+    IncomingImages& operator=(const IncomingImages&) = delete;
+    virtual ~IncomingImages() = default;
+
+    bool Create(HDC deviceContext, RenderDevice* renderDevice, int width, int height);
+    void Step();
+    void Draw(IDirect3DDevice9* device);
+    // Counts the request; every fifth hands the 128x128 RGB picture to the
+    // first idle image. True when a flight started.
+    bool Launch(IDirect3DDevice9* device, const std::uint8_t* pixels);
+
+    bool IsCreated() const { return images != nullptr; }
+    IncomingImage& Image(int index) { return images[index]; }
+    int InFlight() const;
+    int LaunchCounter() const { return launchCounter; }
+
+private:
+    std::unique_ptr<IncomingImage[]> images;
+    int launchCounter = 0;
+};
+
+// The process-wide pool, made on first use and destroyed at exit.
+IncomingImages& TheIncomingImages();

@@ -1,0 +1,31 @@
+// Loading and centred, faded drawing of the title picture.
+#include "scenery/TitleOverlay.h"
+
+#include "render/RenderDevice.h"
+
+bool TitleOverlay::Load(RenderDevice* renderDevice, int width, int height, const std::string& path)
+{
+    if (renderDevice == nullptr) return false;
+    if (!picture.LoadFromFile(renderDevice->Device(), path.c_str())) return false;
+    screenWidth = width;
+    screenHeight = height;
+    layoutWidth = kLayoutSize;
+    layoutHeight = kLayoutSize;
+    position = D3DXVECTOR2(static_cast<float>((width - layoutWidth) / 2), static_cast<float>((height - layoutHeight) / 2));
+    baseScale = D3DXVECTOR2(1.0f, 1.0f);
+    return Create(&picture, renderDevice);
+}
+
+void TitleOverlay::DrawFaded(IDirect3DDevice9* device, int alpha, float scale)
+{
+    (void)device;
+    if (sprite == nullptr) return;
+    const D3DXVECTOR2 s(scale * baseScale.x, scale * baseScale.y);
+    // Centred at any scale, in whole pixels.
+    position.x = static_cast<float>((screenWidth - static_cast<int>(layoutWidth * s.x)) / 2);
+    position.y = static_cast<float>((screenHeight - static_cast<int>(layoutHeight * s.y)) / 2);
+    sprite->Begin();
+    sprite->Draw(picture.texture, nullptr, &s, nullptr, 0.0f, &position,
+                 D3DCOLOR_ARGB(static_cast<unsigned>(alpha), 255, 255, 255));
+    sprite->End();
+}

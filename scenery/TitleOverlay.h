@@ -1,0 +1,34 @@
+// The title picture ("title.png", laid out as 256x256), drawn centred over
+// the scene at any scale and opacity while the title event fades it away.
+#pragma once
+
+#include <string>
+
+#include "platform/d3dx9.h"
+#include "scenery/SpriteObject.h"
+#include "scenery/TextureHolder.h"
+
+class RenderDevice;
+
+class TitleOverlay : public SpriteObject {
+public:
+    static constexpr int kLayoutSize = 256;
+
+    TitleOverlay() = default;
+    ~TitleOverlay() override = default;
+
+    // False when the picture at `path` cannot be loaded or the sprite made.
+    bool Load(RenderDevice* renderDevice, int width, int height, const std::string& path);
+    void DrawFaded(IDirect3DDevice9* device, int alpha, float scale);
+
+    const D3DXVECTOR2& Position() const { return position; }
+
+private:
+    TextureHolder picture;
+    int layoutWidth = kLayoutSize;
+    int layoutHeight = kLayoutSize;
+    int screenWidth = 0;
+    int screenHeight = 0;
+    D3DXVECTOR2 position;
+    D3DXVECTOR2 baseScale{1.0f, 1.0f};
+};

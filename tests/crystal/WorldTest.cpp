@@ -1,0 +1,100 @@
+// The world container: filling, emptying, the recording buffer, and start-up
+// failures that name the missing file.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "SceneTestHost.h"
+#include "crystal/World.h"
+#include "render/ScreenFade.h"
+#include "scenery/CopyrightOverlay.h"
+#include "scenery/TitleOverlay.h"
+
+namespace {
+
+class WorldTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(host.Start()); }
+
+    SceneTestHost host;
+};
+
+TEST_F(WorldTest, ShutdownBeforeInitAndTwiceIsHarmless)
+{
+    World world;
+    world.Shutdown();
+    world.Shutdown();
+    host.options.dataDir = MakeDataFolder("world-complete", {"title.png", "CopyRight.png"});
+    ASSERT_TRUE(world.Init(&host, 640, 480)) << world.LastError();
+    EXPECT_TRUE(world.title);
+    EXPECT_TRUE(world.copyright);
+    EXPECT_TRUE(world.fade);
+    world.Shutdown();
+    EXPECT_FALSE(world.title);
+    EXPECT_FALSE(world.copyright);
+    EXPECT_FALSE(world.fade);
+    world.Shutdown();
+}
+
+TEST_F(WorldTest, MissingTitleFailsNamingTheFile)
+{
+    World world;
+    host.options.dataDir = MakeDataFolder("world-no-title", {"CopyRight.png"});
+    EXPECT_FALSE(world.Init(&host, 640, 480));
+    EXPECT_NE(world.LastError().find("title.png"), std::string::npos) << world.LastError();
+    EXPECT_NE(world.LastError().find(host.options.dataDir), std::string::npos) << world.LastError();
+    world.Shutdown();
+}
+
+TEST_F(WorldTest, MissingCopyrightFailsNamingTheFile)
+{
+    World world;
+    host.options.dataDir = MakeDataFolder("world-no-copyright", {"title.png"});
+    EXPECT_FALSE(world.Init(&host, 640, 480));
+    EXPECT_NE(world.LastError().find("CopyRight.png"), std::string::npos) << world.LastError();
+    // What was made before the failure stays for Shutdown.
+    EXPECT_TRUE(world.title);
+    world.Shutdown();
+    EXPECT_FALSE(world.title);
+}
+
+TEST_F(WorldTest, UnreadablePictureFailsNamingTheFile)
+{
+    std::string folder = MakeDataFolder("world-broken-title", {"CopyRight.png"});
+    {
+        std::FILE* file = std::fopen((folder + "/title.png").c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fputs("not a picture", file);
+        std::fclose(file);
+    }
+    World world;
+    host.options.dataDir = folder;
+    EXPECT_FALSE(world.Init(&host, 640, 480));
+    EXPECT_NE(world.LastError().find("title.png"), std::string::npos) << world.LastError();
+    EXPECT_EQ(world.LastError().find("missing"), std::string::npos) << world.LastError();
+}
+
+TEST_F(WorldTest, SecondHalfOfTheRecordingBufferStaysSilent)
+{
+    World world;
+    for (std::int16_t s : world.recordingBuffer) ASSERT_EQ(s, 0);
+    EXPECT_EQ(world.recordedLength, 0u);
+
+    std::vector<std::int16_t> block(8000, 1234);
+    world.StoreBlock(block.data(), 16000);
+    EXPECT_EQ(world.recordedLength, 16000u);
+    EXPECT_EQ(world.recordingBuffer[0], 1234);
+    EXPECT_EQ(world.recordingBuffer[7999], 1234);
+    for (std::size_t i = 8000; i < World::kRecordingSamples; ++i) ASSERT_EQ(world.recordingBuffer[i], 0) << i;
+
+    // A header announcing more than one block cannot reach the second half.
+    std::vector<std::int16_t> oversized(16000, -777);
+    world.StoreBlock(oversized.data(), 32000);
+    EXPECT_EQ(world.recordedLength, 16000u);
+    EXPECT_EQ(world.recordingBuffer[7999], -777);
+    for (std::size_t i = 8000; i < World::kRecordingSamples; ++i) ASSERT_EQ(world.recordingBuffer[i], 0) << i;
+}
+
+TEST_F(WorldTest, AccessorGivesOneWorld) { EXPECT_EQ(&TheWorld(), &TheWorld()); }
+
+}  // namespace

@@ -1,0 +1,58 @@
+// A stand-in for the Application in scene, scenery and world tests: a
+// render device on the recording backend, a window record that notes the
+// messages sent to it, scripted keys, and switches for the running and
+// active flags. WM_CLOSE ends the run, as the real window's teardown does.
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/Options.h"
+#include "platform/RecordingDevice.h"
+#include "platform/messages.h"
+#include "render/RenderDevice.h"
+#include "scene/SceneHost.h"
+
+class SceneTestHost : public SceneHost {
+public:
+    SceneTestHost();
+    ~SceneTestHost() override;
+
+    // Creates the recording device; false when that fails.
+    bool Start();
+
+    bool IsRunning() const override { return running; }
+    bool IsActive() const override { return active; }
+    HWND Handle() const override { return const_cast<HWND__*>(&window); }
+    RenderDevice& Renderer() override { return renderer; }
+    World* GetWorld() const override { return world; }
+    IncomingImages* Images() const override { return images; }
+    NetLink* Link() const override { return nullptr; }
+    std::int16_t GetAsyncKeyState(int virtualKey) override;
+    const Options& GetOptions() const override { return options; }
+
+    IDirect3DDevice9* Device();
+    RecordingDevice* Recorder();
+    HDC BackBufferDC();
+    void GiveBackDC(HDC dc);
+    int CloseRequests() const;
+
+    bool running = true;
+    bool active = true;
+    std::set<int> heldKeys;
+    std::vector<UINT> messages;
+    World* world = nullptr;
+    IncomingImages* images = nullptr;
+    Options options;
+
+private:
+    static LRESULT Record(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+    HWND__ window;
+    RenderDevice renderer;
+};
+
+// A folder under the build tree with the given data files written as small
+// pictures; names not listed are absent. Returns the folder.
+std::string MakeDataFolder(const std::string& name, const std::vector<std::string>& pictures);
