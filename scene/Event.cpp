@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "crystal/World.h"
+#include "net/NetLink.h"
 #include "platform/messages.h"
 #include "render/RenderDevice.h"
 #include "render/ScreenFade.h"
@@ -44,11 +45,11 @@ void Event::SteerAndAnimate()
     IncomingImages* images = application->Images();
     if (images != nullptr) {
         images->Step();
-        // Pictures from the peer: once the link has received one, every step
-        // offers its latest picture (the pool takes one in five).
-        // Link: if (NetLink* link = application->Link(); link && link->HasPicture())
-        //           images->Launch(device, link->Picture());
-        (void)device;
+        // Once the link has received a picture, every step offers its latest
+        // one; the pool takes one request in five.
+        NetLink* link = application->Link();
+        if (link != nullptr && link->HasFrame() && link->FrameBuffer() != nullptr)
+            images->Launch(device, link->FrameBuffer());
     }
 }
 

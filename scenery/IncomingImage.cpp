@@ -67,8 +67,8 @@ bool IncomingImage::Launch(IDirect3DDevice9* device, const std::uint8_t* pixels)
     PlaceAt(std::rand() % 360);
 
     PixelStore* store = picture.pixelStore;
-    if (store != nullptr) {
-        std::memcpy(store->colour, pixels, kPictureBytes);
+    if (store != nullptr && store->colour.size() >= kPictureBytes) {
+        std::memcpy(store->colour.data(), pixels, kPictureBytes);
         picture.Upload(device, 0, 0, kPictureSize, kPictureSize);
     }
     tint = kTints[std::rand() % 7];
