@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "SceneTestHost.h"
+#include "support/SceneTestHost.h"
 #include "crystal/World.h"
 #include "render/ScreenFade.h"
 #include "scenery/CopyrightOverlay.h"

@@ -3,7 +3,7 @@
 // window and device-loss recovery.
 #include <gtest/gtest.h>
 
-#include "SceneTestHost.h"
+#include "support/SceneTestHost.h"
 #include "crystal/World.h"
 #include "scene/EventCreate.h"
 #include "scene/EventFinish.h"

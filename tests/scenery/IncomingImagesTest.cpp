@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "SceneTestHost.h"
+#include "support/SceneTestHost.h"
 #include "scenery/IncomingImages.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The scene tests' stand-in application; see SceneTestHost.h.
-#include "SceneTestHost.h"
+#include "support/SceneTestHost.h"
 
 #include <filesystem>
 #include <vector>
