@@ -49,12 +49,14 @@ protected:
         ASSERT_STREQ(sequencer.Current()->Name(), "EventCreate");
     }
 
-    // The fade quads of the last frame (left edge alpha, right edge alpha).
+    // The untextured white quads of the recorded frames (left edge alpha,
+    // right edge alpha); sprites are quads too, but textured.
     std::vector<std::pair<unsigned, unsigned>> FadeAlphasOfLastFrame()
     {
         std::vector<std::pair<unsigned, unsigned>> alphas;
         for (const RecordedDraw& draw : host.Recorder()->Draws()) {
             if (draw.fvf != kFadeFvf || draw.type != D3DPT_TRIANGLEFAN || draw.VertexCount() != 4) continue;
+            if (draw.state && draw.state->textures[0] != nullptr) continue;
             alphas.emplace_back(draw.DwordAt(0, 16) >> 24, draw.DwordAt(2, 16) >> 24);
         }
         return alphas;
