@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/GlDevice.h"
 #include "platform/PngFile.h"
 
 SceneTestHost::SceneTestHost()
@@ -12,7 +13,42 @@ SceneTestHost::SceneTestHost()
     window.userData = reinterpret_cast<LPARAM>(this);
 }
 
-SceneTestHost::~SceneTestHost() = default;
+SceneTestHost::~SceneTestHost()
+{
+    // The device goes before the window it draws into, and the window before the video system.
+    renderer.ReleaseAll();
+    screen.reset();
+    if (videoStarted) platform::StopVideo();
+}
+
+bool SceneTestHost::StartDrawing(std::string& error)
+{
+    platform::WindowMode mode = platform::WindowMode::Headless;
+    if (!platform::StartVideo(mode, error)) return false;
+    videoStarted = true;
+    platform::WindowSettings settings;
+    settings.mode = platform::WindowMode::Headless;
+    screen = platform::Window::Create(settings, queue, keyboard, error);
+    if (!screen) return false;
+    handle = screen->Handle();
+    handle->proc = &SceneTestHost::Record;
+    handle->userData = reinterpret_cast<LPARAM>(this);
+    renderer.SetDirect3DFactory(&GlDirect3DCreate9);
+    if (!renderer.CreateDevice(handle, 640, 480, false)) {
+        error = "cannot create the OpenGL device";
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::uint8_t> SceneTestHost::Frame()
+{
+    std::vector<std::uint8_t> rgb;
+    UINT w = 0, h = 0;
+    if (renderer.Device() == nullptr || !renderer.Device()->ReadBackBuffer(rgb, w, h) || w != 640 || h != 480)
+        rgb.clear();
+    return rgb;
+}
 
 bool SceneTestHost::Start()
 {
@@ -67,8 +103,9 @@ std::string MakeDataFolder(const std::string& name, const std::vector<std::strin
     fs::remove_all(folder);
     fs::create_directories(folder);
     for (const std::string& picture : pictures) {
-        // A 256x256 picture: red left half, green right half, opaque.
-        const unsigned w = 256, h = 256;
+        // Red left half, green right half, opaque; 256x256, or 256x64 for
+        // the copyright picture, the sizes the overlays are laid out for.
+        const unsigned w = 256, h = picture == "CopyRight.png" ? 64 : 256;
         std::vector<std::uint8_t> rgba(w * h * 4);
         for (unsigned y = 0; y < h; ++y)
             for (unsigned x = 0; x < w; ++x) {

@@ -4,12 +4,15 @@
 // active flags. WM_CLOSE ends the run, as the real window's teardown does.
 #pragma once
 
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "app/Options.h"
+#include "platform/Keyboard.h"
 #include "platform/RecordingDevice.h"
+#include "platform/Window.h"
 #include "platform/messages.h"
 #include "render/RenderDevice.h"
 #include "scene/SceneHost.h"
@@ -21,10 +24,13 @@ public:
 
     // Creates the recording device; false when that fails.
     bool Start();
+    // Creates a headless window and the OpenGL device instead, for tests
+    // that look at real frames; false when no such device can be made.
+    bool StartDrawing(std::string& error);
 
     bool IsRunning() const override { return running; }
     bool IsActive() const override { return active; }
-    HWND Handle() const override { return const_cast<HWND__*>(&window); }
+    HWND Handle() const override { return handle; }
     RenderDevice& Renderer() override { return renderer; }
     World* GetWorld() const override { return world; }
     IncomingImages* Images() const override { return images; }
@@ -34,6 +40,8 @@ public:
 
     IDirect3DDevice9* Device();
     RecordingDevice* Recorder();
+    // The last presented frame as 640x480 RGB rows; empty when unreadable.
+    std::vector<std::uint8_t> Frame();
     HDC BackBufferDC();
     void GiveBackDC(HDC dc);
     int CloseRequests() const;
@@ -50,6 +58,11 @@ private:
     static LRESULT Record(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
     HWND__ window;
+    HWND handle = &window;
+    platform::MessageQueue queue;
+    platform::Keyboard keyboard;
+    std::unique_ptr<platform::Window> screen;
+    bool videoStarted = false;
     RenderDevice renderer;
 };
 
