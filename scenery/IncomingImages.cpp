@@ -14,6 +14,12 @@ bool IncomingImages::Create(HDC deviceContext, RenderDevice* renderDevice, int w
     return true;
 }
 
+void IncomingImages::Destroy()
+{
+    images.reset();
+    launchCounter = 0;
+}
+
 void IncomingImages::Step()
 {
     if (images == nullptr) return;

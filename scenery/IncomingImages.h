@@ -23,6 +23,10 @@ public:
     virtual ~IncomingImages() = default;
 
     bool Create(HDC deviceContext, RenderDevice* renderDevice, int width, int height);
+    // Gives up the pictures, their sprites and textures while the device is
+    // still there; the pool is then empty (and does nothing) until the next
+    // Create. Safe to call any number of times.
+    void Destroy();
     void Step();
     void Draw(IDirect3DDevice9* device);
     // Counts the request; every fifth hands the 128x128 RGB picture to the

@@ -142,4 +142,18 @@ TEST_F(IncomingImagesTest, AFlyingPictureIsDrawnTintedFromItsTopRows)
     ASSERT_EQ(host.Recorder()->Draws().size(), 1u);
 }
 
+TEST_F(IncomingImagesTest, ADestroyedPoolDoesNothing)
+{
+    for (int i = 0; i < 5; ++i) pool.Launch(host.Device(), picture.data());
+    pool.Destroy();
+    pool.Destroy();
+    EXPECT_FALSE(pool.IsCreated());
+    host.Recorder()->ClearDraws();
+    pool.Step();
+    pool.Draw(host.Device());
+    for (int i = 0; i < 5; ++i) EXPECT_FALSE(pool.Launch(host.Device(), picture.data()));
+    EXPECT_EQ(pool.InFlight(), 0);
+    EXPECT_TRUE(host.Recorder()->Draws().empty());
+}
+
 }  // namespace
