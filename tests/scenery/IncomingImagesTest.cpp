@@ -140,6 +140,16 @@ TEST_F(IncomingImagesTest, AFlyingPictureIsDrawnTintedFromItsTopRows)
     host.Recorder()->ClearDraws();
     pool.Draw(host.Device());
     ASSERT_EQ(host.Recorder()->Draws().size(), 1u);
+    const RecordedDraw& draw = host.Recorder()->Draws().back();
+    const IncomingImage& image = pool.Image(0);
+    // Far out: whole size, opaque, the tint in the colour; 120 of 128 rows.
+    EXPECT_FLOAT_EQ(draw.FloatAt(0, 0), image.Position().x);
+    EXPECT_FLOAT_EQ(draw.FloatAt(0, 4), image.Position().y);
+    EXPECT_FLOAT_EQ(draw.FloatAt(2, 0) - draw.FloatAt(0, 0), 128.0f);
+    EXPECT_FLOAT_EQ(draw.FloatAt(2, 4) - draw.FloatAt(0, 4), 120.0f);
+    const DWORD colour = draw.DwordAt(0, 16);
+    const IncomingImage::Tint tint = image.CurrentTint();
+    EXPECT_EQ(colour, D3DCOLOR_ARGB(255, tint.red, tint.green, tint.blue));
 }
 
 TEST_F(IncomingImagesTest, ADestroyedPoolDoesNothing)
