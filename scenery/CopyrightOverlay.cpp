@@ -3,15 +3,15 @@
 
 #include "render/RenderDevice.h"
 
-bool CopyrightOverlay::Load(RenderDevice* renderDevice, int width, int height, const std::string& path)
+bool CopyrightOverlay::Load(RenderDevice* renderer, int width, int height, const std::string& path)
 {
-    if (renderDevice == nullptr) return false;
-    if (!picture.LoadFromFile(renderDevice->Device(), path.c_str())) return false;
+    if (renderer == nullptr) return false;
+    if (!picture.LoadFromFile(renderer->Device(), path.c_str())) return false;
     layoutWidth = kLayoutWidth;
     layoutHeight = kLayoutHeight;
     position = D3DXVECTOR2(static_cast<float>(width - layoutWidth), static_cast<float>(height - layoutHeight));
     scale = D3DXVECTOR2(1.0f, 1.0f);
-    return Create(&picture, renderDevice);
+    return Create(&picture, renderer);
 }
 
 void CopyrightOverlay::DrawFaded(IDirect3DDevice9* device, int alpha)

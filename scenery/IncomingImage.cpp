@@ -25,13 +25,13 @@ int IncomingImage::RadiusFor(int width, int height)
     return static_cast<int>(std::sqrt(static_cast<double>(a) * a + static_cast<double>(b) * b) * std::sqrt(3.0));
 }
 
-bool IncomingImage::Load(HDC deviceContext, RenderDevice* renderDevice, int width, int height)
+bool IncomingImage::Load(HDC deviceContext, RenderDevice* renderer, int width, int height)
 {
-    if (renderDevice == nullptr) return false;
-    if (!picture.CreateDynamic(deviceContext, renderDevice->Device(), kPictureSize, kPictureSize)) return false;
+    if (renderer == nullptr) return false;
+    if (!picture.CreateDynamic(deviceContext, renderer->Device(), kPictureSize, kPictureSize)) return false;
     screenWidth = width;
     screenHeight = height;
-    if (!Create(&picture, renderDevice)) return false;
+    if (!Create(&picture, renderer)) return false;
     radius = RadiusFor(width, height);
     return true;
 }

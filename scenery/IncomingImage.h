@@ -28,7 +28,7 @@ public:
     IncomingImage() = default;
     ~IncomingImage() override = default;
 
-    bool Load(HDC deviceContext, RenderDevice* renderDevice, int width, int height);
+    bool Load(HDC deviceContext, RenderDevice* renderer, int width, int height);
     // Starts a flight with this 128x128 RGB picture; false while one is under way.
     bool Launch(IDirect3DDevice9* device, const std::uint8_t* pixels);
     void Step();

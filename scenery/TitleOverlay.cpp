@@ -3,17 +3,17 @@
 
 #include "render/RenderDevice.h"
 
-bool TitleOverlay::Load(RenderDevice* renderDevice, int width, int height, const std::string& path)
+bool TitleOverlay::Load(RenderDevice* renderer, int width, int height, const std::string& path)
 {
-    if (renderDevice == nullptr) return false;
-    if (!picture.LoadFromFile(renderDevice->Device(), path.c_str())) return false;
+    if (renderer == nullptr) return false;
+    if (!picture.LoadFromFile(renderer->Device(), path.c_str())) return false;
     screenWidth = width;
     screenHeight = height;
     layoutWidth = kLayoutSize;
     layoutHeight = kLayoutSize;
     position = D3DXVECTOR2(static_cast<float>((width - layoutWidth) / 2), static_cast<float>((height - layoutHeight) / 2));
     baseScale = D3DXVECTOR2(1.0f, 1.0f);
-    return Create(&picture, renderDevice);
+    return Create(&picture, renderer);
 }
 
 void TitleOverlay::DrawFaded(IDirect3DDevice9* device, int alpha, float scale)

@@ -18,7 +18,7 @@ public:
     ~TitleOverlay() override = default;
 
     // False when the picture at `path` cannot be loaded or the sprite made.
-    bool Load(RenderDevice* renderDevice, int width, int height, const std::string& path);
+    bool Load(RenderDevice* renderer, int width, int height, const std::string& path);
     void DrawFaded(IDirect3DDevice9* device, int alpha, float scale);
 
     const D3DXVECTOR2& Position() const { return position; }
