@@ -30,11 +30,12 @@ bool World::Fail(std::string reason)
     return false;
 }
 
-bool World::LoadFailure(const std::string& path)
+bool World::LoadFailure(const std::string& path, bool pictureRead)
 {
     std::error_code error;
     if (!std::filesystem::exists(path, error)) return Fail("missing data file \"" + path + "\"");
-    return Fail("cannot read data file \"" + path + "\" (not a usable picture)");
+    if (!pictureRead) return Fail("cannot read data file \"" + path + "\" (not a usable picture)");
+    return Fail("cannot create the sprite for \"" + path + "\"");
 }
 
 bool World::Init(SceneHost* host, int width, int height)
@@ -56,13 +57,15 @@ bool World::Init(SceneHost* host, int width, int height)
 
     const std::string titlePath = DataPath("title.png");
     title = std::make_unique<TitleOverlay>();
-    if (!title->Load(&renderer, width, height, titlePath)) return LoadFailure(titlePath);
+    if (!title->Load(&renderer, width, height, titlePath))
+        return LoadFailure(titlePath, title->HasPicture());
 
     // Logo: new LogoMesh, LoadLogo(device).
 
     const std::string copyrightPath = DataPath("CopyRight.png");
     copyright = std::make_unique<CopyrightOverlay>();
-    if (!copyright->Load(&renderer, width, height, copyrightPath)) return LoadFailure(copyrightPath);
+    if (!copyright->Load(&renderer, width, height, copyrightPath))
+        return LoadFailure(copyrightPath, copyright->HasPicture());
 
     IDirect3DSurface9* backBuffer = renderer.BackBuffer();
     HDC deviceContext = nullptr;

@@ -57,7 +57,7 @@ public:
 
 private:
     bool Fail(std::string reason);
-    bool LoadFailure(const std::string& path);
+    bool LoadFailure(const std::string& path, bool pictureRead);
 
     std::string dataDir = "data";
     std::string lastError;
