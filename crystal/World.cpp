@@ -12,6 +12,8 @@
 #include "render/ScreenFade.h"
 #include "scene/SceneHost.h"
 #include "scenery/CopyrightOverlay.h"
+#include "scenery/Ground.h"
+#include "scenery/LogoMesh.h"
 #include "scenery/TitleOverlay.h"
 
 World::World() = default;
@@ -49,7 +51,9 @@ bool World::Init(SceneHost* host, int width, int height)
     if (device == nullptr) return Fail("no graphics device to build the world on");
 
     // Lights: new LightSet, set up with device.
-    // Ground: new Ground, set up with device.
+    // Nothing draws the ground, so its picture may be missing.
+    ground = std::make_unique<Ground>();
+    ground->Create(device, dataDir);
     // Recording list: new RecordingList.
     // Analyser: new SpectrumAnalyser, Init(4096).
     // Crystals: new CrystalCluster, Create(this, device).
@@ -60,7 +64,13 @@ bool World::Init(SceneHost* host, int width, int height)
     if (!title->Load(&renderer, width, height, titlePath))
         return LoadFailure(titlePath, title->HasPicture());
 
-    // Logo: new LogoMesh, LoadLogo(device).
+    const std::string logoPath = DataPath("logo.x");
+    logo = std::make_unique<LogoMesh>();
+    if (!logo->LoadLogo(device, dataDir)) {
+        std::error_code error;
+        if (!std::filesystem::exists(logoPath, error)) return Fail("missing data file \"" + logoPath + "\"");
+        return Fail("cannot read data file \"" + logoPath + "\" (not a usable .x mesh)");
+    }
 
     const std::string copyrightPath = DataPath("CopyRight.png");
     copyright = std::make_unique<CopyrightOverlay>();
@@ -82,8 +92,9 @@ bool World::Init(SceneHost* host, int width, int height)
 void World::Shutdown()
 {
     // Lights, ground, recording list, analyser, crystals and segment go first, in that order.
+    ground.reset();
     title.reset();
-    // Logo goes here.
+    logo.reset();
     fade.reset();
     copyright.reset();
 }

@@ -16,6 +16,8 @@ class SceneHost;
 class TitleOverlay;
 class CopyrightOverlay;
 class ScreenFade;
+class Ground;
+class LogoMesh;
 
 class World {
 public:
@@ -48,9 +50,10 @@ public:
     SceneHost* application = nullptr;
     // Slots in the order the content is created: lights, ground, recording
     // list, analyser, crystals and segment come first; see Init.
+    std::unique_ptr<Ground> ground;
     std::unique_ptr<TitleOverlay> title;
     std::unique_ptr<ScreenFade> fade;
-    // Logo slot: between title and copyright in creation order.
+    std::unique_ptr<LogoMesh> logo;  // between title and copyright in creation order
     std::unique_ptr<CopyrightOverlay> copyright;
     std::uint32_t recordedLength = 0;
     std::int16_t recordingBuffer[kRecordingSamples] = {};

@@ -8,6 +8,8 @@
 #include "crystal/World.h"
 #include "render/ScreenFade.h"
 #include "scenery/CopyrightOverlay.h"
+#include "scenery/Ground.h"
+#include "scenery/LogoMesh.h"
 #include "scenery/TitleOverlay.h"
 
 namespace {
@@ -24,12 +26,16 @@ TEST_F(WorldTest, ShutdownBeforeInitAndTwiceIsHarmless)
     World world;
     world.Shutdown();
     world.Shutdown();
-    host.options.dataDir = MakeDataFolder("world-complete", {"title.png", "CopyRight.png"});
+    host.options.dataDir = MakeDataFolder("world-complete", {"title.png", "CopyRight.png", "logo.x"});
     ASSERT_TRUE(world.Init(&host, 640, 480)) << world.LastError();
+    EXPECT_TRUE(world.ground);
+    EXPECT_TRUE(world.logo);
     EXPECT_TRUE(world.title);
     EXPECT_TRUE(world.copyright);
     EXPECT_TRUE(world.fade);
     world.Shutdown();
+    EXPECT_FALSE(world.ground);
+    EXPECT_FALSE(world.logo);
     EXPECT_FALSE(world.title);
     EXPECT_FALSE(world.copyright);
     EXPECT_FALSE(world.fade);
@@ -49,7 +55,7 @@ TEST_F(WorldTest, MissingTitleFailsNamingTheFile)
 TEST_F(WorldTest, MissingCopyrightFailsNamingTheFile)
 {
     World world;
-    host.options.dataDir = MakeDataFolder("world-no-copyright", {"title.png"});
+    host.options.dataDir = MakeDataFolder("world-no-copyright", {"title.png", "logo.x"});
     EXPECT_FALSE(world.Init(&host, 640, 480));
     EXPECT_NE(world.LastError().find("CopyRight.png"), std::string::npos) << world.LastError();
     // What was made before the failure stays for Shutdown.
@@ -72,6 +78,43 @@ TEST_F(WorldTest, UnreadablePictureFailsNamingTheFile)
     EXPECT_FALSE(world.Init(&host, 640, 480));
     EXPECT_NE(world.LastError().find("title.png"), std::string::npos) << world.LastError();
     EXPECT_EQ(world.LastError().find("missing"), std::string::npos) << world.LastError();
+}
+
+TEST_F(WorldTest, GroundPictureIsOptionalAndTheLogoIsLoaded)
+{
+    World world;
+    host.options.dataDir = MakeDataFolder("world-logo", {"title.png", "CopyRight.png", "logo.x", "logo.bmp"});
+    ASSERT_TRUE(world.Init(&host, 640, 480)) << world.LastError();
+    EXPECT_EQ(world.ground->texture, nullptr) << "no ground.bmp in this folder";
+    EXPECT_FLOAT_EQ(world.ground->corners[1].x, 100.0f);
+    EXPECT_EQ(world.logo->faceCount, 48u);
+    EXPECT_EQ(world.logo->triangleVertices.size(), 144u);
+    EXPECT_NE(world.logo->logoTexture.texture, nullptr);
+    world.Shutdown();
+}
+
+TEST_F(WorldTest, MissingOrBrokenLogoFailsNamingTheFile)
+{
+    {
+        World world;
+        host.options.dataDir = MakeDataFolder("world-no-logo", {"title.png", "CopyRight.png"});
+        EXPECT_FALSE(world.Init(&host, 640, 480));
+        EXPECT_NE(world.LastError().find(host.options.dataDir + "/logo.x"), std::string::npos) << world.LastError();
+        EXPECT_NE(world.LastError().find("missing"), std::string::npos) << world.LastError();
+        EXPECT_FALSE(world.copyright) << "nothing after the logo is made";
+    }
+    for (const char* broken : {"", "xof 0303txt 0032\nMesh {\n 3;\n 0;0;0;,\n", "not an x file at all"}) {
+        std::string folder = MakeDataFolder("world-broken-logo", {"title.png", "CopyRight.png"});
+        std::FILE* file = std::fopen((folder + "/logo.x").c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fputs(broken, file);
+        std::fclose(file);
+        World world;
+        host.options.dataDir = folder;
+        EXPECT_FALSE(world.Init(&host, 640, 480));
+        EXPECT_NE(world.LastError().find("logo.x"), std::string::npos) << world.LastError();
+        EXPECT_EQ(world.LastError().find("missing"), std::string::npos) << world.LastError();
+    }
 }
 
 TEST_F(WorldTest, SecondHalfOfTheRecordingBufferStaysSilent)

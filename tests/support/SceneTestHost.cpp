@@ -103,6 +103,11 @@ std::string MakeDataFolder(const std::string& name, const std::vector<std::strin
     fs::remove_all(folder);
     fs::create_directories(folder);
     for (const std::string& picture : pictures) {
+        // Other data files (the logo mesh, the .bmp pictures) are the installation's own.
+        if (fs::path(picture).extension() != ".png") {
+            fs::copy_file(fs::path(SOLVANE_SOURCE_DIR) / "data" / picture, folder / picture);
+            continue;
+        }
         // Red left half, green right half, opaque; 256x256, or 256x64 for
         // the copyright picture, the sizes the overlays are laid out for.
         const unsigned w = 256, h = picture == "CopyRight.png" ? 64 : 256;

@@ -66,6 +66,7 @@ private:
     RenderDevice renderer;
 };
 
-// A folder under the build tree with the given data files written as small
-// pictures; names not listed are absent. Returns the folder.
+// A folder under the build tree with the given data files: PNG names are
+// written as small pictures, other names are copied from the installation's
+// data folder; names not listed are absent. Returns the folder.
 std::string MakeDataFolder(const std::string& name, const std::vector<std::string>& pictures);
