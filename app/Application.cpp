@@ -7,6 +7,10 @@
 
 #include "app/ConfigFile.h"
 #include "common/Log.h"
+#include "crystal/World.h"
+#include "platform/System.h"
+#include "scene/EventSequencer.h"
+#include "scenery/IncomingImages.h"
 #include "render/FrameWriter.h"
 #include "sound/DemoVoice.h"
 
@@ -27,11 +31,19 @@ Application::Application(const Options& options) : options_(options)
     } else {
         clock_ = std::make_unique<platform::SystemClock>();
     }
+    // Long offline renders draw their progress on one line of a terminal.
+    showProgress_ = options_.fast && options_.steps != 0 && platform::ErrorOutputIsTerminal();
     for (const KeyPress& press : options_.presses)
         Keys().AddScript(platform::ScriptedPress{press.virtualKey, press.first, press.last});
 }
 
-Application::~Application() { Teardown(); }
+Application::~Application()
+{
+    Teardown();
+    // The pool outlives the application (it is process-wide) but its
+    // textures and sprites must go while the device is still there.
+    if (incomingImages_ != nullptr) incomingImages_->Destroy();
+}
 
 bool Application::Fail(const std::string& reason)
 {
@@ -51,6 +63,20 @@ bool Application::Init(HINSTANCE instance, int showCommand)
     if (!musicPlayer_.Init(Handle())) return Fail("cannot start the music player");
     frameInterval_ = 50;
     ticker_.SetInterval(frameInterval_);
+
+    world_ = &TheWorld();
+    if (!world_->Init(this, logicalWidth_, logicalHeight_))
+        return Fail(world_->LastError().empty() ? "cannot build the scene" : world_->LastError());
+    HDC deviceContext = nullptr;
+    IDirect3DSurface9* backBuffer = renderDevice_.BackBuffer();
+    if (backBuffer == nullptr || FAILED(backBuffer->GetDC(&deviceContext)))
+        return Fail("cannot get a device context of the back buffer");
+    incomingImages_ = &TheIncomingImages();
+    bool imagesCreated = incomingImages_->Create(deviceContext, &renderDevice_, logicalWidth_, logicalHeight_);
+    backBuffer->ReleaseDC(deviceContext);
+    if (!imagesCreated) return Fail("cannot create the incoming pictures");
+    if (!TheEventSequencer().Create(this)) return Fail("cannot create the scene events");
+    sequencerReady_ = true;
     if (!options_.framesDir.empty()) {
         std::error_code error;
         std::filesystem::create_directories(options_.framesDir, error);
@@ -102,6 +128,7 @@ void Application::Teardown()
         RemoveEventSource(&sockets_);
         netLink_.reset();
     }
+    if (world_ != nullptr) world_->Shutdown();
     musicPlayer_.Close();
     FinishRun();
 }
@@ -110,7 +137,7 @@ void Application::FinishRun()
 {
     if (finished_ || stepCount_ == 0) return;
     finished_ = true;
-    if (options_.fast && options_.steps != 0) std::fputc('\n', stderr);
+    if (showProgress_) std::fputc('\n', stderr);
     if (!options_.statsFile.empty()) {
         std::string error;
         if (!statistics_.WriteJson(options_.statsFile, error)) LogLine("stats", "%s", error.c_str());
@@ -141,7 +168,7 @@ void Application::Tick()
     IDirect3DDevice9* device = renderDevice_.Device();
     std::uint32_t presentsBefore = device != nullptr ? device->LastFrameStats().presentCount : 0;
     auto start = std::chrono::steady_clock::now();
-    // The scene step lands here with the sequencer.
+    if (sequencerReady_) TheEventSequencer().Step();
     double stepMilliseconds =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     AfterStep(stepMilliseconds, presentsBefore);
@@ -163,7 +190,7 @@ void Application::AfterStep(double stepMilliseconds, std::uint32_t presentsBefor
     if (sample.presented) WriteFrameIfDue();
 
     if (fastClock_ != nullptr) voiceCapture_.Poll();
-    if (options_.fast && options_.steps != 0 && (stepCount_ % 10 == 0 || stepCount_ == options_.steps))
+    if (showProgress_ && (stepCount_ % 10 == 0 || stepCount_ == options_.steps))
         std::fprintf(stderr, "\rsolvane: step %u of %u", stepCount_, options_.steps);
     if (options_.steps != 0 && stepCount_ >= options_.steps && Handle() != nullptr && running_)
         SendMessageA(Handle(), WM_CLOSE, 0, 0);
@@ -190,6 +217,9 @@ int Application::IdleWaitMilliseconds()
 void Application::CopyCaptureBlock(WAVEHDR* header)
 {
     voiceCapture_.QueueBuffers();
+    // The world's buffer is process-wide storage: it takes blocks before the
+    // world is filled and after it is emptied.
+    TheWorld().StoreBlock(header->lpData, header->dwBufferLength);
     voiceCapture_.UnprepareBuffer(header);
 }
 

@@ -18,13 +18,12 @@
 #include "platform/d3d9.h"
 #include "app/RunStatistics.h"
 #include "render/RenderDevice.h"
+#include "scene/SceneHost.h"
 #include "sound/MusicPlayer.h"
 #include "sound/VoiceCapture.h"
 
-class World;
-class IncomingImages;
 
-class Application : public MainWindow {
+class Application : public MainWindow, public SceneHost {
 public:
     explicit Application(const Options& options);
     ~Application() override;
@@ -35,18 +34,21 @@ public:
     // Safe to call more than once.
     void Teardown();
 
-    bool IsRunning() const { return running_; }
-    World* GetWorld() const { return world_; }
-    IncomingImages* Images() const { return incomingImages_; }
-    NetLink* Link() const { return netLink_.get(); }
+    // What the scene events and the world reach.
+    bool IsRunning() const override { return running_; }
+    bool IsActive() const override { return MainWindow::IsActive(); }
+    HWND Handle() const override { return MainWindow::Handle(); }
+    World* GetWorld() const override { return world_; }
+    IncomingImages* Images() const override { return incomingImages_; }
+    NetLink* Link() const override { return netLink_.get(); }
     VoiceCapture& Capture() { return voiceCapture_; }
-    RenderDevice& Renderer() { return renderDevice_; }
+    RenderDevice& Renderer() override { return renderDevice_; }
     MusicPlayer& Music() { return musicPlayer_; }
     const RunStatistics& Statistics() const { return statistics_; }
-    SHORT GetAsyncKeyState(int virtualKey) { return Keys().GetAsyncKeyState(virtualKey); }
+    SHORT GetAsyncKeyState(int virtualKey) override { return Keys().GetAsyncKeyState(virtualKey); }
     int LogicalWidth() const { return logicalWidth_; }
     int LogicalHeight() const { return logicalHeight_; }
-    const Options& GetOptions() const { return options_; }
+    const Options& GetOptions() const override { return options_; }
     const std::string& FailureReason() const { return failure_; }
     std::uint32_t StepCount() const { return stepCount_; }
 
@@ -97,4 +99,5 @@ private:
     std::string failure_;
     RunStatistics statistics_;
     bool finished_ = false;
+    bool showProgress_ = false;
 };

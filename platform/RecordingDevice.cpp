@@ -69,6 +69,7 @@ HRESULT RecordingDevice::Present(const RECT*, const RECT*, HWND, const void*)
 {
     ++counters_.presents;
     lastStats_ = frameStats_;
+    lastStats_.presentCount = static_cast<std::uint32_t>(counters_.presents);
     frameStats_ = DeviceFrameStats{};
     HRESULT result = pendingPresentResult_;
     pendingPresentResult_ = D3D_OK;

@@ -1,6 +1,7 @@
 #include "platform/System.h"
 
 #include <SDL.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -15,5 +16,7 @@ bool StartSystem(std::string& error)
 }
 
 void StopSystem() { SDL_Quit(); }
+
+bool ErrorOutputIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 }  // namespace platform

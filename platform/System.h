@@ -8,4 +8,7 @@ namespace platform {
 bool StartSystem(std::string& error);
 void StopSystem();
 
+// True when standard error is a terminal (progress lines are only drawn there).
+bool ErrorOutputIsTerminal();
+
 }  // namespace platform
