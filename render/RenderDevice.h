@@ -12,7 +12,7 @@
 #include "common/PointerList.h"
 #include "platform/d3d9.h"
 
-class RenderDevice {
+class RenderDevice final {
 public:
     RenderDevice();
     ~RenderDevice();

@@ -1,0 +1,277 @@
+// The OpenGL device on Mesa's software rasteriser: read-back, clearing,
+// culling, depth, textures drawn 1:1, the sprite's footprint, batching
+// counts and the simulated loss. Pixel values are checked on real frames.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/GlDevice.h"
+#include "platform/d3dx9.h"
+#include "support/DeviceTestSupport.h"
+#include "support/GlTestDevice.h"
+
+using testsupport::Frame;
+using testsupport::ReadFrame;
+using testsupport::Ref;
+
+namespace {
+
+struct ScreenVertex {
+    float x, y, z, rhw;
+    DWORD colour;
+    float u, v;
+};
+constexpr DWORD kScreenFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+
+class GlDeviceTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        std::string reason;
+        if (testsupport::OffscreenGlWindow(&reason) == nullptr) {
+            skipReason_ = new std::string(reason);
+            return;
+        }
+        device_ = testsupport::NewGlDevice();
+    }
+    static void TearDownTestSuite()
+    {
+        if (device_ != nullptr) device_->Release();
+        device_ = nullptr;
+    }
+
+    void SetUp() override
+    {
+        if (skipReason_ != nullptr) GTEST_SKIP() << "no OpenGL here: " << *skipReason_;
+        ASSERT_NE(device_, nullptr) << "an OpenGL context works, yet the device could not be built";
+        D3DPRESENT_PARAMETERS pp = testsupport::FullScreenParameters();
+        ASSERT_EQ(device_->Reset(&pp), D3D_OK);
+        device = device_;
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+    }
+
+    void Quad(float x0, float y0, float x1, float y1, float z, DWORD colour)
+    {
+        ScreenVertex v[4] = {{x0, y0, z, 1, colour, 0, 0},
+                             {x1, y0, z, 1, colour, 1, 0},
+                             {x1, y1, z, 1, colour, 1, 1},
+                             {x0, y1, z, 1, colour, 0, 1}};
+        device->SetFVF(kScreenFvf);
+        device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, v, sizeof(ScreenVertex));
+    }
+
+    static IDirect3DDevice9* device_;
+    static std::string* skipReason_;
+    IDirect3DDevice9* device = nullptr;
+};
+
+IDirect3DDevice9* GlDeviceTest::device_ = nullptr;
+std::string* GlDeviceTest::skipReason_ = nullptr;
+
+TEST_F(GlDeviceTest, ClearsTheBackBufferAndReadsItBackTopRowFirst)
+{
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF102030, 1.0f, 0);
+    D3DRECT top{0, 0, 640, 10};
+    device->Clear(1, &top, D3DCLEAR_TARGET, 0xFFFF0000, 1.0f, 0);
+    Frame f = ReadFrame(device);
+    ASSERT_EQ(f.width, 640u);
+    ASSERT_EQ(f.height, 480u);
+    EXPECT_EQ(f.R(5, 5), 255);
+    EXPECT_EQ(f.G(5, 5), 0);
+    EXPECT_EQ(f.R(5, 10), 0x10);
+    EXPECT_EQ(f.G(639, 479), 0x20);
+    EXPECT_EQ(f.B(639, 479), 0x30);
+}
+
+TEST_F(GlDeviceTest, CullsCounterClockwiseFacesByDefault)
+{
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    // Clockwise on the screen: drawn.
+    ScreenVertex cw[3] = {{10, 10, 0, 1, 0xFFFFFFFF, 0, 0}, {110, 10, 0, 1, 0xFFFFFFFF, 0, 0},
+                          {10, 110, 0, 1, 0xFFFFFFFF, 0, 0}};
+    // Counter-clockwise: culled.
+    ScreenVertex ccw[3] = {{210, 10, 0, 1, 0xFFFFFFFF, 0, 0}, {210, 110, 0, 1, 0xFFFFFFFF, 0, 0},
+                           {310, 10, 0, 1, 0xFFFFFFFF, 0, 0}};
+    device->SetFVF(kScreenFvf);
+    device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, cw, sizeof(ScreenVertex));
+    device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, ccw, sizeof(ScreenVertex));
+    Frame f = ReadFrame(device);
+    EXPECT_EQ(f.R(20, 20), 255);
+    EXPECT_EQ(f.R(220, 20), 0);
+
+    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_CW);
+    device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, ccw, sizeof(ScreenVertex));
+    EXPECT_EQ(ReadFrame(device).R(220, 20), 255);
+}
+
+TEST_F(GlDeviceTest, NearerGeometryWinsWhateverTheOrder)
+{
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    Quad(0, 0, 100, 100, 0.2f, 0xFF00FF00);  // near, green
+    Quad(50, 50, 150, 150, 0.6f, 0xFFFF0000);  // far, red, drawn later
+    Frame f = ReadFrame(device);
+    EXPECT_EQ(f.G(75, 75), 255);
+    EXPECT_EQ(f.R(75, 75), 0);
+    EXPECT_EQ(f.R(125, 125), 255);
+}
+
+TEST_F(GlDeviceTest, AlphaBlendingMixesWithTheBackground)
+{
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
+    Quad(0, 0, 640, 480, 0.0f, 0x80FFFFFF);
+    Frame f = ReadFrame(device);
+    EXPECT_NEAR(f.R(320, 240), 128, 2);
+}
+
+TEST_F(GlDeviceTest, TextureDrawnOneToOneShowsItsTexelsUnflipped)
+{
+    Ref<IDirect3DTexture9> texture;
+    ASSERT_EQ(D3DXCreateTexture(device, 64, 64, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, texture.out()), D3D_OK);
+    D3DLOCKED_RECT locked{};
+    ASSERT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
+    auto* texels = static_cast<std::uint32_t*>(locked.pBits);
+    for (int i = 0; i < 64 * 64; ++i) texels[i] = 0xFF000000;
+    texels[0] = 0xFF0A141E;            // top left
+    texels[63 * 64] = 0xFFC80000;      // bottom left, red
+    texture->UnlockRect(0);
+
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->SetTexture(0, texture.get());
+    device->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    device->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+    Quad(100, 100, 164, 164, 0.0f, 0xFFFFFFFF);
+    device->SetTexture(0, nullptr);
+    Frame f = ReadFrame(device);
+    EXPECT_EQ(f.R(100, 100), 10);
+    EXPECT_EQ(f.G(100, 100), 20);
+    EXPECT_EQ(f.B(100, 100), 30);
+    EXPECT_EQ(f.R(100, 163), 200);
+    EXPECT_EQ(f.R(101, 100), 0);
+}
+
+TEST_F(GlDeviceTest, ChangedTexelsReachTheScreen)
+{
+    Ref<IDirect3DTexture9> texture;
+    ASSERT_EQ(D3DXCreateTexture(device, 4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, texture.out()), D3D_OK);
+    auto fill = [&](std::uint32_t value) {
+        D3DLOCKED_RECT locked{};
+        texture->LockRect(0, &locked, nullptr, 0);
+        for (int i = 0; i < 16; ++i) static_cast<std::uint32_t*>(locked.pBits)[i] = value;
+        texture->UnlockRect(0);
+    };
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->SetTexture(0, texture.get());
+    fill(0xFF00FF00);
+    Quad(0, 0, 50, 50, 0.0f, 0xFFFFFFFF);
+    EXPECT_EQ(ReadFrame(device).G(25, 25), 255);
+    fill(0xFF0000FF);
+    Quad(0, 0, 50, 50, 0.0f, 0xFFFFFFFF);
+    Frame f = ReadFrame(device);
+    EXPECT_EQ(f.G(25, 25), 0);
+    EXPECT_EQ(f.B(25, 25), 255);
+    device->SetTexture(0, nullptr);
+}
+
+TEST_F(GlDeviceTest, HalfScaleSpriteCoversExactlyTheCentralSquare)
+{
+    Ref<IDirect3DTexture9> texture;
+    ASSERT_EQ(D3DXCreateTexture(device, 256, 256, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, texture.out()), D3D_OK);
+    for (UINT level = 0; level < texture->GetLevelCount(); ++level) {
+        D3DSURFACE_DESC desc{};
+        texture->GetLevelDesc(level, &desc);
+        D3DLOCKED_RECT locked{};
+        texture->LockRect(level, &locked, nullptr, 0);
+        for (UINT i = 0; i < desc.Width * desc.Height; ++i) static_cast<std::uint32_t*>(locked.pBits)[i] = 0xFFFFFFFF;
+        texture->UnlockRect(level);
+    }
+    Ref<ID3DXSprite> sprite;
+    ASSERT_EQ(D3DXCreateSprite(device, sprite.out()), D3D_OK);
+    D3DXVECTOR2 scale(0.5f, 0.5f), position((640 - 128) / 2, (480 - 128) / 2);
+    sprite->Begin();
+    sprite->Draw(texture.get(), nullptr, &scale, nullptr, 0.0f, &position, 0xFFFFFFFF);
+    sprite->End();
+    Frame f = ReadFrame(device);
+    testsupport::KeepFrame(f, "sprite_half_scale");
+    int wrong = 0;
+    for (UINT y = 0; y < 480; ++y) {
+        for (UINT x = 0; x < 640; ++x) {
+            const bool inside = x >= 256 && x < 384 && y >= 176 && y < 304;
+            const int expected = inside ? 255 : 0;
+            if (f.R(x, y) != expected || f.G(x, y) != expected || f.B(x, y) != expected) ++wrong;
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(GlDeviceTest, ImmediateDrawsUnderOneStateBecomeOneGpuDraw)
+{
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    for (int i = 0; i < 1000; ++i) {
+        // Setting the states again, unchanged, must not break the batch.
+        device->SetRenderState(D3DRS_LIGHTING, FALSE);
+        device->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+        Quad(static_cast<float>(i % 600), 0, static_cast<float>(i % 600 + 2), 2, 0.0f, 0xFFFFFFFF);
+    }
+    device->Present(nullptr, nullptr, nullptr, nullptr);
+    DeviceFrameStats stats = device->LastFrameStats();
+    EXPECT_EQ(stats.immediateCalls, 1000u);
+    EXPECT_EQ(stats.gpuDraws, 1u);
+    EXPECT_EQ(stats.triangles, 2000u);
+    EXPECT_EQ(stats.vertices, 6000u);
+
+    // A real change splits the batch; changing back splits it again.
+    Quad(0, 0, 1, 1, 0.0f, 0xFFFFFFFF);
+    device->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
+    Quad(0, 0, 1, 1, 0.0f, 0xFFFFFFFF);
+    device->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
+    Quad(0, 0, 1, 1, 0.0f, 0xFFFFFFFF);
+    device->Present(nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(device->LastFrameStats().gpuDraws, 3u);
+}
+
+TEST_F(GlDeviceTest, WithoutBatchingEveryCallIsAGpuDraw)
+{
+    Ref<IDirect3DDevice9> unbatched(testsupport::NewGlDevice(GlDeviceOptions{false}));
+    ASSERT_TRUE(unbatched);
+    ScreenVertex v[4] = {{0, 0, 0, 1, 0xFFFFFFFF, 0, 0}, {2, 0, 0, 1, 0xFFFFFFFF, 0, 0},
+                         {2, 2, 0, 1, 0xFFFFFFFF, 0, 0}, {0, 2, 0, 1, 0xFFFFFFFF, 0, 0}};
+    unbatched->SetFVF(kScreenFvf);
+    for (int i = 0; i < 10; ++i) unbatched->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, v, sizeof(ScreenVertex));
+    unbatched->Present(nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(unbatched->LastFrameStats().gpuDraws, 10u);
+}
+
+TEST_F(GlDeviceTest, SimulatedLossRunsTheRecoveryProtocol)
+{
+    device->SimulateLoss(D3DERR_DEVICELOST, D3DERR_DEVICENOTRESET);
+    EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3DERR_DEVICELOST);
+    EXPECT_EQ(device->TestCooperativeLevel(), D3DERR_DEVICENOTRESET);
+    D3DPRESENT_PARAMETERS pp = testsupport::FullScreenParameters();
+    device->SetRenderState(D3DRS_FOGENABLE, TRUE);
+    ASSERT_EQ(device->Reset(&pp), D3D_OK);
+    EXPECT_EQ(device->TestCooperativeLevel(), D3D_OK);
+    DWORD fog = TRUE;
+    device->GetRenderState(D3DRS_FOGENABLE, &fog);
+    EXPECT_EQ(fog, static_cast<DWORD>(FALSE));
+    EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+}
+
+TEST_F(GlDeviceTest, BadDrawsAreRefusedWithoutDrawing)
+{
+    device->SetFVF(kScreenFvf);
+    EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, nullptr, 28), D3DERR_INVALIDCALL);
+    ScreenVertex v[4] = {};
+    EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, v, 8), D3DERR_INVALIDCALL) << "stride below the format";
+    std::uint16_t indices[3] = {0, 1, 7};
+    EXPECT_EQ(device->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 4, 1, indices, D3DFMT_INDEX16, v,
+                                             sizeof(ScreenVertex)),
+              D3DERR_INVALIDCALL)
+        << "index past the vertices";
+}
+
+}  // namespace
