@@ -8,13 +8,17 @@
 #include <system_error>
 
 #include "app/Options.h"
+#include "crystal/CrystalCluster.h"
 #include "render/RenderDevice.h"
 #include "render/ScreenFade.h"
 #include "scene/SceneHost.h"
 #include "scenery/CopyrightOverlay.h"
 #include "scenery/Ground.h"
+#include "scenery/LightSet.h"
 #include "scenery/LogoMesh.h"
 #include "scenery/TitleOverlay.h"
+#include "sound/RecordingList.h"
+#include "sound/SpectrumAnalyser.h"
 
 World::World() = default;
 
@@ -49,14 +53,31 @@ bool World::Init(SceneHost* host, int width, int height)
     RenderDevice& renderer = application->Renderer();
     IDirect3DDevice9* device = renderer.Device();
     if (device == nullptr) return Fail("no graphics device to build the world on");
+    screenWidth = width;
+    screenHeight = height;
 
-    // Lights: new LightSet, set up with device.
+    lights = std::make_unique<LightSet>();
+    if (!lights->Create(device, dataDir)) {
+        const std::string first = DataPath("light1.bmp");
+        std::error_code error;
+        return LoadFailure(std::filesystem::exists(first, error) ? DataPath("light2.bmp") : first, false);
+    }
+
     // Nothing draws the ground, so its picture may be missing.
     ground = std::make_unique<Ground>();
     ground->Create(device, dataDir);
-    // Recording list: new RecordingList.
-    // Analyser: new SpectrumAnalyser, Init(4096).
-    // Crystals: new CrystalCluster, Create(this, device).
+
+    recordingList = std::make_unique<RecordingList>();
+
+    analyser = std::make_unique<SpectrumAnalyser>();
+    if (!analyser->Init(1 << 12)) return Fail("out of memory for the spectrum analyser");
+
+    crystals = std::make_unique<CrystalCluster>();
+    if (!crystals->Create(this, device)) {
+        const std::string sphereMap = DataPath("spheremap.bmp");
+        return LoadFailure(sphereMap, false);
+    }
+
     // Segment: new MusicSegment (nothing loaded yet).
 
     const std::string titlePath = DataPath("title.png");
@@ -91,8 +112,15 @@ bool World::Init(SceneHost* host, int width, int height)
 
 void World::Shutdown()
 {
-    // Lights, ground, recording list, analyser, crystals and segment go first, in that order.
+    lights.reset();
     ground.reset();
+    // NOTE: the list does not own its blocks; they are freed here so that a
+    // recording cut short by the end of the program is not leaked.
+    if (recordingList) recordingList->FreeAll();
+    recordingList.reset();
+    analyser.reset();
+    crystals.reset();
+    // Segment goes here.
     title.reset();
     logo.reset();
     fade.reset();
@@ -108,6 +136,13 @@ void World::StoreBlock(const void* bytes, std::uint32_t length)
     const std::uint32_t copied = std::min<std::uint32_t>(length, kBlockBytes);
     std::memcpy(recordingBuffer, bytes, copied);
     recordedLength = copied;
+    ++blockSerial;
+}
+
+bool World::StoreVoice()
+{
+    // Without a segment to load it into, there is nothing to store.
+    return true;
 }
 
 World& TheWorld()

@@ -13,6 +13,10 @@
 #include "platform/win32types.h"
 
 class SceneHost;
+class LightSet;
+class RecordingList;
+class SpectrumAnalyser;
+class CrystalCluster;
 class TitleOverlay;
 class CopyrightOverlay;
 class ScreenFade;
@@ -42,12 +46,23 @@ public:
     // taken, so the second half of the buffer never changes.
     void StoreBlock(const void* bytes, std::uint32_t length);
 
+    // Called by each crystal when its recording ends: writes the recording
+    // list out and loads it as the stored voice.
+    bool StoreVoice();
+
+    // The logical screen size given to Init (640 x 480).
+    int LogicalWidth() const { return screenWidth; }
+    int LogicalHeight() const { return screenHeight; }
+
     // Why the last Init failed, naming the file or device; empty otherwise.
     const std::string& LastError() const { return lastError; }
     // The path of a data file under the configured data folder.
     std::string DataPath(const char* fileName) const;
 
     SceneHost* application = nullptr;
+    std::unique_ptr<CrystalCluster> crystals;
+    std::unique_ptr<LightSet> lights;
+    std::unique_ptr<SpectrumAnalyser> analyser;
     // Slots in the order the content is created: lights, ground, recording
     // list, analyser, crystals and segment come first; see Init.
     std::unique_ptr<Ground> ground;
@@ -56,6 +71,10 @@ public:
     std::unique_ptr<LogoMesh> logo;  // between title and copyright in creation order
     std::unique_ptr<CopyrightOverlay> copyright;
     std::uint32_t recordedLength = 0;
+    std::unique_ptr<RecordingList> recordingList;
+    // Counts the blocks stored, so that a block offered by every recording
+    // crystal is kept once.
+    std::uint32_t blockSerial = 0;
     std::int16_t recordingBuffer[kRecordingSamples] = {};
 
 private:
@@ -64,6 +83,8 @@ private:
 
     std::string dataDir = "data";
     std::string lastError;
+    int screenWidth = 640;
+    int screenHeight = 480;
 };
 
 // The process-wide world, made on first use and destroyed at exit.

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "crystal/CrystalCluster.h"
 #include "crystal/World.h"
 #include "net/NetLink.h"
 #include "platform/messages.h"
@@ -12,6 +13,7 @@
 #include "scene/SceneHost.h"
 #include "scene/SceneState.h"
 #include "scenery/IncomingImages.h"
+#include "scenery/LightSet.h"
 
 Event::Event(SceneHost* app, const char* eventName) : application(app), name{}
 {
@@ -38,9 +40,10 @@ void Event::SteerAndAnimate()
 
     IDirect3DDevice9* device = application->Renderer().Device();
     World* world = application->GetWorld();
-    (void)world;
-    // Lights: world->lights->UpdateParticles(device, scene::Identity()).
-    // Crystals: world->crystals->Update(device, ModelRotation).
+    if (world != nullptr && device != nullptr) {
+        if (world->lights) world->lights->UpdateParticles(device, scene::Identity());
+        if (world->crystals) world->crystals->Update(device, ModelRotation);
+    }
 
     IncomingImages* images = application->Images();
     if (images != nullptr) {
@@ -79,9 +82,11 @@ void Event::DrawScene(IDirect3DDevice9* device)
 
     World* world = application->GetWorld();
     bool flashRequested = false;
-    // Crystals: world->crystals->Draw(device, ModelRotation);
-    //           flashRequested = world->crystals->FlashRequested();
-    // Lights:   world->lights->DrawParticles(device, scene::Identity());
+    if (world != nullptr && world->crystals) {
+        world->crystals->Draw(device, ModelRotation);
+        flashRequested = world->crystals->FlashRequested();
+    }
+    if (world != nullptr && world->lights) world->lights->DrawParticles(device, scene::Identity());
 
     const int flash = NextFlashAlpha(flashRequested);
     if (flash > 0 && world != nullptr && world->fade) world->fade->DrawUniform(device, flash);

@@ -26,26 +26,46 @@ TEST_F(WorldTest, ShutdownBeforeInitAndTwiceIsHarmless)
     World world;
     world.Shutdown();
     world.Shutdown();
-    host.options.dataDir = MakeDataFolder("world-complete", {"title.png", "CopyRight.png", "logo.x"});
+    host.options.dataDir = MakeDataFolder("world-complete", {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png", "CopyRight.png", "logo.x"});
     ASSERT_TRUE(world.Init(&host, 640, 480)) << world.LastError();
     EXPECT_TRUE(world.ground);
     EXPECT_TRUE(world.logo);
+    EXPECT_TRUE(world.lights);
+    EXPECT_TRUE(world.recordingList);
+    EXPECT_TRUE(world.analyser);
+    EXPECT_TRUE(world.crystals);
     EXPECT_TRUE(world.title);
     EXPECT_TRUE(world.copyright);
     EXPECT_TRUE(world.fade);
     world.Shutdown();
     EXPECT_FALSE(world.ground);
     EXPECT_FALSE(world.logo);
+    EXPECT_FALSE(world.lights);
+    EXPECT_FALSE(world.recordingList);
+    EXPECT_FALSE(world.analyser);
+    EXPECT_FALSE(world.crystals);
     EXPECT_FALSE(world.title);
     EXPECT_FALSE(world.copyright);
     EXPECT_FALSE(world.fade);
     world.Shutdown();
 }
 
+TEST_F(WorldTest, MissingSphereMapFailsNamingTheFile)
+{
+    World world;
+    host.options.dataDir = MakeDataFolder("world-no-spheremap", {"light1.bmp", "light2.bmp", "title.png", "CopyRight.png", "logo.x"});
+    EXPECT_FALSE(world.Init(&host, 640, 480));
+    EXPECT_NE(world.LastError().find("spheremap.bmp"), std::string::npos) << world.LastError();
+    // The lights were made before the crystals and stay for Shutdown.
+    EXPECT_TRUE(world.lights);
+    EXPECT_FALSE(world.title);
+    world.Shutdown();
+}
+
 TEST_F(WorldTest, MissingTitleFailsNamingTheFile)
 {
     World world;
-    host.options.dataDir = MakeDataFolder("world-no-title", {"CopyRight.png"});
+    host.options.dataDir = MakeDataFolder("world-no-title", {"light1.bmp", "light2.bmp", "spheremap.bmp", "CopyRight.png"});
     EXPECT_FALSE(world.Init(&host, 640, 480));
     EXPECT_NE(world.LastError().find("title.png"), std::string::npos) << world.LastError();
     EXPECT_NE(world.LastError().find(host.options.dataDir), std::string::npos) << world.LastError();
@@ -55,7 +75,7 @@ TEST_F(WorldTest, MissingTitleFailsNamingTheFile)
 TEST_F(WorldTest, MissingCopyrightFailsNamingTheFile)
 {
     World world;
-    host.options.dataDir = MakeDataFolder("world-no-copyright", {"title.png", "logo.x"});
+    host.options.dataDir = MakeDataFolder("world-no-copyright", {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png", "logo.x"});
     EXPECT_FALSE(world.Init(&host, 640, 480));
     EXPECT_NE(world.LastError().find("CopyRight.png"), std::string::npos) << world.LastError();
     // What was made before the failure stays for Shutdown.
@@ -66,7 +86,7 @@ TEST_F(WorldTest, MissingCopyrightFailsNamingTheFile)
 
 TEST_F(WorldTest, UnreadablePictureFailsNamingTheFile)
 {
-    std::string folder = MakeDataFolder("world-broken-title", {"CopyRight.png"});
+    std::string folder = MakeDataFolder("world-broken-title", {"light1.bmp", "light2.bmp", "spheremap.bmp", "CopyRight.png"});
     {
         std::FILE* file = std::fopen((folder + "/title.png").c_str(), "wb");
         ASSERT_NE(file, nullptr);
@@ -83,7 +103,7 @@ TEST_F(WorldTest, UnreadablePictureFailsNamingTheFile)
 TEST_F(WorldTest, GroundPictureIsOptionalAndTheLogoIsLoaded)
 {
     World world;
-    host.options.dataDir = MakeDataFolder("world-logo", {"title.png", "CopyRight.png", "logo.x", "logo.bmp"});
+    host.options.dataDir = MakeDataFolder("world-logo", {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png", "CopyRight.png", "logo.x", "logo.bmp"});
     ASSERT_TRUE(world.Init(&host, 640, 480)) << world.LastError();
     EXPECT_EQ(world.ground->texture, nullptr) << "no ground.bmp in this folder";
     EXPECT_FLOAT_EQ(world.ground->corners[1].x, 100.0f);
@@ -97,14 +117,14 @@ TEST_F(WorldTest, MissingOrBrokenLogoFailsNamingTheFile)
 {
     {
         World world;
-        host.options.dataDir = MakeDataFolder("world-no-logo", {"title.png", "CopyRight.png"});
+        host.options.dataDir = MakeDataFolder("world-no-logo", {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png", "CopyRight.png"});
         EXPECT_FALSE(world.Init(&host, 640, 480));
         EXPECT_NE(world.LastError().find(host.options.dataDir + "/logo.x"), std::string::npos) << world.LastError();
         EXPECT_NE(world.LastError().find("missing"), std::string::npos) << world.LastError();
         EXPECT_FALSE(world.copyright) << "nothing after the logo is made";
     }
     for (const char* broken : {"", "xof 0303txt 0032\nMesh {\n 3;\n 0;0;0;,\n", "not an x file at all"}) {
-        std::string folder = MakeDataFolder("world-broken-logo", {"title.png", "CopyRight.png"});
+        std::string folder = MakeDataFolder("world-broken-logo", {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png", "CopyRight.png"});
         std::FILE* file = std::fopen((folder + "/logo.x").c_str(), "wb");
         ASSERT_NE(file, nullptr);
         std::fputs(broken, file);

@@ -21,7 +21,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(host.Start());
-        host.options.dataDir = MakeDataFolder("scene-events", {"title.png", "CopyRight.png", "logo.x"});
+        host.options.dataDir = MakeDataFolder("scene-events", {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png", "CopyRight.png", "logo.x"});
         ASSERT_TRUE(world.Init(&host, 640, 480)) << world.LastError();
         host.world = &world;
         HDC dc = host.BackBufferDC();
