@@ -254,6 +254,7 @@ private:
 
     DeviceFrameStats frameStats_;
     DeviceFrameStats lastStats_;
+    std::uint32_t presents_ = 0;  // every Present, lost ones included
     bool inScene_ = false;
     HRESULT pendingPresentResult_ = D3D_OK;
     HRESULT cooperative_ = D3D_OK;
@@ -604,6 +605,7 @@ HRESULT GlDevice::Present(const RECT*, const RECT*, HWND, const void*)
 {
     Flush();
     lastStats_ = frameStats_;
+    lastStats_.presentCount = ++presents_;
     frameStats_ = DeviceFrameStats{};
     if (pendingPresentResult_ != D3D_OK) {
         HRESULT result = pendingPresentResult_;
