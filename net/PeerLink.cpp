@@ -71,7 +71,7 @@ bool TcpChannel::Listen(PeerLink& link, HWND notifyWindow, int port)
     }
     socket = s;
     if (sockets.WSAAsyncSelect(s, window, WM_NET_TCP, FD_ACCEPT) != 0 ||
-        sockets.bind(s, InetAddress(0, port)) == SOCKET_ERROR ||
+        sockets.bind(s, InetAddress(link.listenAddress, port)) == SOCKET_ERROR ||
         (sockets.listen(s, 0) == SOCKET_ERROR && sockets.WSAGetLastError() != WSAEWOULDBLOCK)) {
         error = sockets.WSAGetLastError();
         Close();
@@ -137,7 +137,7 @@ bool UdpChannel::Bind(PeerLink& link, HWND notifyWindow, int port)
         return false;
     }
     socket = s;
-    if (sockets.bind(s, InetAddress(platform::HostToNetwork32(0), port)) == SOCKET_ERROR ||
+    if (sockets.bind(s, InetAddress(link.listenAddress, port)) == SOCKET_ERROR ||
         (sockets.WSAAsyncSelect(s, window, WM_NET_UDP, FD_READ) == SOCKET_ERROR &&
          sockets.WSAGetLastError() != WSAEWOULDBLOCK)) {
         error = sockets.WSAGetLastError();

@@ -94,6 +94,10 @@ public:
     // Shuts down and closes every peer connection, then stops the sockets layer.
     void CloseAll();
 
+    // A server listens on every interface unless told one address (network
+    // byte order) before Open; the built-in demo peer keeps to loopback.
+    void SetListenAddress(std::uint32_t networkAddress) { listenAddress = networkAddress; }
+
     std::int32_t OwnId() const { return ownId; }
     const PeerEntry& Peer(int index) const { return peers[index]; }
     const TcpChannel& Tcp() const { return tcp; }
@@ -117,6 +121,7 @@ private:
     friend class TcpChannel;
     friend class UdpChannel;
 
+    std::uint32_t listenAddress = 0;
     bool started = false;
     bool acceptDeferred = false;  // a connection waited while every slot was taken
 };

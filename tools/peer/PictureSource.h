@@ -38,6 +38,5 @@ private:
 // average of the source pixels it covers.
 std::vector<std::uint8_t> ScaleRgb(const std::uint8_t* rgb, unsigned width, unsigned height, int side);
 
-// Generated picture number index: a coloured pattern that differs from one
-// number to the next, so a viewer can tell them apart.
+// Generated picture number index (see net/GeneratedPicture.h).
 std::vector<std::uint8_t> GeneratedPicture(int index);

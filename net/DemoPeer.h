@@ -1,0 +1,46 @@
+// The peer built into the installation for --demo: the server half of the
+// link on a free loopback port, sending generated pictures, so the whole
+// installation can be seen without a second machine.
+//
+// It has no window of its own: a window record with its own queue receives
+// its socket notifications, and Poll (called by the message loop like any
+// event source, after the sockets layer) hands them to the server and sends
+// the next picture when the interval has passed on the given clock.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "net/PeerLink.h"
+#include "platform/Clock.h"
+#include "platform/Sockets.h"
+#include "platform/messages.h"
+
+class DemoPeer : public platform::EventSource {
+public:
+    // The sockets layer and the clock must outlive the peer.
+    DemoPeer(platform::Sockets& sockets, platform::Clock& clock, DWORD intervalMs = 500);
+    ~DemoPeer() override = default;
+    DemoPeer(const DemoPeer&) = delete;
+    DemoPeer& operator=(const DemoPeer&) = delete;
+
+    // Listens on 127.0.0.1 at a port the system picks; false if it cannot.
+    bool Start();
+    // The port an installation connects to (0 before Start).
+    int Port() const { return port_; }
+    int PicturesSent() const { return sent_; }
+    const PeerLink& Server() const { return server_; }
+
+    void Poll() override;
+
+private:
+    platform::MessageQueue queue_;
+    HWND__ window_;
+    PeerLink server_;
+    platform::Clock& clock_;
+    DWORD interval_;
+    DWORD lastSend_ = 0;
+    int port_ = 0;
+    int sent_ = 0;
+    std::vector<std::uint8_t> picture_;
+};
