@@ -223,6 +223,8 @@ TEST_F(GlDeviceTest, ImmediateDrawsUnderOneStateBecomeOneGpuDraw)
     EXPECT_EQ(stats.gpuDraws, 1u);
     EXPECT_EQ(stats.triangles, 2000u);
     EXPECT_EQ(stats.vertices, 6000u);
+    const std::uint32_t presents = stats.presentCount;
+    EXPECT_GT(presents, 0u);
 
     // A real change splits the batch; changing back splits it again.
     Quad(0, 0, 1, 1, 0.0f, 0xFFFFFFFF);
@@ -232,6 +234,7 @@ TEST_F(GlDeviceTest, ImmediateDrawsUnderOneStateBecomeOneGpuDraw)
     Quad(0, 0, 1, 1, 0.0f, 0xFFFFFFFF);
     device->Present(nullptr, nullptr, nullptr, nullptr);
     EXPECT_EQ(device->LastFrameStats().gpuDraws, 3u);
+    EXPECT_EQ(device->LastFrameStats().presentCount, presents + 1) << "counted across frames";
 }
 
 TEST_F(GlDeviceTest, WithoutBatchingEveryCallIsAGpuDraw)

@@ -99,8 +99,10 @@ TEST(RecordingDevice, CountsAFramesDrawsAtPresent)
     EXPECT_EQ(stats.immediateCalls, 3u);
     EXPECT_EQ(stats.triangles, 6u);
     EXPECT_EQ(stats.vertices, 12u);
+    EXPECT_EQ(stats.presentCount, 1u);
     device->Present(nullptr, nullptr, nullptr, nullptr);
     EXPECT_EQ(device->LastFrameStats().immediateCalls, 0u);
+    EXPECT_EQ(device->LastFrameStats().presentCount, 2u);
 }
 
 TEST(RecordingDevice, TextureReferencesFollowSetTextureAndReset)
