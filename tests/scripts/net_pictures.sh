@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Pictures from solvane-peer fly into the scene, and a flood of malformed and
+# oversized datagrams at the installation (and at the peer) stops neither the
+# frames nor the pictures. Everything runs on 127.0.0.1.
+set -euo pipefail
+solvane="$1"
+build="$2"
+peer="$build/solvane-peer"
+work="$(mktemp -d)"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+export SDL_AUDIODRIVER=dummy
+
+cp -r data "$work/data"
+mkdir -p "$work/pictures"
+# One white picture: whatever tint the scene gives it, it shows up bright
+# against the dark main scene.
+python3 - "$work/pictures/white.bmp" <<'PY'
+import struct, sys
+w = h = 64
+row = b'\xff' * (w * 3)
+pixels = row * h
+header = b'BM' + struct.pack('<IHHI', 54 + len(pixels), 0, 0, 54)
+info = struct.pack('<IiiHHIIiiII', 40, w, h, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
+open(sys.argv[1], 'wb').write(header + info + pixels)
+PY
+
+"$peer" --port 0 --pictures "$work/pictures" --interval-ms 40 2>"$work/peer.log" &
+pids+=($!)
+port=""
+for _ in $(seq 100); do
+  port="$(sed -n 's/.*listening on TCP and UDP port \([0-9]*\).*/\1/p' "$work/peer.log")"
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || { echo "solvane-peer did not start:"; cat "$work/peer.log"; exit 1; }
+printf '[IP]\n127.0.0.1\n[Port]\n%s\n' "$port" > "$work/data/theStrings.ini"
+
+# The flood: once the peer has learnt the installation's address, junk of
+# every wrong size goes there and to the peer until this script stops it.
+python3 - "$work/peer.log" "$port" "$work/flood.count" <<'PY' &
+import os, re, socket, sys, time
+log, peer_port, count_file = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+deadline = time.time() + 60
+target = None
+while target is None and time.time() < deadline:
+    m = re.search(r'pictures go to 127\.0\.0\.1:(\d+)', open(log).read())
+    if m: target = ('127.0.0.1', int(m.group(1)))
+    else: time.sleep(0.02)
+if target is None: sys.exit(0)
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.setblocking(False)
+junk = [b'', b'\xff', b'\xfe\xff\x00', b'\xfe\xff\x09\x00', b'\xff\xff\x01\x00', b'\x00' * 100,
+        b'\x11' * 1400, b'\x22' * 49151, b'\x33' * 49153, b'\x44' * 65507]
+sent = 0
+reported = 0.0
+while time.time() < deadline:
+    for j in junk:
+        for where in (target, ('127.0.0.1', peer_port)):
+            try:
+                s.sendto(j, where); sent += 1
+            except (BlockingIOError, OSError):
+                pass
+    if time.time() - reported > 0.05:
+        # Written whole, then renamed: the reader never sees half a number.
+        open(count_file + '.new', 'w').write(str(sent))
+        os.replace(count_file + '.new', count_file)
+        reported = time.time()
+        time.sleep(0.001)
+PY
+pids+=($!)
+
+"$solvane" --headless --fast --steps 300 --data "$work/data" --frames "$work/out" --frame-every 10 2>"$work/run.log" \
+  || { echo "solvane failed:"; cat "$work/run.log"; exit 1; }
+test "$(ls "$work/out" | wc -l)" -eq 30 || { echo "expected 30 frames"; ls "$work/out"; exit 1; }
+flooded="$(cat "$work/flood.count" 2>/dev/null || echo 0)"
+[ "${flooded:-0}" -gt 500 ] || { echo "the flood did not get going ($flooded datagrams)"; cat "$work/peer.log"; exit 1; }
+grep -q "registered; pictures go to" "$work/peer.log" || { echo "the installation never registered"; exit 1; }
+kill -0 "${pids[0]}" || { echo "solvane-peer died during the flood"; cat "$work/peer.log"; exit 1; }
+
+python3 - "$work/out" <<'PY'
+import sys
+sys.path.insert(0, 'tests/scripts')
+from frames import Frame, fail
+out = sys.argv[1]
+bright = lambda p: min(p) >= 120
+best = max(Frame('%s/frame-%06d.png' % (out, n)).fraction(bright) for n in range(160, 301, 20))
+if best < 0.005:
+    fail('no picture from the peer shows in frames 160 to 300 (brightest share %.4f)' % best)
+print('pictures arrive through the flood (brightest share %.3f)' % best)
+PY
