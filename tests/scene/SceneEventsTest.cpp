@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "support/SceneTestHost.h"
+#include "crystal/CrystalCluster.h"
 #include "crystal/World.h"
 #include "scene/EventCreate.h"
 #include "scene/EventFinish.h"
@@ -244,6 +245,49 @@ TEST_F(SceneEventsTest, LostDeviceIsResetWhenItCanBe)
     EXPECT_EQ(host.Recorder()->Calls().resets, resets + 2);
     sequencer.Step();
     EXPECT_EQ(host.Recorder()->Calls().resets, resets + 2);
+}
+
+TEST_F(SceneEventsTest, FlashShowsOnThirtyTwoFramesAfterTheLastRequest)
+{
+    ReachMainScene();
+    ASSERT_TRUE(world.crystals);
+    Crystal& crystal = *world.crystals->crystals[3];
+
+    // In the main scene the only untextured white quad is the flash.
+    std::vector<unsigned> shown;
+    for (int frame = 0; frame < 40; ++frame) {
+        crystal.flashRequest = frame < 3;
+        host.Recorder()->ClearDraws();
+        sequencer.Step();
+        auto quads = FadeAlphasOfLastFrame();
+        ASSERT_LE(quads.size(), 1u) << frame;
+        if (quads.empty()) continue;
+        EXPECT_EQ(quads[0].first, quads[0].second) << "the flash is uniform";
+        shown.push_back(quads[0].first);
+    }
+    ASSERT_EQ(shown.size(), 3u + 31u);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(shown[static_cast<std::size_t>(i)], 255u);
+    for (std::size_t i = 3; i < shown.size(); ++i) EXPECT_EQ(shown[i], 255u - 8u * (i - 2)) << i;
+    EXPECT_EQ(shown.back(), 7u);
+    EXPECT_EQ(FlashAlpha, 0);
+}
+
+TEST_F(SceneEventsTest, PicturesStandStillDuringTheTitleAndFlyInTheMainScene)
+{
+    std::vector<std::uint8_t> picture(IncomingImage::kPictureBytes, 200);
+    for (int i = 0; i < IncomingImages::kLaunchEvery; ++i) images.Launch(host.Device(), picture.data());
+    IncomingImage& image = images.Image(0);
+    ASSERT_TRUE(image.IsActive());
+    const float before = image.Distance();
+    Steps(10);
+    EXPECT_EQ(image.Distance(), before);
+
+    Steps(EventTitle::kLastFrame + 1 - 10);
+    ASSERT_STREQ(sequencer.Current()->Name(), "EventCreate");
+    EXPECT_EQ(image.Distance(), before);
+    const float start = image.Distance();
+    sequencer.Step();
+    EXPECT_NEAR(start - image.Distance(), 3.0f, 1.5f);
 }
 
 }  // namespace
