@@ -186,7 +186,7 @@ void Application::AfterStep(double stepMilliseconds, std::uint32_t presentsBefor
         sample.immediateCalls = frame.immediateCalls;
         sample.triangles = frame.triangles;
     }
-    statistics_.AddStep(sample, static_cast<double>(stepCount_) * frameInterval_);
+    statistics_.AddStep(sample, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - startedAt_).count());
     if (sample.presented) WriteFrameIfDue();
 
     if (fastClock_ != nullptr) voiceCapture_.Poll();

@@ -5,6 +5,7 @@
 // have passed since the previous one.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -98,6 +99,7 @@ private:
     std::uint32_t stepCount_ = 0;
     std::string failure_;
     RunStatistics statistics_;
+    std::chrono::steady_clock::time_point startedAt_ = std::chrono::steady_clock::now();
     bool finished_ = false;
     bool showProgress_ = false;
 };
