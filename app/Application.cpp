@@ -111,10 +111,23 @@ bool Application::OpenNetworkLink()
 {
     std::string host;
     int port = 0;
-    // Without a configuration file the installation runs without a link.
-    if (!ReadPeerAddress(host, port)) return true;
+    if (options_.demo) {
+        // The built-in peer on loopback stands in for the second machine.
+        demoPeer_ = std::make_unique<DemoPeer>(sockets_, *clock_);
+        if (!demoPeer_->Start()) {
+            LogLine("net", "the built-in demo peer cannot listen on loopback; running without pictures");
+            demoPeer_.reset();
+            return true;
+        }
+        host = "127.0.0.1";
+        port = demoPeer_->Port();
+    } else if (!ReadPeerAddress(host, port)) {
+        // Without a configuration file the installation runs without a link.
+        return true;
+    }
     netLink_ = std::make_unique<NetLink>(sockets_);
     AddEventSource(&sockets_);
+    if (demoPeer_) AddEventSource(demoPeer_.get());
     if (!netLink_->Open(Handle(), LinkMode::Client, host.c_str(), port))
         return Fail("cannot start the network link to " + host + ":" + std::to_string(port));
     LogLine("net", "peer %s port %d", host.c_str(), port);
@@ -127,6 +140,10 @@ void Application::Teardown()
     if (netLink_) {
         RemoveEventSource(&sockets_);
         netLink_.reset();
+    }
+    if (demoPeer_) {
+        RemoveEventSource(demoPeer_.get());
+        demoPeer_.reset();
     }
     if (world_ != nullptr) world_->Shutdown();
     musicPlayer_.Close();

@@ -14,6 +14,7 @@
 #include "app/MainWindow.h"
 #include "app/Options.h"
 #include "platform/Clock.h"
+#include "net/DemoPeer.h"
 #include "net/NetLink.h"
 #include "platform/Sockets.h"
 #include "platform/d3d9.h"
@@ -85,6 +86,7 @@ private:
     VoiceCapture voiceCapture_;
     // The sockets layer outlives the link that uses it.
     platform::Sockets sockets_;
+    std::unique_ptr<DemoPeer> demoPeer_;  // --demo only
     std::unique_ptr<NetLink> netLink_;
     World* world_ = nullptr;
     IncomingImages* incomingImages_ = nullptr;
