@@ -7,10 +7,13 @@
 
 #include "app/ConfigFile.h"
 #include "common/Log.h"
+#include "crystal/Crystal.h"
+#include "crystal/CrystalCluster.h"
 #include "crystal/World.h"
 #include "platform/System.h"
 #include "scene/EventSequencer.h"
 #include "scenery/IncomingImages.h"
+#include "scenery/LightSet.h"
 #include "render/FrameWriter.h"
 #include "sound/DemoVoice.h"
 
@@ -203,6 +206,14 @@ void Application::AfterStep(double stepMilliseconds, std::uint32_t presentsBefor
         sample.immediateCalls = frame.immediateCalls;
         sample.triangles = frame.triangles;
     }
+    if (world_ != nullptr) {
+        if (world_->lights) sample.liveSparks = static_cast<std::uint32_t>(world_->lights->LiveCount());
+        if (world_->crystals)
+            for (const auto& crystal : world_->crystals->crystals)
+                if (crystal && crystal->phase >= Listening && crystal->phase <= Resting)
+                    ++sample.crystalsInPhase[static_cast<std::size_t>(crystal->phase)];
+    }
+    if (incomingImages_ != nullptr) sample.picturesInFlight = static_cast<std::uint32_t>(incomingImages_->InFlight());
     statistics_.AddStep(sample, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - startedAt_).count());
     if (sample.presented) WriteFrameIfDue();
 
