@@ -55,7 +55,8 @@ void IncomingImage::PlaceAt(int angleDegrees)
     const int ix = static_cast<int>(position.x) - screenWidth / 2;
     const int iy = static_cast<int>(position.y) - screenHeight / 2;
     const float distance = Distance();
-    float phi = distance > 0.0f ? std::acos(static_cast<float>(ix) / distance) * kRadiansToDegrees : 0.0f;
+    const float cosine = distance > 0.0f ? std::clamp(static_cast<float>(ix) / distance, -1.0f, 1.0f) : 1.0f;
+    float phi = std::acos(cosine) * kRadiansToDegrees;
     if (iy < 0) phi = 360.0f - phi;
     direction = D3DXVECTOR2(std::cos(phi * kDegreesToRadians), std::sin(phi * kDegreesToRadians));
 }

@@ -166,4 +166,19 @@ TEST_F(IncomingImagesTest, ADestroyedPoolDoesNothing)
     EXPECT_TRUE(host.Recorder()->Draws().empty());
 }
 
+TEST_F(IncomingImagesTest, EveryPictureHeadsForTheCentre)
+{
+    for (int launched = 0; launched < IncomingImages::kCount; ++launched)
+        for (int i = 0; i < IncomingImages::kLaunchEvery; ++i) pool.Launch(host.Device(), picture.data());
+    for (int i = 0; i < IncomingImages::kCount; ++i) {
+        const IncomingImage& image = pool.Image(i);
+        ASSERT_TRUE(image.IsActive());
+        const float ox = static_cast<float>(static_cast<int>(image.Position().x) - 320);
+        const float oy = static_cast<float>(static_cast<int>(image.Position().y) - 240);
+        const float length = std::sqrt(ox * ox + oy * oy);
+        // The direction points from the centre to the start point; the picture moves against it.
+        EXPECT_NEAR((ox * image.Direction().x + oy * image.Direction().y) / length, 1.0f, 1e-4f) << i;
+    }
+}
+
 }  // namespace
