@@ -46,6 +46,7 @@ public:
     VoiceCapture& Capture() { return voiceCapture_; }
     RenderDevice& Renderer() override { return renderDevice_; }
     MusicPlayer& Music() { return musicPlayer_; }
+    MusicPlayer* GetMusicPlayer() override { return &musicPlayer_; }
     const RunStatistics& Statistics() const { return statistics_; }
     SHORT GetAsyncKeyState(int virtualKey) override { return Keys().GetAsyncKeyState(virtualKey); }
     int LogicalWidth() const { return logicalWidth_; }

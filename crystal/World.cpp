@@ -17,8 +17,10 @@
 #include "scenery/LightSet.h"
 #include "scenery/LogoMesh.h"
 #include "scenery/TitleOverlay.h"
+#include "sound/MusicSegment.h"
 #include "sound/RecordingList.h"
 #include "sound/SpectrumAnalyser.h"
+#include "sound/VoiceStore.h"
 
 World::World() = default;
 
@@ -78,7 +80,8 @@ bool World::Init(SceneHost* host, int width, int height)
         return LoadFailure(sphereMap, false);
     }
 
-    // Segment: new MusicSegment (nothing loaded yet).
+    segment = std::make_unique<MusicSegment>();  // nothing loaded yet
+    voiceStore = std::make_unique<VoiceStore>(VoiceStore::DefaultPaths(dataDir));
 
     const std::string titlePath = DataPath("title.png");
     title = std::make_unique<TitleOverlay>();
@@ -120,7 +123,7 @@ void World::Shutdown()
     recordingList.reset();
     analyser.reset();
     crystals.reset();
-    // Segment goes here.
+    segment.reset();  // unloads the stored voice
     title.reset();
     logo.reset();
     fade.reset();
@@ -141,8 +144,8 @@ void World::StoreBlock(const void* bytes, std::uint32_t length)
 
 bool World::StoreVoice()
 {
-    // Without a segment to load it into, there is nothing to store.
-    return true;
+    if (segment == nullptr || recordingList == nullptr || voiceStore == nullptr) return true;
+    return voiceStore->Store(*recordingList, segment, application != nullptr ? application->GetMusicPlayer() : nullptr);
 }
 
 World& TheWorld()

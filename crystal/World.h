@@ -22,6 +22,8 @@ class CopyrightOverlay;
 class ScreenFade;
 class Ground;
 class LogoMesh;
+class MusicSegment;
+class VoiceStore;
 
 class World {
 public:
@@ -46,8 +48,10 @@ public:
     // taken, so the second half of the buffer never changes.
     void StoreBlock(const void* bytes, std::uint32_t length);
 
-    // Called by each crystal when its recording ends: writes the recording
-    // list out and loads it as the stored voice.
+    // Writes the recording list to "memory.wav" (the data folder, else the
+    // user data folder, else the temporary folder) and loads it as the new
+    // segment. Called by each crystal when it stops recording; an unchanged
+    // list is not written again.
     bool StoreVoice();
 
     // The logical screen size given to Init (640 x 480).
@@ -66,12 +70,16 @@ public:
     // Slots in the order the content is created: lights, ground, recording
     // list, analyser, crystals and segment come first; see Init.
     std::unique_ptr<Ground> ground;
+    // The blocks recorded while crystals grow: every recording crystal offers
+    // each new block with AppendBlock(recordingBuffer, blockSerial), and the
+    // list keeps it once; Crystal::Reset frees them with FreeAll.
+    std::unique_ptr<RecordingList> recordingList;
+    std::unique_ptr<MusicSegment> segment;  // the stored voice
     std::unique_ptr<TitleOverlay> title;
     std::unique_ptr<ScreenFade> fade;
     std::unique_ptr<LogoMesh> logo;  // between title and copyright in creation order
     std::unique_ptr<CopyrightOverlay> copyright;
     std::uint32_t recordedLength = 0;
-    std::unique_ptr<RecordingList> recordingList;
     // Counts the blocks stored, so that a block offered by every recording
     // crystal is kept once.
     std::uint32_t blockSerial = 0;
@@ -81,6 +89,7 @@ private:
     bool Fail(std::string reason);
     bool LoadFailure(const std::string& path, bool pictureRead);
 
+    std::unique_ptr<VoiceStore> voiceStore;
     std::string dataDir = "data";
     std::string lastError;
     int screenWidth = 640;

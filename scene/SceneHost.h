@@ -13,6 +13,7 @@ class RenderDevice;
 class World;
 class IncomingImages;
 class NetLink;
+class MusicPlayer;
 struct Options;
 
 class SceneHost {
@@ -33,4 +34,7 @@ public:
     // Non-zero while the key is held or when it was pressed since the last query.
     virtual std::int16_t GetAsyncKeyState(int virtualKey) = 0;
     virtual const Options& GetOptions() const = 0;
+    // The player the stored voice is loaded into; null where there is none
+    // (tests), and the voice is then only written.
+    virtual MusicPlayer* GetMusicPlayer() { return nullptr; }
 };
