@@ -53,7 +53,7 @@ protected:
     }
     void InitWorld(const std::string& name)
     {
-        host.options.dataDir = MakeDataFolder(name + "-" + std::to_string(getpid()), {"title.png", "CopyRight.png", "logo.x"});
+        host.options.dataDir = MakeDataFolder(name + "-" + std::to_string(getpid()), {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png", "CopyRight.png", "logo.x"});
         madeData = host.options.dataDir;
         ASSERT_TRUE(world.Init(&host, 640, 480)) << world.LastError();
     }
@@ -82,7 +82,7 @@ TEST_F(WorldVoice, BeforeInitThereIsNothingToStore)
 
 TEST_F(WorldVoice, EveryBlockIsCountedAndRecordedOnce)
 {
-    InitWorld("world-voice-count");
+    ASSERT_NO_FATAL_FAILURE(InitWorld("world-voice-count"));
     ASSERT_TRUE(world.recordingList);
     ASSERT_TRUE(world.segment);
     std::uint32_t before = world.blockSerial;
@@ -95,7 +95,7 @@ TEST_F(WorldVoice, EveryBlockIsCountedAndRecordedOnce)
 
 TEST_F(WorldVoice, StoreVoiceWritesTheDataFolderAndLoadsIt)
 {
-    InitWorld("world-voice-store");
+    ASSERT_NO_FATAL_FAILURE(InitWorld("world-voice-store"));
     Record(1000);
     Record(2000);
     Record(3000);
@@ -114,7 +114,7 @@ TEST_F(WorldVoice, StoreVoiceWritesTheDataFolderAndLoadsIt)
 
 TEST_F(WorldVoice, ARefusingDataFolderSendsTheVoiceToTheUserDataFolder)
 {
-    InitWorld("world-voice-refused");
+    ASSERT_NO_FATAL_FAILURE(InitWorld("world-voice-refused"));
     fs::create_directory(host.options.dataDir + "/memory.wav");  // refused whatever the rights
     Record(500);
     testing::internal::CaptureStderr();
@@ -129,7 +129,7 @@ TEST_F(WorldVoice, ARefusingDataFolderSendsTheVoiceToTheUserDataFolder)
 TEST_F(WorldVoice, WithoutAMusicPlayerTheVoiceIsWrittenButNotLoaded)
 {
     host.withPlayer = false;
-    InitWorld("world-voice-no-player");
+    ASSERT_NO_FATAL_FAILURE(InitWorld("world-voice-no-player"));
     Record(9);
     testing::internal::CaptureStderr();
     EXPECT_FALSE(world.StoreVoice());
@@ -139,7 +139,7 @@ TEST_F(WorldVoice, WithoutAMusicPlayerTheVoiceIsWrittenButNotLoaded)
 
 TEST_F(WorldVoice, ShutdownFreesTheBlocksAndUnloadsTheVoice)
 {
-    InitWorld("world-voice-shutdown");
+    ASSERT_NO_FATAL_FAILURE(InitWorld("world-voice-shutdown"));
     Record(7);
     testing::internal::CaptureStderr();
     world.StoreVoice();
