@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# The voice that grows the crystals is kept: a spoken phrase played as the
+# microphone ends up, block for block, in <data>/memory.wav; when the data
+# folder refuses the file it goes to the user data folder instead; and
+# --echo plays the stored voice through SDL's disk audio driver.
+# usage: voice_memory.sh SOLVANE BUILD_DIR   (run from the source folder)
+set -euo pipefail
+solvane="$1"
+build="$(cd "$2" && pwd)"
+source_dir="$(pwd)"
+work="$(mktemp -d "$build/voice-memory.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+
+espeak-ng -w "$work/phrase.wav" "the crystals grow from the voice"
+# At 160 000 Hz mono the program's conversion is the identity, so the stored
+# samples can be compared with the file exactly. The phrase starts after four
+# seconds, once the title has faded and the crystals listen.
+sox "$work/phrase.wav" -r 160000 -c 1 -b 16 "$work/voice.wav" gain -n -1 pad 4 0
+
+run() {
+    HOME="$work/home" XDG_DATA_HOME="$work/xdg" "$solvane" --headless --fast --voice "$work/voice.wav" \
+        --steps 600 --data "$1" "${@:2}"
+}
+
+echo "== the voice is stored in the data folder"
+cp -r "$source_dir/data" "$work/data"
+rm -f "$work/data/memory.wav"
+SDL_AUDIODRIVER=dummy run "$work/data" 2> "$work/first.log" || { cat "$work/first.log"; exit 1; }
+python3 "$source_dir/tests/scripts/check_memory_wav.py" "$work/data/memory.wav" "$work/voice.wav"
+test ! -e "$work/xdg/solvane/memory.wav"
+
+echo "== a data folder that refuses the file: the user data folder, loaded and echoed from there"
+cp -r "$source_dir/data" "$work/refusing"
+rm -f "$work/refusing/memory.wav"
+mkdir "$work/refusing/memory.wav"   # refused whatever rights the test runs with
+SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/played.raw" SDL_DISKAUDIODELAY=5 \
+    run "$work/refusing" --echo 2> "$work/second.log" || { cat "$work/second.log"; exit 1; }
+grep -q "cannot write \"$work/refusing/memory.wav\"" "$work/second.log"
+python3 "$source_dir/tests/scripts/check_memory_wav.py" "$work/xdg/solvane/memory.wav" "$work/voice.wav"
+rate="$(sed -n 's/.*solvane: music: playback at \([0-9]*\) Hz.*/\1/p' "$work/second.log" | head -1)"
+test -n "$rate"
+python3 "$source_dir/tests/scripts/check_memory_wav.py" "$work/xdg/solvane/memory.wav" "$work/voice.wav" \
+    "$work/played.raw" "$rate"
+echo "voice_memory: ok"
