@@ -140,6 +140,19 @@ void World::StoreBlock(const void* bytes, std::uint32_t length)
     std::memcpy(recordingBuffer, bytes, copied);
     recordedLength = copied;
     ++blockSerial;
+    // NOTE: steps come a little more than 50 ms apart, blocks exactly every
+    // 50 ms, so now and then two blocks arrive between steps and the first is
+    // never seen by a crystal. It is still part of the voice being recorded:
+    // keep it here. The crystals offer the block too; the list keeps it once.
+    if (recordingList != nullptr && AnyCrystalRecording()) recordingList->AppendBlock(recordingBuffer, blockSerial);
+}
+
+bool World::AnyCrystalRecording() const
+{
+    if (crystals == nullptr) return false;
+    for (const auto& crystal : crystals->crystals)
+        if (crystal != nullptr && crystal->phase == Recording) return true;
+    return false;
 }
 
 bool World::StoreVoice()

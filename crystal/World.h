@@ -87,6 +87,7 @@ public:
 
 private:
     bool Fail(std::string reason);
+    bool AnyCrystalRecording() const;
     bool LoadFailure(const std::string& path, bool pictureRead);
 
     std::unique_ptr<VoiceStore> voiceStore;

@@ -12,6 +12,7 @@
 
 #include <unistd.h>
 
+#include "crystal/CrystalCluster.h"
 #include "crystal/World.h"
 #include "sound/MusicPlayer.h"
 #include "sound/MusicSegment.h"
@@ -91,6 +92,23 @@ TEST_F(WorldVoice, EveryBlockIsCountedAndRecordedOnce)
     EXPECT_EQ(before + 2, world.blockSerial);
     ASSERT_EQ(2, world.recordingList->Count());
     EXPECT_EQ(200, world.recordingList->At(1)->samples[7999]);
+}
+
+TEST_F(WorldVoice, BlocksArrivingWhileACrystalRecordsAreKeptEvenBetweenSteps)
+{
+    ASSERT_NO_FATAL_FAILURE(InitWorld("world-voice-between-steps"));
+    std::vector<std::int16_t> block(8000, 5000);
+    world.StoreBlock(block.data(), 16000);  // nobody records yet: not kept
+    EXPECT_EQ(0, world.recordingList->Count());
+    world.crystals->crystals[3]->phase = Recording;
+    block.assign(8000, 6000);
+    world.StoreBlock(block.data(), 16000);
+    block.assign(8000, 7000);
+    world.StoreBlock(block.data(), 16000);  // two blocks before the next step
+    world.recordingList->AppendBlock(world.recordingBuffer, world.blockSerial);  // the step's offer: kept already
+    ASSERT_EQ(2, world.recordingList->Count());
+    EXPECT_EQ(6000, world.recordingList->At(0)->samples[0]);
+    EXPECT_EQ(7000, world.recordingList->At(1)->samples[0]);
 }
 
 TEST_F(WorldVoice, StoreVoiceWritesTheDataFolderAndLoadsIt)

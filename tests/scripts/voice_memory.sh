@@ -29,6 +29,13 @@ SDL_AUDIODRIVER=dummy run "$work/data" 2> "$work/first.log" || { cat "$work/firs
 python3 "$source_dir/tests/scripts/check_memory_wav.py" "$work/data/memory.wav" "$work/voice.wav"
 test ! -e "$work/xdg/solvane/memory.wav"
 
+echo "== in real time (steps a little over 50 ms apart) no block of the recording is lost"
+cp -r "$source_dir/data" "$work/realtime"
+rm -f "$work/realtime/memory.wav"
+HOME="$work/home" XDG_DATA_HOME="$work/xdg" SDL_AUDIODRIVER=dummy "$solvane" --headless --voice "$work/voice.wav" \
+    --steps 160 --data "$work/realtime" 2> "$work/realtime.log" || { cat "$work/realtime.log"; exit 1; }
+python3 "$source_dir/tests/scripts/check_memory_wav.py" "$work/realtime/memory.wav" "$work/voice.wav"
+
 echo "== a data folder that refuses the file: the user data folder, loaded and echoed from there"
 cp -r "$source_dir/data" "$work/refusing"
 rm -f "$work/refusing/memory.wav"
