@@ -1,6 +1,8 @@
 // The scene tests' stand-in application; see SceneTestHost.h.
 #include "support/SceneTestHost.h"
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <vector>
 
@@ -99,7 +101,14 @@ LRESULT SceneTestHost::Record(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 std::string MakeDataFolder(const std::string& name, const std::vector<std::string>& pictures)
 {
     namespace fs = std::filesystem;
-    fs::path folder = fs::path(SOLVANE_BINARY_DIR) / "test-data" / name;
+    // NOTE: ctest runs the tests of one fixture side by side, each in its own
+    // process; a folder per test keeps one from clearing another's files.
+    std::string unique = name;
+    if (const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info())
+        unique += std::string("-") + test->name();
+    for (char& c : unique)
+        if (c == '/') c = '_';
+    fs::path folder = fs::path(SOLVANE_BINARY_DIR) / "test-data" / unique;
     fs::remove_all(folder);
     fs::create_directories(folder);
     for (const std::string& picture : pictures) {
