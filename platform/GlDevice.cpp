@@ -208,6 +208,7 @@ private:
     void DeleteBackBuffer();
     void MakeCurrent();
     void Forget(MemoryTexture* texture) override;
+    void Adopt(MemoryTexture* texture);
 
     void RefreshKey(PrimitiveClass primitiveClass);
     void BeginBatch(PrimitiveClass primitiveClass, std::size_t incoming);
@@ -474,7 +475,7 @@ GlDevice::~GlDevice()
     if (context_ != nullptr) {
         MakeCurrent();
         for (MemoryTexture* texture : textures_) {
-            glDeleteTextures(1, &texture->gpu.name);
+            if (texture->gpu.name != 0) glDeleteTextures(1, &texture->gpu.name);
             texture->gpu = MemoryTexture::GpuLink{};
         }
         textures_.clear();
@@ -494,13 +495,14 @@ void GlDevice::MakeCurrent()
 
 void GlDevice::Forget(MemoryTexture* texture)
 {
+    // Draws queued with this texture go out while it still exists.
+    if (batchOpen_ && batchKey_.texture == texture) Flush();
+    // A key naming a dead texture must never match a new one at the same address.
+    if (appliedKey_.texture == texture) appliedValid_ = false;
     if (textures_.erase(texture) == 0) return;
     MakeCurrent();
-    glDeleteTextures(1, &texture->gpu.name);
+    if (texture->gpu.name != 0) glDeleteTextures(1, &texture->gpu.name);
     texture->gpu = MemoryTexture::GpuLink{};
-    // A key naming a dead texture must never match a new one at the same address.
-    if (batchOpen_ && batchKey_.texture == texture) batchKey_.texture = nullptr;
-    if (appliedKey_.texture == texture) appliedValid_ = false;
     keyStale_ = true;
 }
 
@@ -784,7 +786,18 @@ void GlDevice::BeginBatch(PrimitiveClass primitiveClass, std::size_t incoming)
     if (!batchOpen_) {
         batchKey_ = key_;
         batchOpen_ = true;
+        // From now on the texture tells this device before it dies.
+        if (batchKey_.texture != nullptr) Adopt(batchKey_.texture);
     }
+}
+
+void GlDevice::Adopt(MemoryTexture* texture)
+{
+    if (texture->gpu.cache == this) return;
+    if (texture->gpu.cache != nullptr) texture->gpu.cache->Forget(texture);
+    texture->gpu = MemoryTexture::GpuLink{};
+    texture->gpu.cache = this;
+    textures_.insert(texture);
 }
 
 void GlDevice::Decode(const std::uint8_t* source, GpuVertex& out) const
@@ -981,12 +994,9 @@ void GlDevice::BindTexture(const DrawKey& key)
 
 void GlDevice::Upload(MemoryTexture* texture)
 {
-    if (texture->gpu.cache != this) {
-        if (texture->gpu.cache != nullptr) texture->gpu.cache->Forget(texture);
-        texture->gpu = MemoryTexture::GpuLink{};
-        texture->gpu.cache = this;
+    Adopt(texture);
+    if (texture->gpu.name == 0) {
         glGenTextures(1, &texture->gpu.name);
-        textures_.insert(texture);
         glBindTexture(GL_TEXTURE_2D, texture->gpu.name);
         // Texels are stored B, G, R, A in memory; swizzling avoids a
         // conversion and the BGRA upload format that GLES lacks.

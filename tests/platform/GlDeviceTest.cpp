@@ -3,9 +3,12 @@
 // counts and the simulated loss. Pixel values are checked on real frames.
 #include <gtest/gtest.h>
 
+#include <SDL.h>
+
 #include <cstring>
 
 #include "platform/GlDevice.h"
+#include "platform/messages.h"
 #include "platform/d3dx9.h"
 #include "support/DeviceTestSupport.h"
 #include "support/GlTestDevice.h"
@@ -275,6 +278,44 @@ TEST_F(GlDeviceTest, BadDrawsAreRefusedWithoutDrawing)
                                              sizeof(ScreenVertex)),
               D3DERR_INVALIDCALL)
         << "index past the vertices";
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(GlDeviceTest, TextureReleasedWhileItsDrawsWaitStillShows)
+{
+    IDirect3DTexture9* texture = nullptr;
+    ASSERT_EQ(D3DXCreateTexture(device, 4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture), D3D_OK);
+    D3DLOCKED_RECT locked{};
+    texture->LockRect(0, &locked, nullptr, 0);
+    for (int i = 0; i < 16; ++i) static_cast<std::uint32_t*>(locked.pBits)[i] = 0xFFFF8000;
+    texture->UnlockRect(0);
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->SetTexture(0, texture);
+    Quad(0, 0, 40, 40, 0.0f, 0xFFFFFFFF);
+    device->SetTexture(0, nullptr);
+    EXPECT_EQ(texture->Release(), 0u);  // gone before the batch was drawn
+    Frame f = ReadFrame(device);
+    EXPECT_EQ(f.R(20, 20), 255);
+    EXPECT_EQ(f.G(20, 20), 128);
+}
+
+TEST_F(GlDeviceTest, WindowSizeChangeReportsALostDeviceOnce)
+{
+    auto* window = static_cast<SDL_Window*>(testsupport::OffscreenGlWindow(nullptr)->nativeWindow);
+    SDL_SetWindowSize(window, 800, 600);
+    EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3DERR_DEVICELOST);
+    EXPECT_EQ(device->TestCooperativeLevel(), D3DERR_DEVICENOTRESET);
+    D3DPRESENT_PARAMETERS pp = testsupport::FullScreenParameters();
+    ASSERT_EQ(device->Reset(&pp), D3D_OK);
+    EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+    // The back buffer keeps its logical size whatever the window's.
+    EXPECT_EQ(ReadFrame(device).width, 640u);
+    SDL_SetWindowSize(window, 640, 480);
+    EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3DERR_DEVICELOST);
+    ASSERT_EQ(device->Reset(&pp), D3D_OK);
 }
 
 }  // namespace
