@@ -72,8 +72,11 @@ TEST(SpectrumAnalyser, FullScaleSineAtABinCentreIsNearTheTop)
     const float* levels = analyser.Levels();
     // The window halves a sine's amplitude: 40 log10(sqrt 2) = 6.02 below the reference.
     EXPECT_NEAR(levels[bin], 6.02f, 0.05f);
-    for (int k = 0; k < 40; ++k)
-        if (k != bin) EXPECT_GT(levels[k], levels[bin]) << "bin " << k;
+    for (int k = 0; k < 40; ++k) {
+        if (k != bin) {
+            EXPECT_GT(levels[k], levels[bin]) << "bin " << k;
+        }
+    }
 
     // Half the amplitude is 40 log10(2) = 12.04 further down.
     const float full = levels[bin];
