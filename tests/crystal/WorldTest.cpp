@@ -158,6 +158,4 @@ TEST_F(WorldTest, SecondHalfOfTheRecordingBufferStaysSilent)
     for (std::size_t i = 8000; i < World::kRecordingSamples; ++i) ASSERT_EQ(world.recordingBuffer[i], 0) << i;
 }
 
-TEST_F(WorldTest, AccessorGivesOneWorld) { EXPECT_EQ(&TheWorld(), &TheWorld()); }
-
 }  // namespace

@@ -99,11 +99,6 @@ TEST(EventSequencer, EventNamesAreCutToSixtyThreeCharacters)
     EXPECT_EQ(std::string(event.Name()), std::string(63, 'x'));
 }
 
-TEST(EventSequencer, AccessorGivesOneSequencer)
-{
-    EXPECT_EQ(&TheEventSequencer(), &TheEventSequencer());
-}
-
 TEST(SceneEventFades, TitleAlphas)
 {
     for (int n = 0; n <= 32; ++n) EXPECT_EQ(EventTitle::FadeAlpha(n), 255) << n;
