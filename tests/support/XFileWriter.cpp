@@ -215,8 +215,3 @@ TempFolder::~TempFolder()
 }
 
 }  // namespace testsupport
-
-// NOTE: assimp's .x parser leaks a little when it gives up on a damaged file,
-// and the tests feed it damaged files on purpose. In sanitizer builds the leak
-// checker would fail those test programs for a leak that is not ours.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libassimp.so\n"; }
