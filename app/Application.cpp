@@ -11,10 +11,10 @@
 #include "crystal/CrystalCluster.h"
 #include "crystal/World.h"
 #include "platform/System.h"
+#include "render/FrameWriter.h"
 #include "scene/EventSequencer.h"
 #include "scenery/IncomingImages.h"
 #include "scenery/LightSet.h"
-#include "render/FrameWriter.h"
 #include "sound/DemoVoice.h"
 
 namespace {
