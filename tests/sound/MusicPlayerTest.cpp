@@ -19,29 +19,6 @@ using namespace soundtest;
 
 namespace {
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name)
-    {
-        const char* old = std::getenv(name);
-        hadOld_ = old != nullptr;
-        if (hadOld_) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv()
-    {
-        if (hadOld_)
-            setenv(name_, old_.c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    bool hadOld_ = false;
-    std::string old_;
-};
-
 std::vector<std::int16_t> Tone(int rate, double hz, double seconds, double amplitude)
 {
     std::vector<std::int16_t> samples(static_cast<std::size_t>(rate * seconds));

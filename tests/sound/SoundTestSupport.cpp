@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -12,6 +13,21 @@
 #include "sound/VoiceCapture.h"
 
 namespace soundtest {
+
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name)
+{
+    const char* old = std::getenv(name);
+    hadOld_ = old != nullptr;
+    if (hadOld_) old_ = old;
+    if (value != nullptr) setenv(name, value, 1);
+    else unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv()
+{
+    if (hadOld_) setenv(name_, old_.c_str(), 1);
+    else unsetenv(name_);
+}
 
 static int counter = 0;
 

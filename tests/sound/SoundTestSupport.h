@@ -15,6 +15,22 @@ class VoiceCapture;
 
 namespace soundtest {
 
+// Sets an environment variable for one test (null: unsets it) and puts the
+// old value back afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value);
+    ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name, value.c_str()) {}
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    bool hadOld_ = false;
+    std::string old_;
+};
+
 // A fresh folder under the build tree, removed with its contents at the end.
 class ScratchDir {
 public:

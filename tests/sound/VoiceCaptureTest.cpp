@@ -55,30 +55,6 @@ int PeakOf(const std::int16_t* samples, int count)
     return peak;
 }
 
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name)
-    {
-        const char* old = std::getenv(name);
-        hadOld_ = old != nullptr;
-        if (hadOld_) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv()
-    {
-        if (hadOld_)
-            setenv(name_, old_.c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    bool hadOld_ = false;
-    std::string old_;
-};
-
 class Capture : public ::testing::Test {
 protected:
     void SetUp() override { window.capture = &capture; }

@@ -18,32 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name)
-    {
-        const char* old = std::getenv(name);
-        hadOld_ = old != nullptr;
-        if (hadOld_) old_ = old;
-        if (value != nullptr)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        if (hadOld_)
-            setenv(name_, old_.c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    bool hadOld_ = false;
-    std::string old_;
-};
-
 // Accepts only `capacity` bytes per file at the paths it is told to starve.
 class FillingDiskSink : public FileSink {
 public:
