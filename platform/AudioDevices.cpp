@@ -7,6 +7,7 @@
 #include "platform/AudioDevices.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <cstdio>
 
@@ -15,8 +16,26 @@
 namespace platform {
 namespace {
 
+// alsa-lib prints its own multi-line complaints on stderr when a machine has
+// no sound card, next to the one notice we give. SDL loads alsa-lib at run
+// time, so the library is opened here first (it then stays loaded) and its
+// error handler set to one that says nothing.
+extern "C" void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
+
+void QuietAlsa()
+{
+    // Opening it again only counts one more reference.
+    void* alsa = dlopen("libasound.so.2", RTLD_LAZY | RTLD_LOCAL);
+    if (alsa == nullptr) return;
+    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using SetHandler = int (*)(Handler);
+    auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler"));
+    if (set != nullptr) set(&IgnoreAlsaError);
+}
+
 bool StartAudio(std::string& error)
 {
+    QuietAlsa();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         error = std::string("no audio: ") + SDL_GetError();
         return false;
