@@ -134,16 +134,22 @@ void RecordingDevice::CountDraw(D3DPRIMITIVETYPE type, UINT primitiveCount, UINT
     frameStats_.vertices += vertexCount;
 }
 
-HRESULT RecordingDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* vertices, UINT stride)
+RecordedDraw RecordingDevice::NewDraw(D3DPRIMITIVETYPE type, UINT primitiveCount, UINT stride) const
 {
-    UINT count = VerticesForPrimitives(type, primitiveCount);
-    if (vertices == nullptr || stride == 0 || count == 0) return D3DERR_INVALIDCALL;
-    CountDraw(type, primitiveCount, count);
     RecordedDraw draw;
     draw.type = type;
     draw.primitiveCount = primitiveCount;
     draw.stride = stride;
     draw.fvf = state_.fvf;
+    return draw;
+}
+
+HRESULT RecordingDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* vertices, UINT stride)
+{
+    UINT count = VerticesForPrimitives(type, primitiveCount);
+    if (vertices == nullptr || stride == 0 || count == 0) return D3DERR_INVALIDCALL;
+    CountDraw(type, primitiveCount, count);
+    RecordedDraw draw = NewDraw(type, primitiveCount, stride);
     if (keepVertices_) {
         const auto* bytes = static_cast<const std::uint8_t*>(vertices);
         draw.vertices.assign(bytes, bytes + static_cast<std::size_t>(count) * stride);
@@ -161,11 +167,7 @@ HRESULT RecordingDevice::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT, UIN
     if (vertices == nullptr || indices == nullptr || stride == 0 || count == 0) return D3DERR_INVALIDCALL;
     if (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32) return D3DERR_INVALIDCALL;
     CountDraw(type, primitiveCount, count);
-    RecordedDraw draw;
-    draw.type = type;
-    draw.primitiveCount = primitiveCount;
-    draw.stride = stride;
-    draw.fvf = state_.fvf;
+    RecordedDraw draw = NewDraw(type, primitiveCount, stride);
     if (keepVertices_) {
         const auto* bytes = static_cast<const std::uint8_t*>(vertices);
         draw.vertices.assign(bytes, bytes + static_cast<std::size_t>(vertexCount) * stride);

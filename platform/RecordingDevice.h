@@ -76,6 +76,8 @@ protected:
 private:
     std::shared_ptr<const DeviceState> Snapshot();
     void CountDraw(D3DPRIMITIVETYPE type, UINT primitiveCount, UINT vertexCount);
+    // A record of a draw under the vertex format in force; vertices and state are added by the caller.
+    RecordedDraw NewDraw(D3DPRIMITIVETYPE type, UINT primitiveCount, UINT stride) const;
 
     D3DPRESENT_PARAMETERS params_;
     std::vector<RecordedDraw> draws_;
