@@ -215,6 +215,7 @@ void Application::AfterStep(double stepMilliseconds, std::uint32_t presentsBefor
     }
     if (incomingImages_ != nullptr) sample.picturesInFlight = static_cast<std::uint32_t>(incomingImages_->InFlight());
     statistics_.AddStep(sample, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - startedAt_).count());
+    PublishHealth(sample);
     if (sample.presented) WriteFrameIfDue();
 
     if (fastClock_ != nullptr) voiceCapture_.Poll();
@@ -222,6 +223,16 @@ void Application::AfterStep(double stepMilliseconds, std::uint32_t presentsBefor
         std::fprintf(stderr, "\rsolvane: step %u of %u", stepCount_, options_.steps);
     if (options_.steps != 0 && stepCount_ >= options_.steps && Handle() != nullptr && running_)
         SendMessageA(Handle(), WM_CLOSE, 0, 0);
+}
+
+void Application::PublishHealth(const StepSample& sample)
+{
+    health_.steps = stepCount_;
+    health_.uptime_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt_).count();
+    health_.crystals = sample.crystalsInPhase;
+    health_.sparks = sample.liveSparks;
+    health_.pictures_in_flight = sample.picturesInFlight;
+    board_.Publish(health_);
 }
 
 void Application::WriteFrameIfDue()

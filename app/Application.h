@@ -10,7 +10,9 @@
 #include <memory>
 #include <string>
 
+#include "app/ControlQueue.h"
 #include "app/FrameTicker.h"
+#include "app/Health.h"
 #include "app/MainWindow.h"
 #include "app/Options.h"
 #include "platform/Clock.h"
@@ -51,9 +53,14 @@ public:
     SHORT GetAsyncKeyState(int virtualKey) override { return Keys().GetAsyncKeyState(virtualKey); }
     int LogicalWidth() const { return logicalWidth_; }
     int LogicalHeight() const { return logicalHeight_; }
-    const Options& GetOptions() const override { return options_; }
+    const Options& GetOptions() const { return options_; }
+    const std::string& DataFolder() const override { return options_.dataDir; }
     const std::string& FailureReason() const { return failure_; }
     std::uint32_t StepCount() const { return stepCount_; }
+    // The latest health snapshot, for reporters on any thread.
+    HealthBoard& Board() { return board_; }
+    // Requests from keys, OSC and the web view, applied between steps.
+    ControlQueue& Controls() { return controls_; }
 
     // For tests: replace the clock before the first Tick; choose the
     // graphics backend before Init.
@@ -73,6 +80,7 @@ private:
     bool Fail(const std::string& reason);
     bool OpenNetworkLink();
     void AfterStep(double stepMilliseconds, std::uint32_t presentsBefore);
+    void PublishHealth(const StepSample& sample);
     void WriteFrameIfDue();
     void FinishRun();
     void CopyCaptureBlock(WAVEHDR* header);
@@ -105,4 +113,7 @@ private:
     std::chrono::steady_clock::time_point startedAt_ = std::chrono::steady_clock::now();
     bool finished_ = false;
     bool showProgress_ = false;
+    Health health_;         // filled by the step loop, published to board_ once per step
+    HealthBoard board_;
+    ControlQueue controls_;
 };

@@ -31,4 +31,23 @@ struct Options {
     bool demo = false;
     bool showHelp = false;
     bool showVersion = false;
+
+    // Operation and tuning. Each default is the behaviour of a run without
+    // a settings file; the settings file (solvane.toml) fills these first,
+    // then the command line overrides them.
+    std::string configFile;       // --config; empty: the user's settings file, if any
+    double gainDb = 0;            // applied to captured samples, clipped to 16 bits
+    int threshold = 4000;         // block peak above which a block is loud
+    int displayIndex = 0;
+    std::string logLevel = "info";
+    std::string statusFile;       // empty: the default place
+    bool showProblems = true;     // on-screen notice of a missing microphone or peer
+    bool calibrate = false;
+    bool framesOverlay = false;   // the diagnostics panel also in --frames output
+    std::string renderer = "gl";  // "gl", or "null": the whole run without drawing
+    bool linkAnySource = false;   // accept pictures from any address, not only the peer's
+    std::string oscSend;          // host:port; empty: no OSC sent
+    std::string oscListen;        // [addr:]port; empty: no OSC listened to
+    std::string httpListen;       // addr:port of the web view; empty: none
+    std::string httpToken;        // empty: the web view has no controls
 };

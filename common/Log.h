@@ -1,9 +1,26 @@
 // One log call for the whole installation. Lines go to stderr and read
 //   solvane: capture: device "USB Mic" opened at 48000 Hz
 // The installation writes no log file.
+//
+// Every folder logs through these calls only; how lines are decorated
+// (timestamps, the journal's priority prefixes) and where they go is set up
+// once by the program (app/), so the library behind it changes in one place.
+// Threads: any thread may log.
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
+#include <string>
+#include <vector>
 
+enum class LogLevel { Debug, Info, Warning, Error };
+
+// Info.
 void LogLine(const char* subsystem, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void LogLineV(const char* subsystem, const char* format, va_list args);
+void LogWarning(const char* subsystem, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void LogError(const char* subsystem, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void LogAt(LogLevel level, const char* subsystem, const char* format, ...) __attribute__((format(printf, 3, 4)));
+void LogLineV(LogLevel level, const char* subsystem, const char* format, va_list args);
+
+// The newest `count` lines (at most 200 are kept), oldest first, as printed.
+std::vector<std::string> RecentLogLines(std::size_t count);

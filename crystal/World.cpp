@@ -7,11 +7,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/Options.h"
 #include "crystal/CrystalCluster.h"
 #include "render/RenderDevice.h"
 #include "render/ScreenFade.h"
-#include "scene/SceneHost.h"
+#include "common/WorldHost.h"
 #include "scenery/CopyrightOverlay.h"
 #include "scenery/Ground.h"
 #include "scenery/LightSet.h"
@@ -46,12 +45,12 @@ bool World::LoadFailure(const std::string& path, bool pictureRead)
     return Fail("cannot create the sprite for \"" + path + "\"");
 }
 
-bool World::Init(SceneHost* host, int width, int height)
+bool World::Init(WorldHost* host, int width, int height)
 {
     lastError.clear();
     application = host;
     if (application == nullptr) return Fail("no application to build the world for");
-    dataDir = application->GetOptions().dataDir;
+    dataDir = application->DataFolder();
     RenderDevice& renderer = application->Renderer();
     IDirect3DDevice9* device = renderer.Device();
     if (device == nullptr) return Fail("no graphics device to build the world on");

@@ -12,7 +12,7 @@
 
 #include "platform/win32types.h"
 
-class SceneHost;
+class WorldHost;
 class LightSet;
 class RecordingList;
 class SpectrumAnalyser;
@@ -39,7 +39,7 @@ public:
     // Builds the scene content for a screen of width x height. False on the
     // first failure, with the reason in LastError(); what was built so far
     // stays for Shutdown.
-    bool Init(SceneHost* application, int width, int height);
+    bool Init(WorldHost* application, int width, int height);
     // Deletes every content object that exists; safe at any time, any number of times.
     void Shutdown();
 
@@ -63,7 +63,7 @@ public:
     // The path of a data file under the configured data folder.
     std::string DataPath(const char* fileName) const;
 
-    SceneHost* application = nullptr;
+    WorldHost* application = nullptr;
     std::unique_ptr<CrystalCluster> crystals;
     std::unique_ptr<LightSet> lights;
     std::unique_ptr<SpectrumAnalyser> analyser;

@@ -7,34 +7,25 @@
 
 #include <cstdint>
 
+#include "common/WorldHost.h"
 #include "platform/win32types.h"
 
-class RenderDevice;
 class World;
 class IncomingImages;
 class NetLink;
-class MusicPlayer;
-struct Options;
 
-class SceneHost {
+class SceneHost : public WorldHost {
 public:
-    virtual ~SceneHost() = default;
-
     // False from the first teardown on: the events then do nothing.
     virtual bool IsRunning() const = 0;
     // False while the window is not the active one: no step is taken.
     virtual bool IsActive() const = 0;
     // The main window; the closing sequence sends it WM_CLOSE.
     virtual HWND Handle() const = 0;
-    virtual RenderDevice& Renderer() = 0;
     virtual World* GetWorld() const = 0;
     virtual IncomingImages* Images() const = 0;
     // The network link, or null when the installation runs without one.
     virtual NetLink* Link() const = 0;
     // Non-zero while the key is held or when it was pressed since the last query.
     virtual std::int16_t GetAsyncKeyState(int virtualKey) = 0;
-    virtual const Options& GetOptions() const = 0;
-    // The player the stored voice is loaded into; null where there is none
-    // (tests), and the voice is then only written.
-    virtual MusicPlayer* GetMusicPlayer() { return nullptr; }
 };

@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-bash scripts/build.sh -DSOLVANE_BENCH=OFF
+bash scripts/build.sh solvane solvane-contact-sheet
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   args=()

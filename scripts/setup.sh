@@ -8,7 +8,7 @@ packages=(
   libsdl2-dev libepoxy-dev libpng-dev zlib1g-dev libassimp-dev libkissfft-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libgl1-mesa-dri libegl-mesa0 libgl1-mesa-dev mesa-utils
-  python3 sox espeak-ng systemd
+  python3 sox espeak-ng systemd ccache
 )
 
 if [ "$(id -u)" -eq 0 ]; then

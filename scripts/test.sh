@@ -3,6 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-bash scripts/build.sh -DSOLVANE_WERROR=ON
+bash scripts/build.sh
 cd build
 ctest --output-on-failure -j"$(nproc)" --timeout 600

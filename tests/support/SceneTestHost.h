@@ -36,7 +36,7 @@ public:
     IncomingImages* Images() const override { return images; }
     NetLink* Link() const override { return nullptr; }
     std::int16_t GetAsyncKeyState(int virtualKey) override;
-    const Options& GetOptions() const override { return options; }
+    const std::string& DataFolder() const override { return options.dataDir; }
 
     IDirect3DDevice9* Device();
     RecordingDevice* Recorder();
