@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libgl1-mesa-dri libegl-mesa0 libgl1-mesa-dev mesa-utils
   python3 sox espeak-ng systemd ccache
+  clang-14 libfuzzer-14-dev
 )
 
 if [ "$(id -u)" -eq 0 ]; then
