@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libgl1-mesa-dri libegl-mesa0 libgl1-mesa-dev mesa-utils
   python3 sox espeak-ng systemd ccache
+  libtomlplusplus-dev
 )
 
 if [ "$(id -u)" -eq 0 ]; then
