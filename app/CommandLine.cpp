@@ -1,8 +1,10 @@
 #include "app/CommandLine.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
+#include "common/Level.h"
 #include "platform/Keyboard.h"
 
 namespace {
@@ -18,7 +20,38 @@ bool ParseCount(const std::string& text, std::uint32_t& value, bool allowZero)
     return true;
 }
 
+bool ParseNumber(const std::string& text, double& value)
+{
+    if (text.empty()) return false;
+    char* end = nullptr;
+    double parsed = std::strtod(text.c_str(), &end);
+    if (end == nullptr || *end != '\0' || !std::isfinite(parsed)) return false;
+    value = parsed;
+    return true;
+}
+
+bool ParseWhole(const std::string& text, long long& value)
+{
+    std::size_t start = text.size() > 1 && text[0] == '-' ? 1 : 0;
+    if (text.size() == start || text.size() > 12) return false;
+    for (std::size_t i = start; i < text.size(); ++i)
+        if (text[i] < '0' || text[i] > '9') return false;
+    value = std::strtoll(text.c_str(), nullptr, 10);
+    return true;
+}
+
+constexpr const char* kLogLevels[] = {"trace", "debug", "info", "warn", "error", "critical", "off"};
+
 }  // namespace
+
+bool IsLogLevelName(const std::string& name)
+{
+    for (const char* level : kLogLevels)
+        if (name == level) return true;
+    return false;
+}
+
+const char* LogLevelNames() { return "trace, debug, info, warn, error, critical, off"; }
 
 const char* UsageText()
 {
@@ -38,6 +71,21 @@ const char* UsageText()
            "  --echo                 play each stored voice once\n"
            "  --stats FILE           at exit write JSON statistics of the run\n"
            "  --demo                 a built-in synthetic voice and a built-in peer on loopback\n"
+           "  --config FILE          the settings file (default $XDG_CONFIG_HOME/solvane/solvane.toml, if there)\n"
+           "  --gain DB              gain applied to the captured sound, -40 to 40 dB (default 0)\n"
+           "  --threshold N          block peak (16-bit sample units) above which a block is loud (default 4000)\n"
+           "  --display N            open the full-screen window on display N (default 0; see --list-devices)\n"
+           "  --calibrate            show the input level meter instead of the scene (with --headless: print it)\n"
+           "  --frames-overlay       with --frames, also draw the diagnostics panel (F1) into the frames\n"
+           "  --log-level LEVEL      trace, debug, info, warn, error, critical or off (default info)\n"
+           "  --status-file FILE     where the status file is written (default: the runtime folder)\n"
+           "  --show-status [FILE]   print the status of the running installation, then exit\n"
+           "  --renderer gl|null     null: run everything without drawing (default gl)\n"
+           "  --osc-send HOST:PORT   send OSC messages there\n"
+           "  --osc-listen [ADDR:]PORT  listen for OSC control messages\n"
+           "  --http ADDR:PORT       serve the web view there\n"
+           "  --http-token TOKEN     the web view's controls need this token\n"
+           "  --link-any-source      accept pictures from any address, not only the peer's\n"
            "  --version, --help\n";
 }
 
@@ -62,7 +110,68 @@ bool ParseCommandLine(int argc, const char* const* argv, Options& options, std::
         else if (option == "--list-devices") options.listDevices = true;
         else if (option == "--help" || option == "-h") options.showHelp = true;
         else if (option == "--version") options.showVersion = true;
-        else if (option == "--data") {
+        else if (option == "--calibrate") options.calibrate = true;
+        else if (option == "--frames-overlay") options.framesOverlay = true;
+        else if (option == "--link-any-source") options.linkAnySource = true;
+        else if (option == "--show-status") {
+            options.showStatus = true;
+            // The file is optional: a following word that is not an option is it.
+            if (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) options.statusFile = argv[++i];
+        } else if (option == "--config") {
+            if (!value(options.configFile)) return false;
+            if (options.configFile.empty()) {
+                error = "--config needs a file name";
+                return false;
+            }
+        } else if (option == "--status-file") {
+            if (!value(options.statusFile)) return false;
+        } else if (option == "--osc-send") {
+            if (!value(options.oscSend)) return false;
+        } else if (option == "--osc-listen") {
+            if (!value(options.oscListen)) return false;
+        } else if (option == "--http") {
+            if (!value(options.httpListen)) return false;
+        } else if (option == "--http-token") {
+            if (!value(options.httpToken)) return false;
+        } else if (option == "--gain") {
+            if (!value(text)) return false;
+            double gain = 0;
+            if (!ParseNumber(text, gain) || !level::IsValidGainDb(gain)) {
+                error = "--gain needs a number from -40 to 40 (dB), got \"" + text + "\"";
+                return false;
+            }
+            options.gainDb = gain;
+        } else if (option == "--threshold") {
+            if (!value(text)) return false;
+            long long threshold = 0;
+            if (!ParseWhole(text, threshold) || !level::IsValidThreshold(threshold)) {
+                error = "--threshold needs a whole number from 1 to 32767, got \"" + text + "\"";
+                return false;
+            }
+            options.threshold = static_cast<int>(threshold);
+        } else if (option == "--display") {
+            if (!value(text)) return false;
+            long long index = 0;
+            if (!ParseWhole(text, index) || index < 0 || index > 63) {
+                error = "--display needs a display number from 0 to 63, got \"" + text + "\"";
+                return false;
+            }
+            options.displayIndex = static_cast<int>(index);
+        } else if (option == "--log-level") {
+            if (!value(text)) return false;
+            if (!IsLogLevelName(text)) {
+                error = std::string("--log-level needs one of ") + LogLevelNames() + ", got \"" + text + "\"";
+                return false;
+            }
+            options.logLevel = text;
+        } else if (option == "--renderer") {
+            if (!value(text)) return false;
+            if (text != "gl" && text != "null") {
+                error = "--renderer needs gl or null, got \"" + text + "\"";
+                return false;
+            }
+            options.renderer = text;
+        } else if (option == "--data") {
             if (!value(options.dataDir)) return false;
         } else if (option == "--voice") {
             if (!value(options.voiceFile)) return false;

@@ -8,3 +8,6 @@
 // Returns false with a message for an unknown option or a bad value.
 bool ParseCommandLine(int argc, const char* const* argv, Options& options, std::string& error);
 const char* UsageText();
+// The log levels --log-level and the settings file accept.
+bool IsLogLevelName(const std::string& name);
+const char* LogLevelNames();

@@ -41,6 +41,7 @@ struct Options {
     int displayIndex = 0;
     std::string logLevel = "info";
     std::string statusFile;       // empty: the default place
+    bool showStatus = false;      // --show-status: print the status file (statusFile, if given), then exit
     bool showProblems = true;     // on-screen notice of a missing microphone or peer
     bool calibrate = false;
     bool framesOverlay = false;   // the diagnostics panel also in --frames output

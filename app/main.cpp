@@ -6,6 +6,7 @@
 
 #include "app/Application.h"
 #include "app/CommandLine.h"
+#include "app/Settings.h"
 #include "platform/AudioDevices.h"
 #include "platform/System.h"
 
@@ -13,9 +14,10 @@ int main(int argc, char** argv)
 {
     Options options;
     std::string error;
-    if (!ParseCommandLine(argc, argv, options, error)) {
+    if (int status = ResolveOptions(argc, argv, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"), options, error);
+        status != 0) {
         std::fprintf(stderr, "solvane: %s\n", error.c_str());
-        return 2;
+        return status;
     }
     if (options.showHelp) {
         std::fputs(UsageText(), stdout);
