@@ -57,21 +57,62 @@ int ToWinsockError(int systemError)
     }
 }
 
-sockaddr_in ToSystem(const SocketAddress& address)
+// The system's form of an address, for a socket of the given family: an
+// IPv4 address given to an IPv6 socket becomes ::ffff:a.b.c.d.
+socklen_t ToSystem(const SocketAddress& address, std::uint16_t socketFamily, sockaddr_storage& system)
 {
-    sockaddr_in result{};
-    result.sin_family = address.family == ADDRESS_FAMILY_INET ? AF_INET : static_cast<sa_family_t>(address.family);
-    result.sin_port = address.port;
-    result.sin_addr.s_addr = address.address;
-    return result;
+    std::memset(&system, 0, sizeof system);
+    if (address.family == ADDRESS_FAMILY_INET6 ||
+        (address.family == ADDRESS_FAMILY_INET && socketFamily == ADDRESS_FAMILY_INET6)) {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&system);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = address.port;
+        if (address.family == ADDRESS_FAMILY_INET6) {
+            std::memcpy(in6->sin6_addr.s6_addr, address.address6, 16);
+            in6->sin6_scope_id = address.scope;
+        } else {
+            in6->sin6_addr.s6_addr[10] = 0xFF;
+            in6->sin6_addr.s6_addr[11] = 0xFF;
+            std::memcpy(in6->sin6_addr.s6_addr + 12, &address.address, 4);
+        }
+        return sizeof(sockaddr_in6);
+    }
+    auto* in = reinterpret_cast<sockaddr_in*>(&system);
+    // An unknown family is passed on as it is, for the system to refuse.
+    in->sin_family = address.family == ADDRESS_FAMILY_INET ? AF_INET : static_cast<sa_family_t>(address.family);
+    in->sin_port = address.port;
+    in->sin_addr.s_addr = address.address;
+    return sizeof(sockaddr_in);
 }
 
-SocketAddress FromSystem(const sockaddr_in& address)
+bool IsMappedIPv4(const in6_addr& address)
+{
+    static const std::uint8_t prefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    return std::memcmp(address.s6_addr, prefix, sizeof prefix) == 0;
+}
+
+SocketAddress FromSystem(const sockaddr_storage& system)
 {
     SocketAddress result;
-    result.family = address.sin_family == AF_INET ? ADDRESS_FAMILY_INET : static_cast<std::uint16_t>(address.sin_family);
-    result.port = address.sin_port;
-    result.address = address.sin_addr.s_addr;
+    if (system.ss_family == AF_INET) {
+        const auto& in = reinterpret_cast<const sockaddr_in&>(system);
+        result.family = ADDRESS_FAMILY_INET;
+        result.port = in.sin_port;
+        result.address = in.sin_addr.s_addr;
+    } else if (system.ss_family == AF_INET6) {
+        const auto& in6 = reinterpret_cast<const sockaddr_in6&>(system);
+        result.port = in6.sin6_port;
+        if (IsMappedIPv4(in6.sin6_addr)) {
+            result.family = ADDRESS_FAMILY_INET;
+            std::memcpy(&result.address, in6.sin6_addr.s6_addr + 12, 4);
+        } else {
+            result.family = ADDRESS_FAMILY_INET6;
+            std::memcpy(result.address6, in6.sin6_addr.s6_addr, 16);
+            result.scope = in6.sin6_scope_id;
+        }
+    } else {
+        result.family = static_cast<std::uint16_t>(system.ss_family);
+    }
     return result;
 }
 
@@ -86,15 +127,14 @@ int AwayFromZero(int fd)
 }
 
 // Host names are letters, digits, dots, hyphens (and underscores, which
-// some local networks use); anything else is not looked up at all.
-bool PlausibleHostName(const char* host)
+// some local networks use); IPv6 addresses add colons and a "%interface"
+// scope. Anything else is not looked up at all.
+bool PlausibleHostName(const std::string& host)
 {
-    std::size_t length = std::strlen(host);
-    if (length == 0 || length > 253) return false;
-    for (std::size_t i = 0; i < length; ++i) {
-        char c = host[i];
+    if (host.empty() || host.size() > 253) return false;
+    for (char c : host) {
         bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-                  c == '-' || c == '_';
+                  c == '-' || c == '_' || c == ':' || c == '%';
         if (!ok) return false;
     }
     return true;
@@ -106,13 +146,29 @@ std::uint16_t HostToNetwork16(std::uint16_t value) { return htons(value); }
 std::uint32_t HostToNetwork32(std::uint32_t value) { return htonl(value); }
 std::uint16_t NetworkToHost16(std::uint16_t value) { return ntohs(value); }
 
+bool SameHost(const SocketAddress& a, const SocketAddress& b)
+{
+    if (a.family != b.family) return false;
+    if (a.family == ADDRESS_FAMILY_INET) return a.address == b.address;
+    if (a.family == ADDRESS_FAMILY_INET6) return std::memcmp(a.address6, b.address6, 16) == 0;
+    return false;
+}
+
 std::string FormatAddress(const SocketAddress& address)
 {
+    std::string port = std::to_string(ntohs(address.port));
+    if (address.family == ADDRESS_FAMILY_INET6) {
+        in6_addr in6{};
+        std::memcpy(in6.s6_addr, address.address6, 16);
+        char text[INET6_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET6, &in6, text, sizeof text);
+        return "[" + std::string(text) + "]:" + port;
+    }
     in_addr in{};
     in.s_addr = address.address;
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &in, text, sizeof text);
-    return std::string(text) + ":" + std::to_string(ntohs(address.port));
+    return std::string(text) + ":" + port;
 }
 
 const char* SocketErrorText(int error)
@@ -178,17 +234,29 @@ bool Sockets::Fail(int systemError)
     return false;
 }
 
-SOCKET Sockets::socket(SocketType type)
+SOCKET Sockets::socket(SocketType type, std::uint16_t family)
 {
+    if (family != ADDRESS_FAMILY_INET && family != ADDRESS_FAMILY_INET6) {
+        lastError_ = WSAEAFNOSUPPORT;
+        return INVALID_SOCKET;
+    }
     int kind = type == SocketType::Stream ? SOCK_STREAM : SOCK_DGRAM;
-    int fd = ::socket(AF_INET, kind | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    int domain = family == ADDRESS_FAMILY_INET6 ? AF_INET6 : AF_INET;
+    int fd = ::socket(domain, kind | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd >= 0) fd = AwayFromZero(fd);
     if (fd < 0) {
         Fail(errno);
         return INVALID_SOCKET;
     }
+    if (family == ADDRESS_FAMILY_INET6) {
+        // NOTE: explicitly dual-stack, whatever the system's default, so a
+        // server bound to :: also takes IPv4 installations.
+        int no = 0;
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no);
+    }
     Record record;
     record.type = type;
+    record.family = family;
     records_[static_cast<SOCKET>(fd)] = record;
     lastError_ = 0;
     return static_cast<SOCKET>(fd);
@@ -206,8 +274,9 @@ int Sockets::bind(SOCKET s, const SocketAddress& address)
         int yes = 1;
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     }
-    sockaddr_in system = ToSystem(address);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&system), sizeof system) != 0) {
+    sockaddr_storage system;
+    socklen_t length = ToSystem(address, record->family, system);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&system), length) != 0) {
         Fail(errno);
         return SOCKET_ERROR;
     }
@@ -231,7 +300,7 @@ SOCKET Sockets::accept(SOCKET s, SocketAddress* from)
     Record* record = Find(s);
     if (record == nullptr) return INVALID_SOCKET;
     record->acceptArmed = true;
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     socklen_t length = sizeof peer;
     int fd = ::accept4(static_cast<int>(s), reinterpret_cast<sockaddr*>(&peer), &length,
                        SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -245,6 +314,7 @@ SOCKET Sockets::accept(SOCKET s, SocketAddress* from)
     // notification settings.
     Record accepted;
     accepted.type = SocketType::Stream;
+    accepted.family = record->family;
     accepted.window = record->window;
     accepted.message = record->message;
     accepted.events = record->events;
@@ -258,8 +328,9 @@ int Sockets::connect(SOCKET s, const SocketAddress& to)
 {
     Record* record = Find(s);
     if (record == nullptr) return SOCKET_ERROR;
-    sockaddr_in system = ToSystem(to);
-    int result = ::connect(static_cast<int>(s), reinterpret_cast<const sockaddr*>(&system), sizeof system);
+    sockaddr_storage system;
+    socklen_t systemLength = ToSystem(to, record->family, system);
+    int result = ::connect(static_cast<int>(s), reinterpret_cast<const sockaddr*>(&system), systemLength);
     int error = result == 0 ? 0 : errno;
     if (record->type == SocketType::Datagram) {
         if (result != 0) {
@@ -306,9 +377,10 @@ int Sockets::sendto(SOCKET s, const void* data, int length, int flags, const Soc
         lastError_ = WSAEFAULT;
         return SOCKET_ERROR;
     }
-    sockaddr_in system = ToSystem(to);
+    sockaddr_storage system;
+    socklen_t systemLength = ToSystem(to, record->family, system);
     ssize_t sent = ::sendto(static_cast<int>(s), data, static_cast<std::size_t>(length), flags | MSG_NOSIGNAL,
-                            reinterpret_cast<const sockaddr*>(&system), sizeof system);
+                            reinterpret_cast<const sockaddr*>(&system), systemLength);
     if (sent < 0) {
         int error = errno;
         if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS) record->writeArmed = true;
@@ -344,7 +416,7 @@ int Sockets::recvfrom(SOCKET s, void* buffer, int length, int flags, SocketAddre
         lastError_ = WSAEFAULT;
         return SOCKET_ERROR;
     }
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     socklen_t peerLength = sizeof peer;
     // MSG_TRUNC makes a datagram socket report the datagram's real length,
     // so that an over-long one can be told from one that fits exactly.
@@ -399,37 +471,57 @@ int Sockets::WSAAsyncSelect(SOCKET s, HWND window, UINT message, LONG events)
     return 0;
 }
 
-bool Sockets::ResolveIPv4(const char* host, std::uint32_t& address)
+bool Sockets::Resolve(const char* host, std::vector<SocketAddress>& addresses)
 {
-    if (host == nullptr || !PlausibleHostName(host)) {
+    addresses.clear();
+    std::string name = host != nullptr ? host : "";
+    if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
+    if (!PlausibleHostName(name)) {
         lastError_ = WSAHOST_NOT_FOUND;
         return false;
     }
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
+    if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
         lastError_ = WSAHOST_NOT_FOUND;
         return false;
     }
-    bool ok = false;
     for (addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-        if (entry->ai_family == AF_INET && entry->ai_addrlen >= sizeof(sockaddr_in)) {
-            address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr;
-            ok = true;
-            break;
-        }
+        if (entry->ai_addr == nullptr || entry->ai_addrlen > sizeof(sockaddr_storage)) continue;
+        if (entry->ai_family != AF_INET && entry->ai_family != AF_INET6) continue;
+        sockaddr_storage system{};
+        std::memcpy(&system, entry->ai_addr, entry->ai_addrlen);
+        SocketAddress address = FromSystem(system);
+        address.port = 0;
+        bool seen = false;
+        for (const SocketAddress& other : addresses) seen = seen || (SameHost(other, address) && other.scope == address.scope);
+        if (!seen) addresses.push_back(address);
     }
     ::freeaddrinfo(found);
-    if (!ok) lastError_ = WSAHOST_NOT_FOUND;
-    return ok;
+    if (addresses.empty()) lastError_ = WSAHOST_NOT_FOUND;
+    return !addresses.empty();
+}
+
+bool Sockets::ResolveIPv4(const char* host, std::uint32_t& address)
+{
+    std::vector<SocketAddress> addresses;
+    if (!Resolve(host, addresses)) return false;
+    for (const SocketAddress& candidate : addresses) {
+        if (candidate.family == ADDRESS_FAMILY_INET) {
+            address = candidate.address;
+            return true;
+        }
+    }
+    lastError_ = WSAHOST_NOT_FOUND;
+    return false;
 }
 
 bool Sockets::LocalAddress(SOCKET s, SocketAddress& address)
 {
     if (Find(s) == nullptr) return false;
-    sockaddr_in local{};
+    sockaddr_storage local{};
     socklen_t length = sizeof local;
     if (::getsockname(static_cast<int>(s), reinterpret_cast<sockaddr*>(&local), &length) != 0) return Fail(errno);
     address = FromSystem(local);

@@ -1,6 +1,6 @@
-// The sockets layer that stands in for Winsock: non-blocking IPv4 TCP and UDP
-// sockets behind Winsock's call names and results, and the notifier that
-// stands in for WSAAsyncSelect.
+// The sockets layer that stands in for Winsock: non-blocking IPv4 and IPv6
+// TCP and UDP sockets behind Winsock's call names and results, and the
+// notifier that stands in for WSAAsyncSelect.
 //
 // A socket registered with WSAAsyncSelect gets its events as posted window
 // messages: wParam is the socket, the low word of lParam the event (FD_READ,
@@ -65,22 +65,28 @@ inline constexpr int SD_BOTH = 2;
 
 enum class SocketType { Stream, Datagram };
 
-// An IPv4 socket address laid out as sockaddr_in (16 bytes): the port and
-// the address are in network byte order, the last eight bytes zero.
+// A socket address of either family; the port and the addresses are in
+// network byte order. An IPv4 address that arrives on an IPv6 socket as
+// ::ffff:a.b.c.d is handed out as the IPv4 address, so that one machine has
+// one spelling whichever socket heard it.
 struct SocketAddress {
-    std::uint16_t family = 0;
+    std::uint16_t family = 0;        // 0: none yet, ADDRESS_FAMILY_INET or ADDRESS_FAMILY_INET6
     std::uint16_t port = 0;
-    std::uint32_t address = 0;
-    std::uint8_t zero[8] = {};
+    std::uint32_t address = 0;       // IPv4
+    std::uint8_t address6[16] = {};  // IPv6
+    std::uint32_t scope = 0;         // IPv6 interface of a link-local address
 };
-static_assert(sizeof(SocketAddress) == 16, "a socket address is 16 bytes, as sockaddr_in");
 
 inline constexpr std::uint16_t ADDRESS_FAMILY_INET = 2;  // AF_INET on every system we run on
+inline constexpr std::uint16_t ADDRESS_FAMILY_INET6 = 10;
+
+// True when both name the same machine address (the ports are not compared).
+bool SameHost(const SocketAddress& a, const SocketAddress& b);
 
 std::uint16_t HostToNetwork16(std::uint16_t value);
 std::uint32_t HostToNetwork32(std::uint32_t value);
 std::uint16_t NetworkToHost16(std::uint16_t value);
-// "a.b.c.d:port", for log lines.
+// "a.b.c.d:port" or "[v6]:port", for log lines.
 std::string FormatAddress(const SocketAddress& address);
 // A short description of a Winsock error number.
 const char* SocketErrorText(int error);
@@ -97,9 +103,10 @@ public:
     int WSAStartup(WORD requested, WORD& highVersion);
     int WSACleanup();
 
-    // The calls. Every socket is IPv4 and non-blocking; a failure returns
-    // INVALID_SOCKET or SOCKET_ERROR and WSAGetLastError tells why.
-    SOCKET socket(SocketType type);
+    // The calls. Every socket is non-blocking; a failure returns
+    // INVALID_SOCKET or SOCKET_ERROR and WSAGetLastError tells why. An IPv6
+    // socket also serves IPv4 (addresses of either family may be given to it).
+    SOCKET socket(SocketType type, std::uint16_t family = ADDRESS_FAMILY_INET);
     int bind(SOCKET s, const SocketAddress& address);
     int listen(SOCKET s, int backlog);
     SOCKET accept(SOCKET s, SocketAddress* from);
@@ -116,8 +123,11 @@ public:
     int WSAAsyncSelect(SOCKET s, HWND window, UINT message, LONG events);
     int WSAGetLastError() const { return lastError_; }
 
-    // Name resolution (getaddrinfo, IPv4 only): a host name or a dotted
-    // address. Returns the first address in network byte order.
+    // Name resolution (getaddrinfo, either family): a host name, a dotted
+    // IPv4 address or an IPv6 address (brackets allowed). The addresses in
+    // the resolver's order, port 0; false when there is none.
+    bool Resolve(const char* host, std::vector<SocketAddress>& addresses);
+    // The first IPv4 address of a name, in network byte order.
     bool ResolveIPv4(const char* host, std::uint32_t& address);
     // The address a socket is bound to (its port once the system chose one).
     bool LocalAddress(SOCKET s, SocketAddress& address);
@@ -133,6 +143,7 @@ public:
 private:
     struct Record {
         SocketType type = SocketType::Stream;
+        std::uint16_t family = ADDRESS_FAMILY_INET;
         HWND window = nullptr;
         UINT message = 0;
         LONG events = 0;
