@@ -1,6 +1,5 @@
 #include "app/ConfigFile.h"
 
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -27,6 +26,23 @@ LineEnd ReadLine(std::FILE* file, std::string& line)
 
 }  // namespace
 
+bool ParsePort(const std::string& text, int& port)
+{
+    std::size_t first = text.find_first_not_of(" \t");
+    std::size_t last = text.find_last_not_of(" \t");
+    if (first == std::string::npos) return false;
+    long value = 0;
+    for (std::size_t i = first; i <= last; ++i) {
+        char c = text[i];
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+        if (value > 65535) return false;
+    }
+    if (value < 1) return false;
+    port = static_cast<int>(value);
+    return true;
+}
+
 void ReadConfiguration(std::FILE* file, PeerAddress& address)
 {
     std::string line;
@@ -40,7 +56,10 @@ void ReadConfiguration(std::FILE* file, PeerAddress& address)
         if (end == LineEnd::EndOfFile && value.empty()) return;
         if (!value.empty() && value.back() == '\r') value.pop_back();
         if (isAddress) address.host = value;
-        else address.port = std::atoi(value.c_str());
+        else {
+            address.portText = value;
+            address.portValid = ParsePort(value, address.port);
+        }
         if (end == LineEnd::EndOfFile) return;
     }
 }

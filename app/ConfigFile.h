@@ -1,6 +1,7 @@
 // Reader of "theStrings.ini", the installation's one configuration file:
 //   [IP]      the next line is the peer's address
-//   [Port]    the next line is the peer's port (converted like atoi)
+//   [Port]    the next line is the peer's port: a whole number from 1 to
+//             65535, blanks around it allowed, nothing else
 // Any other line is ignored. Keys must match exactly (case, no blanks);
 // the last occurrence of a key wins; lines are read up to 255 characters
 // and the rest of a longer line is dropped; CR LF counts as LF.
@@ -12,7 +13,15 @@
 struct PeerAddress {
     std::string host = "localhost";
     int port = 1000;
+    // False when the [Port] value is not a port; portText is then the value
+    // as written, for the warning that names it.
+    bool portValid = true;
+    std::string portText;
 };
+
+// A port number written in decimal digits (blanks around them allowed), 1 to
+// 65535; false for anything else ("abc", "4294967297", "47000.5", "").
+bool ParsePort(const std::string& text, int& port);
 
 // Reads the open file from its current position. A key line that is the
 // unterminated last line of the file is ignored; a value line that is the

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "app/ConfigFile.h"
 
@@ -40,10 +41,23 @@ TEST(ConfigFile, KeysMustMatchExactly)
     EXPECT_EQ(address.port, 3000);
 }
 
-TEST(ConfigFile, PortIsConvertedLikeAtoi)
+TEST(ConfigFile, OnlyWholePortNumbersAreTaken)
 {
-    EXPECT_EQ(Read("[Port]\nabc\n").port, 0);
-    EXPECT_EQ(Read("[Port]\n47000xyz\n").port, 47000);
+    // Each of these once became some other port without a word.
+    for (const char* bad : {"abc", "47000xyz", "4294967297", "47000.5", "", "  ", "-1", "0", "65536", "+80",
+                            "0x50", "4 7000"}) {
+        PeerAddress address = Read(std::string("[Port]\n") + bad + "\n");
+        EXPECT_FALSE(address.portValid) << '"' << bad << '"';
+        EXPECT_EQ(address.portText, bad) << "the warning names the value as written";
+    }
+    for (auto [text, port] : {std::pair{"1", 1}, {"47000", 47000}, {" 65535\t", 65535}, {"00080", 80}}) {
+        PeerAddress address = Read(std::string("[Port]\n") + text + "\n");
+        EXPECT_TRUE(address.portValid) << '"' << text << '"';
+        EXPECT_EQ(address.port, port);
+    }
+    // The last [Port] decides, a good one after a bad one included.
+    EXPECT_TRUE(Read("[Port]\nabc\n[Port]\n2000\n").portValid);
+    EXPECT_FALSE(Read("[Port]\n2000\n[Port]\nabc\n").portValid);
 }
 
 TEST(ConfigFile, LastKeyWinsAndCrLfIsALineEnd)
