@@ -129,7 +129,10 @@ bool Application::OpenNetworkLink()
         return true;
     }
     netLink_ = std::make_unique<NetLink>(sockets_);
+    netLink_->UseClock(*clock_);
+    netLink_->AllowAnySource(options_.linkAnySource);
     AddEventSource(&sockets_);
+    AddEventSource(netLink_.get());
     if (demoPeer_) AddEventSource(demoPeer_.get());
     if (!netLink_->Open(Handle(), LinkMode::Client, host.c_str(), port))
         return Fail("cannot start the network link to " + host + ":" + std::to_string(port));
@@ -141,6 +144,7 @@ void Application::Teardown()
 {
     running_ = false;
     if (netLink_) {
+        RemoveEventSource(netLink_.get());
         RemoveEventSource(&sockets_);
         netLink_.reset();
     }
@@ -173,6 +177,11 @@ bool Application::ReadPeerAddress(std::string& host, int& port) const
     PeerAddress address;
     ReadConfiguration(file, address);
     std::fclose(file);
+    if (!address.portValid) {
+        LogWarning("net", "the port \"%s\" in %s is not a port number (1 to 65535); running without pictures",
+                   address.portText.c_str(), path.c_str());
+        return false;
+    }
     host = address.host;
     port = address.port;
     return true;

@@ -8,6 +8,7 @@ DemoPeer::DemoPeer(platform::Sockets& sockets, platform::Clock& clock, DWORD int
     : server_(sockets), clock_(clock), interval_(intervalMs), picture_(GeneratedPictureBytes)
 {
     window_.queue = &queue_;
+    server_.UseClock(clock_);
 }
 
 bool DemoPeer::Start()
@@ -31,6 +32,7 @@ void DemoPeer::Poll()
     MSG msg;
     while (queue_.Get(msg)) server_.HandleMessage(msg.hwnd, msg.message, msg.wParam, msg.lParam);
     if (port_ == 0) return;
+    server_.Update();
 
     DWORD now = clock_.Milliseconds();
     // Unsigned difference: the clock wraps like timeGetTime.

@@ -4,6 +4,15 @@
 #include <cstring>
 #include <new>
 
+#include "common/Log.h"
+
+bool AcceptsPicture(int length, const platform::SocketAddress& from, const platform::SocketAddress& peer,
+                    bool anySource)
+{
+    if (length != NetLink::FrameSize) return false;
+    return anySource || (peer.family != 0 && platform::SameHost(from, peer));
+}
+
 NetLink::NetLink(platform::Sockets& socketLayer) : PeerLink(socketLayer) {}
 
 NetLink::~NetLink() { frameBuffer.reset(); }
@@ -15,6 +24,9 @@ bool NetLink::Open(HWND notifyWindow, LinkMode mode, const char* host, int port)
         frameBuffer.reset(new (std::nothrow) std::uint8_t[FrameSize]());
         if (!frameBuffer) return false;
     }
+    std::string name = host != nullptr ? host : "";
+    bool v6 = name.find(':') != std::string::npos && name.front() != '[';
+    peerName = (v6 ? "[" + name + "]" : name) + ":" + std::to_string(port);
     return PeerLink::Open(notifyWindow, mode, host, port);
 }
 
@@ -23,13 +35,44 @@ bool NetLink::OnUdpRead(HWND notifyWindow, platform::SOCKET socket, LPARAM lPara
     (void)notifyWindow;
     (void)lParam;
     if (udp.socket == 0 || socket != udp.socket || !frameBuffer) return false;
-    platform::SocketAddress from;
-    // A datagram of any other length is not a picture: shorter ones come
-    // back short, longer ones as an error.
-    int got = sockets.recvfrom(udp.socket, udpBuffer, UdpBufferSize, 0, &from);
-    if (got == FrameSize) {
-        std::memcpy(frameBuffer.get(), udpBuffer, FrameSize);
-        hasFrame = true;
+    // NOTE: several datagrams per notification: under a flood of junk the
+    // queue must empty faster than it fills, or the kernel drops the real
+    // pictures with the junk. Bounded, so a flood cannot hold up a step.
+    for (int i = 0; i < DatagramsPerEvent; ++i) {
+        platform::SocketAddress from;
+        // A datagram of any other length is not a picture: shorter ones
+        // come back short, longer ones as an error.
+        int got = sockets.recvfrom(udp.socket, udpBuffer, UdpBufferSize, 0, &from);
+        if (got < 0 && sockets.WSAGetLastError() != platform::WSAEMSGSIZE) break;
+        TakeDatagram(got, from);
     }
     return false;
+}
+
+void NetLink::TakeDatagram(int length, const platform::SocketAddress& from)
+{
+    if (!AcceptsPicture(length, from, peers[0].address, anySource)) {
+        if (length == FrameSize && !refusalReported) {
+            // Once: a flood of forged pictures must not flood the log too.
+            refusalReported = true;
+            LogWarning("net", "refused a picture from %s: only the peer %s may send pictures (--link-any-source "
+                       "takes them from anywhere, for a peer behind NAT)",
+                       platform::FormatAddress(from).c_str(), platform::FormatAddress(peers[0].address).c_str());
+        }
+        return;
+    }
+    std::memcpy(frameBuffer.get(), udpBuffer, FrameSize);
+    hasFrame = true;
+    ++picturesReceived;
+    NoteContact();
+}
+
+LinkStatus NetLink::Status()
+{
+    LinkStatus status;
+    status.state = State();
+    if (status.state != LinkState::None) status.peer = peerName;
+    if (contacted) status.lastContactSeconds = static_cast<double>(Now() - lastContact) / 1000.0;
+    status.picturesReceived = picturesReceived;
+    return status;
 }

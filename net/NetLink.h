@@ -3,17 +3,38 @@
 // 128 pixels, top row first, red, green, blue) and keeps the latest one for
 // the scene.
 //
+// Pictures are taken only from the machine address of the peer the link
+// connects to, unless any source is allowed (a peer behind NAT, or one with
+// several addresses).
+//
 // The scene reads HasFrame(); once it is true, FrameBuffer() holds the
 // latest complete picture. Neither is ever reset: a picture stays until the
 // next one replaces it.
+//
+// Threads: everything runs on the loop thread. As an event source, Poll
+// runs the link's timers (its retries); the message loop calls it every pass.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "net/PeerLink.h"
+#include "platform/messages.h"
 
-class NetLink : public PeerLink {
+// What an operator is told about the link.
+struct LinkStatus {
+    LinkState state = LinkState::None;
+    std::string peer;                 // "host:port" as configured, empty without a peer
+    double lastContactSeconds = -1;   // since the latest Greeting or picture; -1: none yet
+    std::uint64_t picturesReceived = 0;
+};
+
+// True when a datagram of this length from this sender is a picture to take.
+bool AcceptsPicture(int length, const platform::SocketAddress& from, const platform::SocketAddress& peer,
+                    bool anySource);
+
+class NetLink : public PeerLink, public platform::EventSource {
 public:
     static constexpr int FrameSize = 49152;
     static constexpr int FrameWidth = 128;
@@ -25,11 +46,24 @@ public:
     bool Open(HWND window, LinkMode mode, const char* host, int port) override;
     bool OnUdpRead(HWND window, platform::SOCKET socket, LPARAM lParam) override;
 
+    // Pictures from any sender, not only the peer's address (set before or
+    // after Open).
+    void AllowAnySource(bool allow) { anySource = allow; }
+
+    void Poll() override { Update(); }
+
     bool HasFrame() const { return hasFrame; }
     // Null until Open; FrameSize bytes afterwards.
     const std::uint8_t* FrameBuffer() const { return frameBuffer.get(); }
+    LinkStatus Status();
 
 private:
+    void TakeDatagram(int length, const platform::SocketAddress& from);
+
     std::unique_ptr<std::uint8_t[]> frameBuffer;
     bool hasFrame = false;
+    bool anySource = false;
+    bool refusalReported = false;
+    std::uint64_t picturesReceived = 0;
+    std::string peerName;
 };

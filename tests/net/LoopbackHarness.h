@@ -2,7 +2,8 @@
 // message queues, a bounded message loop that routes each window's messages
 // to its link, and raw sockets that play the other side byte for byte.
 //
-// Every address used here is 127.0.0.1; every wait is bounded.
+// Every address used here is on loopback (127.0.0.0/8 and ::1); every wait
+// is bounded. 127.0.0.2 and 127.0.0.3 play other machines on the network.
 #pragma once
 
 #include <chrono>
@@ -21,13 +22,31 @@ using platform::SOCKET;
 using platform::SocketAddress;
 using Bytes = std::vector<std::uint8_t>;
 
-inline SocketAddress Loopback(int port)
+// 127.0.0.<last>:port.
+inline SocketAddress Loopback(int port, int last = 1)
 {
     SocketAddress address;
     address.family = platform::ADDRESS_FAMILY_INET;
     address.port = platform::HostToNetwork16(static_cast<std::uint16_t>(port));
-    address.address = platform::HostToNetwork32(0x7F000001u);
+    address.address = platform::HostToNetwork32(0x7F000000u + static_cast<std::uint32_t>(last));
     return address;
+}
+
+// A UDP socket bound to 127.0.0.<last>, any port.
+inline SOCKET DatagramSocketAt(platform::Sockets& sockets, int last)
+{
+    SOCKET s = sockets.socket(platform::SocketType::Datagram);
+    sockets.bind(s, Loopback(0, last));
+    return s;
+}
+
+// A TCP connection from 127.0.0.<last> to 127.0.0.1:port, under way.
+inline SOCKET ConnectFrom(platform::Sockets& sockets, int last, int port)
+{
+    SOCKET s = sockets.socket(platform::SocketType::Stream);
+    sockets.bind(s, Loopback(0, last));
+    sockets.connect(s, Loopback(port));
+    return s;
 }
 
 inline int PortOf(const SocketAddress& address) { return platform::NetworkToHost16(address.port); }

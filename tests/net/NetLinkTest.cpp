@@ -102,6 +102,27 @@ TEST_F(NetLinkTest, ShortReadsDoNotReuseAnEarlierGreeting)
     EXPECT_FALSE(server.Receive(loop, nothing, nullptr, 150));
 }
 
+TEST_F(NetLinkTest, AGreetingSplitAcrossReadsIsRecognised)
+{
+    // FF FF then 03 00: once never answered.
+    ASSERT_TRUE(server.Send(connection, Bytes{0xFF, 0xFF}));
+    Bytes nothing;
+    EXPECT_FALSE(server.Receive(loop, nothing, nullptr, 100)) << "half a Greeting is not one";
+    ASSERT_TRUE(server.Send(connection, Bytes{0x03, 0x00}));
+    Bytes registration;
+    ASSERT_TRUE(server.Receive(loop, registration));
+    EXPECT_EQ(registration, (Bytes{0xFE, 0xFF, 0x03, 0x00}));
+
+    // One byte at a time.
+    for (std::uint8_t byte : {0xFF, 0xFF, 0x07, 0x00}) {
+        ASSERT_TRUE(server.Send(connection, Bytes{byte}));
+        loop.RunFor(20);
+    }
+    ASSERT_TRUE(server.Receive(loop, registration));
+    EXPECT_EQ(registration, (Bytes{0xFE, 0xFF, 0x07, 0x00}));
+    EXPECT_EQ(link->OwnId(), 7);
+}
+
 TEST_F(NetLinkTest, OnlyDatagramsOfExactlyOnePictureAreTaken)
 {
     ASSERT_EQ(Greet(0, &linkAddress).size(), 4u);

@@ -105,21 +105,29 @@ TEST_F(ServerTest, ASlotFreedByALeavingClientForgetsItsAddress)
     sockets.closesocket(raw);
 }
 
-TEST_F(ServerTest, RegistrationsOutsideTheTableAreRefused)
+TEST_F(ServerTest, RegistrationsOutsideTheTableOrWithoutAConnectionAreRefused)
 {
     SOCKET raw = sockets.socket(platform::SocketType::Datagram);
     for (const Bytes& registration : {Bytes{0xFE, 0xFF, 0x08, 0x00}, Bytes{0xFE, 0xFF, 0xFF, 0xFF},
-                                      Bytes{0xFE, 0xFF, 0x00, 0x80}, Bytes{0xFE, 0xFF, 0xFF, 0x7F}})
+                                      Bytes{0xFE, 0xFF, 0x00, 0x80}, Bytes{0xFE, 0xFF, 0xFF, 0x7F},
+                                      Bytes{0xFE, 0xFF, 0x07, 0x00}, Bytes{0xFE, 0xFF, 0x00, 0x00}})
         SendRaw(raw, registration);
     loop.RunFor(100);
     for (int i = 0; i < PeerLink::PeerCount; ++i) {
         EXPECT_EQ(server.Peer(i).address.family, 0) << "slot " << i;
         EXPECT_EQ(server.Peer(i).id, i);
     }
+    EXPECT_EQ(server.RefusedRegistrations(), 6u);
 
-    SendRaw(raw, Bytes{0xFE, 0xFF, 0x07, 0x00});
-    ASSERT_TRUE(loop.RunUntil([&] { return server.Peer(7).address.family != 0; }));
-    EXPECT_EQ(PortOf(server.Peer(7).address), LocalPort(sockets, raw));
+    // With a connection in slot 0, a datagram from the same machine
+    // registers it, whatever its port.
+    SOCKET connection = sockets.socket(platform::SocketType::Stream);
+    sockets.connect(connection, Loopback(port));
+    ASSERT_TRUE(loop.RunUntil([&] { return server.Peer(0).socket != 0; }));
+    SendRaw(raw, Bytes{0xFE, 0xFF, 0x00, 0x00});
+    ASSERT_TRUE(loop.RunUntil([&] { return server.Peer(0).address.family != 0; }));
+    EXPECT_EQ(PortOf(server.Peer(0).address), LocalPort(sockets, raw));
+    sockets.closesocket(connection);
     sockets.closesocket(raw);
 }
 
