@@ -180,7 +180,7 @@ const char* const kListening = R"(listening on TCP and UDP port (\d+))";
 
 TEST(PeerProgram, SendsGeneratedPicturesToARegisteredInstallation)
 {
-    PeerProcess peer({"--port", "0", "--interval-ms", "20", "--count", "3"});
+    PeerProcess peer({"--port", "0", "--interval-ms", "20", "--count", "3", "--summary-s", "1"});
     std::string port = peer.WaitFor(kListening);
     ASSERT_FALSE(port.empty()) << peer.Output();
     Installation installation(std::stoi(port));
@@ -192,7 +192,36 @@ TEST(PeerProgram, SendsGeneratedPicturesToARegisteredInstallation)
     installation.loop.RunUntil([&] { return false; }, 100);
     EXPECT_EQ(peer.WaitExit(), 0) << peer.Output();
     EXPECT_NE(peer.Output().find("installation 0 registered"), std::string::npos) << peer.Output();
-    EXPECT_NE(peer.Output().find("sent picture 3"), std::string::npos) << peer.Output();
+    // A summary of what went where, not a line per picture.
+    EXPECT_NE(peer.Output().find("sent 3 pictures (installation 0: 3 pictures); done"), std::string::npos)
+        << peer.Output();
+    EXPECT_EQ(peer.Output().find("sent picture"), std::string::npos) << peer.Output();
+}
+
+TEST(PeerProgram, SummarisesThePicturesSentToEachInstallationAtItsInterval)
+{
+    PeerProcess peer({"--port", "0", "--interval-ms", "50", "--summary-s", "1"});
+    std::string port = peer.WaitFor(kListening);
+    ASSERT_FALSE(port.empty()) << peer.Output();
+    // Nobody yet: the summary says so.
+    EXPECT_FALSE(peer.WaitFor(R"(in the last 1 s: no pictures sent)", 3000).empty()) << peer.Output();
+    Installation first(std::stoi(port));
+    Installation second(std::stoi(port));
+    auto bothHavePictures = [&] {
+        first.loop.Pass();
+        return second.link.HasFrame() && first.link.HasFrame();
+    };
+    ASSERT_TRUE(second.loop.RunUntil(bothHavePictures, 5000)) << peer.Output();
+    std::string counts;
+    for (int pass = 0; pass < 100 && counts.empty(); ++pass) {
+        first.loop.RunFor(20);
+        second.loop.RunFor(20);
+        std::smatch match;
+        static const std::regex line(R"(in the last 1 s: installation 0: (\d+) pictures?, installation 1: (\d+) pictures?)");
+        if (std::regex_search(peer.Output(), match, line)) counts = match[0].str();
+        peer.WaitFor("$^", 10);
+    }
+    EXPECT_FALSE(counts.empty()) << peer.Output();
 }
 
 TEST(PeerProgram, CyclesThroughThePicturesOfAFolderScaledToTheFrame)
@@ -270,6 +299,7 @@ TEST(PeerProgram, BadCommandLinesAndFoldersAreRefused)
         {{"--port", "70000"}, 2, "from 0 to 65535"},
         {{"--port"}, 2, "needs a value"},
         {{"--interval-ms", "0"}, 2, "--interval-ms"},
+        {{"--summary-s", "0"}, 2, "--summary-s"},
         {{"--count", "-1"}, 2, "--count"},
         {{"--colour", "red"}, 2, "unknown option"},
         {{"--pictures", "/nonexistent-solvane-folder"}, 1, "is not a folder"},

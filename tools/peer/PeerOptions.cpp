@@ -23,7 +23,7 @@ bool ParseNumber(const char* text, long long low, long long high, long long& val
 
 const char* PeerUsage()
 {
-    return "usage: solvane-peer [--port P] [--pictures DIR] [--interval-ms MS] [--count N]\n"
+    return "usage: solvane-peer [--port P] [--pictures DIR] [--interval-ms MS] [--count N] [--summary-s S]\n"
            "The peer's half of the Solvane network link: greets up to eight installations,\n"
            "learns their UDP addresses from their registrations and sends each of them a\n"
            "128x128 RGB picture every MS milliseconds.\n"
@@ -33,6 +33,8 @@ const char* PeerUsage()
            "                    (default: generated pictures)\n"
            "  --interval-ms MS  time between two pictures (default 1000, at least 10)\n"
            "  --count N         end after sending N pictures (default 0: run until interrupted)\n"
+           "  --summary-s S     seconds between two lines that say how many pictures each\n"
+           "                    installation was sent (default 60)\n"
            "  --version, --help\n";
 }
 
@@ -49,7 +51,7 @@ bool ParsePeerOptions(int argc, const char* const* argv, PeerOptions& options, s
             continue;
         }
         bool takesValue = option == "--port" || option == "--pictures" || option == "--interval-ms" ||
-                          option == "--count";
+                          option == "--count" || option == "--summary-s";
         if (!takesValue) {
             error = "unknown option \"" + option + "\" (see --help)";
             return false;
@@ -79,6 +81,12 @@ bool ParsePeerOptions(int argc, const char* const* argv, PeerOptions& options, s
                 return false;
             }
             options.intervalMs = static_cast<int>(number);
+        } else if (option == "--summary-s") {
+            if (!ParseNumber(value, 1, 86400, number)) {
+                error = "--summary-s needs a number of seconds from 1 to 86400, not \"" + std::string(value) + "\"";
+                return false;
+            }
+            options.summarySeconds = static_cast<int>(number);
         } else {
             if (!ParseNumber(value, 0, 4294967295LL, number)) {
                 error = "--count needs a whole number of pictures, not \"" + std::string(value) + "\"";

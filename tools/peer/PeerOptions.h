@@ -1,5 +1,5 @@
 // The command line of solvane-peer:
-//   solvane-peer [--port P] [--pictures DIR] [--interval-ms MS] [--count N]
+//   solvane-peer [--port P] [--pictures DIR] [--interval-ms MS] [--count N] [--summary-s S]
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@ struct PeerOptions {
     std::string picturesDir;       // empty: generated pictures
     int intervalMs = 1000;         // between two pictures
     std::uint32_t count = 0;       // pictures to send before ending; 0: until interrupted
+    int summarySeconds = 60;       // between two summary lines
     bool showHelp = false;
     bool showVersion = false;
 };

@@ -55,16 +55,38 @@ int PeerServer::RegisteredCount() const
 int PeerServer::SendPicture(const void* bytes, int length)
 {
     int count = RegisteredCount();
-    if (count > 0) SendToPeers(bytes, length);
+    if (count == 0) return 0;
+    SendToPeers(bytes, length);
+    for (int i = 0; i < PeerCount; ++i)
+        if (IsRegistered(i)) ++sentTo_[i];
     return count;
 }
 
-void PeerServer::ReportChanges(const PeerEntry (&before)[PeerCount])
+std::string PeerServer::TakeSummary()
+{
+    std::string text;
+    for (int i = 0; i < PeerCount; ++i) {
+        if (sentTo_[i] == 0) continue;
+        if (!text.empty()) text += ", ";
+        text += "installation " + std::to_string(i) + ": " + std::to_string(sentTo_[i]) + " picture" +
+                (sentTo_[i] == 1 ? "" : "s");
+        sentTo_[i] = 0;
+    }
+    if (text.empty()) text = "no pictures sent";
+    std::uint64_t refused = RefusedRegistrations() - refusedBefore_;
+    refusedBefore_ = RefusedRegistrations();
+    if (refused > 0)
+        text += "; " + std::to_string(refused) + " registration" + (refused == 1 ? "" : "s") +
+                " refused (not from the installation's own address)";
+    return text;
+}
+
+void PeerServer::ReportChanges(const PeerEntry (&before)[PeerCount], const char* leaving)
 {
     for (int i = 0; i < PeerCount; ++i) {
         const PeerEntry& now = peers[i];
         if (before[i].socket != 0 && now.socket != before[i].socket)
-            LogLine("peer", "installation %d left", i);
+            LogLine("peer", "installation %d %s", i, leaving);
         if (now.socket != 0 && now.socket != before[i].socket)
             LogLine("peer", "installation %d connected and greeted", i);
         if (IsRegistered(i) && std::memcmp(&now.address, &before[i].address, sizeof now.address) != 0)
@@ -93,6 +115,14 @@ bool PeerServer::OnClose(HWND notifyWindow, platform::SOCKET socket, LPARAM lPar
     bool closed = PeerLink::OnClose(notifyWindow, socket, lParam);
     ReportChanges(before);
     return closed;
+}
+
+void PeerServer::Update()
+{
+    PeerEntry before[PeerCount];
+    std::copy(std::begin(peers), std::end(peers), before);
+    PeerLink::Update();
+    ReportChanges(before, "did not register within 10 s; its connection was closed");
 }
 
 bool PeerServer::OnUdpRead(HWND notifyWindow, platform::SOCKET socket, LPARAM lParam)

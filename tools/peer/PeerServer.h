@@ -1,8 +1,10 @@
 // The peer program's server: the peer link in server mode, telling the
 // operator who connects, registers and leaves, and sending one picture at a
-// time to every registered installation.
+// time to every registered installation. What was sent is told in a summary
+// that the program asks for now and then, not picture by picture.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "net/PeerLink.h"
@@ -20,16 +22,23 @@ public:
     // One picture datagram to every registered installation; returns how
     // many it went to.
     int SendPicture(const void* bytes, int length);
+    // "installation 0: 60 pictures, installation 3: 58 pictures" for what was
+    // sent since the previous summary (and the registrations refused), then
+    // starts counting again; "no pictures sent" when nothing was.
+    std::string TakeSummary();
 
     bool OnAccept(HWND window, platform::SOCKET socket, LPARAM lParam) override;
     bool OnClose(HWND window, platform::SOCKET socket, LPARAM lParam) override;
     bool OnUdpRead(HWND window, platform::SOCKET socket, LPARAM lParam) override;
+    void Update() override;
 
 private:
     bool IsRegistered(int slot) const;
-    void ReportChanges(const PeerEntry (&before)[PeerCount]);
+    void ReportChanges(const PeerEntry (&before)[PeerCount], const char* leaving = "left");
 
     int port_ = 0;
+    std::uint64_t sentTo_[PeerCount] = {};
+    std::uint64_t refusedBefore_ = 0;
 };
 
 // A sentence for a port that cannot be served on.

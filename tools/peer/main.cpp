@@ -53,12 +53,15 @@ int Run(const PeerOptions& options)
             options.intervalMs);
 
     const auto interval = std::chrono::milliseconds(options.intervalMs);
+    const auto summaryEvery = std::chrono::seconds(options.summarySeconds);
     auto nextSend = Clock::now() + interval;
+    auto nextSummary = Clock::now() + summaryEvery;
     std::uint32_t sent = 0;
     for (;;) {
         sockets.Poll();
         MSG msg;
         while (queue.Get(msg)) server.HandleMessage(msg.hwnd, msg.message, msg.wParam, msg.lParam);
+        server.Update();
 
         auto now = Clock::now();
         if (now >= nextSend) {
@@ -66,21 +69,25 @@ int Run(const PeerOptions& options)
             nextSend = std::max(nextSend + interval, now);
             if (server.RegisteredCount() > 0) {
                 const PeerPicture& picture = pictures.Next();
-                int receivers = server.SendPicture(picture.rgb.data(), static_cast<int>(picture.rgb.size()));
+                server.SendPicture(picture.rgb.data(), static_cast<int>(picture.rgb.size()));
                 ++sent;
-                LogLine("peer", "sent picture %u (%s) to %d installation%s", sent, picture.name.c_str(), receivers,
-                        receivers == 1 ? "" : "s");
                 if (options.count != 0 && sent >= options.count) break;
             }
         }
+        if (now >= nextSummary) {
+            nextSummary = std::max(nextSummary + summaryEvery, now);
+            LogLine("peer", "in the last %d s: %s", options.summarySeconds, server.TakeSummary().c_str());
+        }
         if (!queue.Empty()) continue;
-        auto untilSend = std::chrono::duration_cast<std::chrono::milliseconds>(nextSend - Clock::now()).count();
+        auto untilSend = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::min(nextSend, nextSummary) - Clock::now())
+                             .count();
         int waitMs = static_cast<int>(std::clamp<long long>(untilSend, 1, kLongestWaitMs));
         std::vector<int> fds;
         sockets.CollectWaitDescriptors(fds);
         platform::WaitForDescriptors(fds, waitMs);
     }
-    LogLine("peer", "sent %u picture%s; done", sent, sent == 1 ? "" : "s");
+    LogLine("peer", "sent %u picture%s (%s); done", sent, sent == 1 ? "" : "s", server.TakeSummary().c_str());
     return 0;
 }
 
