@@ -1,5 +1,6 @@
 #include "app/Application.h"
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -13,8 +14,10 @@
 #include "platform/System.h"
 #include "render/FrameWriter.h"
 #include "scene/EventSequencer.h"
+#include "scene/SceneState.h"
 #include "scenery/IncomingImages.h"
 #include "scenery/LightSet.h"
+#include "sound/RecordingList.h"
 #include "sound/DemoVoice.h"
 
 namespace {
@@ -107,6 +110,9 @@ bool Application::Init(HINSTANCE instance, int showCommand)
     if (fastClock_ != nullptr) voiceCapture_.Poll();
     else AddEventSource(&voiceCapture_);
 
+    std::string oscError;
+    if (!osc_.Start(options_.oscSend, options_.oscListen, controls_, oscError)) return Fail(oscError);
+
     return OpenNetworkLink();
 }
 
@@ -194,13 +200,61 @@ void Application::Tick()
     if (!ticker_.StepDue(now)) return;
     ++stepCount_;
     Keys().SetStep(stepCount_);
+    ApplyControls();
     IDirect3DDevice9* device = renderDevice_.Device();
     std::uint32_t presentsBefore = device != nullptr ? device->LastFrameStats().presentCount : 0;
     auto start = std::chrono::steady_clock::now();
+    const int flashAlphaBefore = FlashAlpha;
     if (sequencerReady_) TheEventSequencer().Step();
+    // Counted in the step's time, so that --stats shows what sending costs.
+    if (osc_.Sending()) ReportStepOverOsc(flashAlphaBefore);
     double stepMilliseconds =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     AfterStep(stepMilliseconds, presentsBefore);
+}
+
+void Application::ApplyControls()
+{
+    for (const ControlRequest& request : controls_.Drain()) {
+        switch (request.kind) {
+        case ControlRequest::Kind::Close:
+            // Exactly what a press of Escape does, in whichever event is current.
+            Keys().KeyDown(VK_ESCAPE);
+            Keys().KeyUp(VK_ESCAPE);
+            break;
+        case ControlRequest::Kind::Turn:
+            // The arrow keys held until the next turn request; 0 lets go.
+            if (request.value > 0) Keys().KeyDown(VK_LEFT);
+            else Keys().KeyUp(VK_LEFT);
+            if (request.value < 0) Keys().KeyDown(VK_RIGHT);
+            else Keys().KeyUp(VK_RIGHT);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void Application::ReportStepOverOsc(int flashAlphaBefore)
+{
+    std::array<std::int32_t, CrystalCluster::Count> phases{};
+    OscStepView view;
+    view.steps = stepCount_;
+    view.clockMs = clock_->Milliseconds();
+    if (world_ != nullptr && world_->crystals) {
+        for (int k = 0; k < CrystalCluster::Count; ++k) {
+            const auto& crystal = world_->crystals->crystals[k];
+            phases[static_cast<std::size_t>(k)] = crystal ? crystal->phase : Listening;
+        }
+        view.phases = phases.data();
+        view.crystals = phases.size();
+    }
+    if (world_ != nullptr && world_->recordingList)
+        view.recordedBlocks = static_cast<std::uint32_t>(world_->recordingList->Count());
+    view.flashAlphaBefore = flashAlphaBefore;
+    view.flashAlphaAfter = FlashAlpha;
+    if (incomingImages_ != nullptr) view.flightsStarted = incomingImages_->FlightsStarted();
+    osc_.AfterStep(view);
 }
 
 void Application::AfterStep(double stepMilliseconds, std::uint32_t presentsBefore)
@@ -268,6 +322,7 @@ void Application::CopyCaptureBlock(WAVEHDR* header)
     // The world's buffer is process-wide storage: it takes blocks before the
     // world is filled and after it is emptied.
     TheWorld().StoreBlock(header->lpData, header->dwBufferLength);
+    osc_.OnBlock(reinterpret_cast<const std::int16_t*>(header->lpData), header->dwBufferLength / sizeof(std::int16_t));
     voiceCapture_.UnprepareBuffer(header);
 }
 

@@ -15,6 +15,7 @@
 #include "app/Health.h"
 #include "app/MainWindow.h"
 #include "app/Options.h"
+#include "app/OscService.h"
 #include "platform/Clock.h"
 #include "net/DemoPeer.h"
 #include "net/NetLink.h"
@@ -61,6 +62,7 @@ public:
     HealthBoard& Board() { return board_; }
     // Requests from keys, OSC and the web view, applied between steps.
     ControlQueue& Controls() { return controls_; }
+    const OscService& Osc() const { return osc_; }
 
     // For tests: replace the clock before the first Tick; choose the
     // graphics backend before Init.
@@ -79,6 +81,8 @@ protected:
 private:
     bool Fail(const std::string& reason);
     bool OpenNetworkLink();
+    void ApplyControls();
+    void ReportStepOverOsc(int flashAlphaBefore);
     void AfterStep(double stepMilliseconds, std::uint32_t presentsBefore);
     void PublishHealth(const StepSample& sample);
     void WriteFrameIfDue();
@@ -116,4 +120,5 @@ private:
     Health health_;         // filled by the step loop, published to board_ once per step
     HealthBoard board_;
     ControlQueue controls_;
+    OscService osc_;  // after controls_: its listener posts there until it stops
 };

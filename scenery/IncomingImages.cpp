@@ -42,7 +42,10 @@ bool IncomingImages::Launch(IDirect3DDevice9* device, const std::uint8_t* pixels
     launchCounter = 0;
     if (images == nullptr) return false;
     for (int i = 0; i < kCount; ++i)
-        if (images[i].Launch(device, pixels)) return true;
+        if (images[i].Launch(device, pixels)) {
+            ++flightsStarted;
+            return true;
+        }
     return false;
 }
 

@@ -37,10 +37,13 @@ public:
     IncomingImage& Image(int index) { return images[index]; }
     int InFlight() const;
     int LaunchCounter() const { return launchCounter; }
+    // Flights started since the pool was made (reporters follow it).
+    std::uint64_t FlightsStarted() const { return flightsStarted; }
 
 private:
     std::unique_ptr<IncomingImage[]> images;
     int launchCounter = 0;
+    std::uint64_t flightsStarted = 0;
 };
 
 // The process-wide pool, made on first use and destroyed at exit.

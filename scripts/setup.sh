@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config git
   libsdl2-dev libepoxy-dev libpng-dev zlib1g-dev libassimp-dev libkissfft-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev liblo-dev liblo-tools
   libgl1-mesa-dri libegl-mesa0 libgl1-mesa-dev mesa-utils
   python3 sox espeak-ng systemd ccache
   clang-14 libfuzzer-14-dev

@@ -1,0 +1,107 @@
+#include "app/OscReporter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "app/Health.h"
+#include "crystal/Crystal.h"
+
+namespace {
+
+constexpr std::uint32_t kHeartbeatMs = 1000;
+// A step sends at most this many messages: every crystal changing phase,
+// a voice, a flash, the pictures of one step and the heartbeat.
+constexpr std::size_t kMaxPerStep = OscReporter::kMaxCrystals + 4 + 48;
+
+double Dbfs(double amplitude)
+{
+    if (amplitude <= 0) return OscReporter::kSilenceDbfs;
+    return std::max(OscReporter::kSilenceDbfs, 20.0 * std::log10(amplitude / 32768.0));
+}
+
+std::int32_t ClampToInt32(std::uint64_t value)
+{
+    return static_cast<std::int32_t>(std::min<std::uint64_t>(value, std::numeric_limits<std::int32_t>::max()));
+}
+
+platform::OscOutgoing Message(const char* path, const char* types)
+{
+    platform::OscOutgoing message;
+    message.path = path;
+    for (std::size_t k = 0; k + 1 < sizeof message.types && types[k] != '\0'; ++k) message.types[k] = types[k];
+    return message;
+}
+
+}  // namespace
+
+void OscReporter::OnBlock(const std::int16_t* samples, std::size_t count)
+{
+    if (samples == nullptr || count == 0) return;
+    int peak = 0;
+    double squares = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const int sample = samples[k];
+        peak = std::max(peak, std::abs(sample));
+        squares += static_cast<double>(sample) * sample;
+    }
+    platform::OscOutgoing level = Message("/solvane/level", "ff");
+    level.f[0] = static_cast<float>(Dbfs(peak));
+    level.f[1] = static_cast<float>(Dbfs(std::sqrt(squares / static_cast<double>(count))));
+    sink_.Post(&level, 1);
+}
+
+void OscReporter::AfterStep(const OscStepView& view)
+{
+    std::array<platform::OscOutgoing, kMaxPerStep> out;
+    std::size_t used = 0;
+    const std::size_t crystals = view.phases != nullptr ? std::min(view.crystals, kMaxCrystals) : 0;
+
+    if (!seenStep_) {
+        // The first step is the reference: nothing has changed yet.
+        seenStep_ = true;
+        for (std::size_t k = 0; k < crystals; ++k) phases_[k] = view.phases[k];
+        flightsStarted_ = view.flightsStarted;
+        beatClockMs_ = view.clockMs;
+        beatSteps_ = view.steps;
+        return;
+    }
+
+    bool voiceStored = false;
+    for (std::size_t k = 0; k < crystals; ++k) {
+        const std::int32_t before = phases_[k];
+        const std::int32_t now = view.phases[k];
+        phases_[k] = now;
+        if (now == before || now < 0 || now >= static_cast<std::int32_t>(Health::kPhaseNames.size())) continue;
+        platform::OscOutgoing change = Message("/solvane/crystal", "is");
+        change.i = static_cast<std::int32_t>(k);
+        change.s = Health::kPhaseNames[static_cast<std::size_t>(now)];
+        out[used++] = change;
+        // A recording ends in the step that stores the voice, for every
+        // crystal that took part at once: one voice.
+        if (before == Recording && now == Revealing) voiceStored = true;
+    }
+    if (voiceStored) {
+        platform::OscOutgoing voice = Message("/solvane/voice", "if");
+        voice.i = static_cast<std::int32_t>(view.recordedBlocks);
+        voice.f[0] = static_cast<float>(view.recordedBlocks * kBlockSeconds);
+        out[used++] = voice;
+    }
+    // A request lights the flash fully, and only a request makes it rise.
+    if (view.flashAlphaAfter > view.flashAlphaBefore) out[used++] = Message("/solvane/flash", "");
+    const std::uint64_t flights = view.flightsStarted >= flightsStarted_ ? view.flightsStarted - flightsStarted_ : 0;
+    flightsStarted_ = view.flightsStarted;
+    for (std::uint64_t k = 0; k < flights && used < out.size() - 1; ++k) out[used++] = Message("/solvane/picture", "");
+
+    const std::uint32_t elapsed = view.clockMs - beatClockMs_;  // unsigned: survives the clock's wrap
+    if (elapsed >= kHeartbeatMs) {
+        platform::OscOutgoing beat = Message("/solvane/heartbeat", "if");
+        beat.i = ClampToInt32(view.steps);
+        beat.f[0] = static_cast<float>(static_cast<double>(view.steps - beatSteps_) * 1000.0 / elapsed);
+        out[used++] = beat;
+        beatClockMs_ = view.clockMs;
+        beatSteps_ = view.steps;
+    }
+    sink_.Post(out.data(), used);
+}

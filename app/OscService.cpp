@@ -1,0 +1,27 @@
+#include "app/OscService.h"
+
+#include "app/OscEndpoint.h"
+
+bool OscService::Start(const std::string& sendTo, const std::string& listenOn, ControlQueue& controls,
+                       std::string& error)
+{
+    if (!sendTo.empty()) {
+        OscEndpoint endpoint;
+        if (!ParseOscSendEndpoint(sendTo, endpoint, error)) return false;
+        auto sender = std::make_unique<OscSender>();
+        if (!sender->Start(endpoint.host, std::to_string(endpoint.port))) {
+            error = "cannot send OSC to \"" + sendTo + "\"";
+            return false;
+        }
+        sender_ = std::move(sender);
+        reporter_ = std::make_unique<OscReporter>(*sender_);
+    }
+    if (!listenOn.empty()) {
+        OscEndpoint endpoint;
+        if (!ParseOscListenEndpoint(listenOn, endpoint, error)) return false;
+        auto listener = std::make_unique<OscListener>(controls);
+        if (!listener->Start(endpoint.host, endpoint.port, error)) return false;
+        listener_ = std::move(listener);
+    }
+    return true;
+}
