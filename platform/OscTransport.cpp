@@ -66,9 +66,12 @@ void ParseMessage(const std::uint8_t* data, std::size_t size, OscPacket& packet)
     for (int k = 0; k < count; ++k) {
         OscArgument& argument = parsed.arguments[static_cast<std::size_t>(k)];
         argument.type = parsed.types[static_cast<std::size_t>(k)];
-        if (argument.type == LO_INT32) argument.i = values[k]->i;
-        else if (argument.type == LO_FLOAT) argument.f = values[k]->f;
-        else if (argument.type == LO_STRING) argument.s = &values[k]->s;
+        // NOTE: liblo's argument pointers are only 4-byte aligned, less than
+        // its lo_arg union asks for, so the values are copied out as bytes.
+        const auto* value = reinterpret_cast<const char*>(values[k]);
+        if (argument.type == LO_INT32) std::memcpy(&argument.i, value, sizeof argument.i);
+        else if (argument.type == LO_FLOAT) std::memcpy(&argument.f, value, sizeof argument.f);
+        else if (argument.type == LO_STRING) argument.s = value;
     }
     lo_message_free(message);
     packet.messages.push_back(std::move(parsed));
