@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# A show-control system steers the installation over OSC with liblo's
+# oscsend: /solvane/quit ends a running installation through the closing
+# sequence (97 steps after the command, status 0), and a lowered
+# /solvane/threshold lets a soft voice grow the crystals that it leaves
+# alone at the default threshold. Runs in real time, so that commands sent
+# at a moment of the wall clock land on a known stretch of steps.
+# usage: osc_control.sh SOLVANE BUILD_DIR   (run from the source folder)
+set -euo pipefail
+solvane="$1"
+build="$(cd "$2" && pwd)"
+source_dir="$(pwd)"
+work="$(mktemp -d "$build/osc-control.XXXXXX")"
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+export SDL_AUDIODRIVER=dummy HOME="$work/home" XDG_DATA_HOME="$work/xdg"
+cp -r "$source_dir/data" "$work/data"
+rm -f "$work/data/memory.wav"
+
+free_udp_port() {
+    python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# oscdump on a free loopback port, waiting until it hears a probe.
+start_dump() {
+    local file="$1"
+    dump_port="$(free_udp_port)"
+    oscdump -L "$dump_port" > "$file" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do
+        oscsend 127.0.0.1 "$dump_port" /probe 2>/dev/null || true
+        grep -q "/probe" "$file" && return 0
+        sleep 0.1
+    done
+    echo "oscdump did not start"; cat "$file"; exit 1
+}
+
+# The step count of the latest heartbeat in a dump ("" before the first).
+last_heartbeat() { awk '$2 == "/solvane/heartbeat" { steps = $4 } END { print steps }' "$1"; }
+
+wait_for_steps() {
+    local file="$1" want="$2"
+    for _ in $(seq 600); do
+        local steps
+        steps="$(last_heartbeat "$file")"
+        if [ -n "$steps" ] && [ "$steps" -ge "$want" ]; then return 0; fi
+        sleep 0.1
+    done
+    echo "no heartbeat reached step $want"; cat "$file" | tail -5; exit 1
+}
+
+echo "== /solvane/quit runs the closing sequence"
+start_dump "$work/quit-dump.txt"
+listen_port="$(free_udp_port)"
+"$solvane" --headless --data "$work/data" --stats "$work/quit.json" --osc-send "127.0.0.1:$dump_port" \
+    --osc-listen "$listen_port" 2> "$work/quit.log" &
+app=$!
+pids+=($app)
+# Past the title (about 66 steps), in the main scene.
+wait_for_steps "$work/quit-dump.txt" 100
+before="$(last_heartbeat "$work/quit-dump.txt")"
+oscsend 127.0.0.1 "$listen_port" /solvane/nothing
+oscsend 127.0.0.1 "$listen_port" /solvane/quit i 1
+oscsend 127.0.0.1 "$listen_port" /solvane/quit
+status=0
+wait "$app" || status=$?
+test "$status" -eq 0 || { echo "expected status 0, got $status"; cat "$work/quit.log"; exit 1; }
+python3 - "$work/quit.json" "$before" "$work/quit.log" <<'PY'
+import json, sys
+steps, before, log = json.load(open(sys.argv[1]))['steps'], int(sys.argv[2]), open(sys.argv[3]).read()
+# The command came at most a second of heartbeats (and some slack for a busy
+# machine) after step `before`; the closing sequence then takes 97 steps.
+closing = steps - before
+if not 97 <= closing <= 97 + 60:
+    print('the run ended %d steps after the heartbeat of step %d; expected the 97-step closing' % (closing, before))
+    sys.exit(1)
+if 'ignored /solvane/nothing: unknown address' not in log or 'ignored /solvane/quit: wrong argument types' not in log:
+    print('the two bad messages should be logged as ignored:\n' + log); sys.exit(1)
+if 'heard 1 commands' not in log or 'ignored 2 messages' not in log:
+    print('one command heard, two ignored:\n' + log); sys.exit(1)
+print('osc_control: quit ended the run %d steps after step %d' % (closing, before))
+PY
+echo "osc_control: ok"
