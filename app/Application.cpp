@@ -200,11 +200,12 @@ void Application::Tick()
     if (!ticker_.StepDue(now)) return;
     ++stepCount_;
     Keys().SetStep(stepCount_);
+    // Before the controls: a flash they ask for is one the step shows.
+    const int flashAlphaBefore = FlashAlpha;
     ApplyControls();
     IDirect3DDevice9* device = renderDevice_.Device();
     std::uint32_t presentsBefore = device != nullptr ? device->LastFrameStats().presentCount : 0;
     auto start = std::chrono::steady_clock::now();
-    const int flashAlphaBefore = FlashAlpha;
     if (sequencerReady_) TheEventSequencer().Step();
     // Counted in the step's time, so that --stats shows what sending costs.
     if (osc_.Sending()) ReportStepOverOsc(flashAlphaBefore);
@@ -224,9 +225,9 @@ void Application::ApplyControls()
             break;
         case ControlRequest::Kind::Turn:
             // The arrow keys held until the next turn request; 0 lets go.
-            if (request.value > 0) Keys().KeyDown(VK_LEFT);
+            if (request.value < 0) Keys().KeyDown(VK_LEFT);
             else Keys().KeyUp(VK_LEFT);
-            if (request.value < 0) Keys().KeyDown(VK_RIGHT);
+            if (request.value > 0) Keys().KeyDown(VK_RIGHT);
             else Keys().KeyUp(VK_RIGHT);
             break;
         default:

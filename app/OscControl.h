@@ -5,7 +5,7 @@
 //
 //   /solvane/threshold f   dBFS, kThresholdMinDbfs ... kThresholdMaxDbfs
 //   /solvane/gain f        dB, kGainMinDb ... kGainMaxDb
-//   /solvane/rotate f      the arrow keys' turn, -1 (right) ... 1 (left), 0 stops
+//   /solvane/rotate f      the arrow keys' turn, -1 (left) ... 1 (right), 0 stops
 //   /solvane/flash         the white flash
 //   /solvane/quit          the closing sequence, as Escape
 //
