@@ -84,4 +84,38 @@ if 'heard 1 commands' not in log or 'ignored 2 messages' not in log:
     print('one command heard, two ignored:\n' + log); sys.exit(1)
 print('osc_control: quit ended the run %d steps after step %d' % (closing, before))
 PY
+
+echo "== a lowered /solvane/threshold lets a soft voice grow crystals"
+espeak-ng -w "$work/phrase.wav" "a soft voice in a quiet room"
+# Peak -24 dBFS: below the default threshold (4000, -18.3 dBFS). It starts
+# after six seconds, long after the command below has been applied.
+sox "$work/phrase.wav" -r 160000 -c 1 -b 16 "$work/soft.wav" gain -n -24 pad 6 0
+steps=260
+
+# Crystal messages that say "recording" in a dump.
+recordings() { awk '$2 == "/solvane/crystal" && $5 == "\"recording\"" { n++ } END { print n + 0 }' "$1"; }
+
+start_dump "$work/default-dump.txt"
+"$solvane" --headless --fast --voice "$work/soft.wav" --steps "$steps" --data "$work/data" \
+    --osc-send "127.0.0.1:$dump_port" 2> "$work/default.log" || { cat "$work/default.log"; exit 1; }
+sleep 0.5
+test "$(recordings "$work/default-dump.txt")" -eq 0 || { echo "the soft voice should grow nothing at the default threshold"; exit 1; }
+grep -q "/solvane/level" "$work/default-dump.txt" || { echo "the default run sent no levels"; exit 1; }
+
+start_dump "$work/lowered-dump.txt"
+listen_port="$(free_udp_port)"
+"$solvane" --headless --voice "$work/soft.wav" --steps "$steps" --data "$work/data" \
+    --osc-send "127.0.0.1:$dump_port" --osc-listen "$listen_port" 2> "$work/lowered.log" &
+app=$!
+pids+=($app)
+wait_for_steps "$work/lowered-dump.txt" 20
+oscsend 127.0.0.1 "$listen_port" /solvane/threshold f -30
+status=0
+wait "$app" || status=$?
+test "$status" -eq 0 || { echo "expected status 0, got $status"; cat "$work/lowered.log"; exit 1; }
+sleep 0.5
+grown="$(recordings "$work/lowered-dump.txt")"
+test "$grown" -eq 16 || { echo "all sixteen crystals should record the soft voice, $grown did"; cat "$work/lowered.log"; exit 1; }
+grep -q "/solvane/voice" "$work/lowered-dump.txt" || { echo "the soft voice should be stored"; exit 1; }
+echo "osc_control: the lowered threshold grew $grown crystals"
 echo "osc_control: ok"
