@@ -15,7 +15,7 @@ struct Command {
     double high;
 };
 
-constexpr Command kCommands[] = {
+const Command kCommands[] = {
     {"/solvane/threshold", "f", ControlRequest::Kind::SetThreshold, kThresholdMinDbfs, kThresholdMaxDbfs},
     {"/solvane/gain", "f", ControlRequest::Kind::SetGain, kGainMinDb, kGainMaxDb},
     {"/solvane/rotate", "f", ControlRequest::Kind::Turn, -1.0, 1.0},

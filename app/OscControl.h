@@ -20,12 +20,14 @@
 #include <vector>
 
 #include "app/ControlQueue.h"
+#include "common/Level.h"
 
-// The settings file's threshold runs from 1 to 32767 in 16-bit sample units.
-inline constexpr double kThresholdMinDbfs = -90.0;
+// The settings file's limits (common/Level.h): the threshold's 1 ... 32767
+// in sample units is -90.3 ... 0 dBFS (0 is taken as the top, 32767).
+inline const double kThresholdMinDbfs = level::ThresholdToDbfs(level::kMinThreshold);
 inline constexpr double kThresholdMaxDbfs = 0.0;
-inline constexpr double kGainMinDb = -40.0;
-inline constexpr double kGainMaxDb = 40.0;
+inline constexpr double kGainMinDb = level::kMinGainDb;
+inline constexpr double kGainMaxDb = level::kMaxGainDb;
 
 enum class OscRefusal {
     None,

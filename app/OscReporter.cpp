@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "app/Health.h"
+#include "common/Level.h"
 #include "crystal/Crystal.h"
 
 namespace {
@@ -14,12 +15,6 @@ constexpr std::uint32_t kHeartbeatMs = 1000;
 // A step sends at most this many messages: every crystal changing phase,
 // a voice, a flash, the pictures of one step and the heartbeat.
 constexpr std::size_t kMaxPerStep = OscReporter::kMaxCrystals + 4 + 48;
-
-double Dbfs(double amplitude)
-{
-    if (amplitude <= 0) return OscReporter::kSilenceDbfs;
-    return std::max(OscReporter::kSilenceDbfs, 20.0 * std::log10(amplitude / 32768.0));
-}
 
 std::int32_t ClampToInt32(std::uint64_t value)
 {
@@ -48,10 +43,11 @@ void OscReporter::OnBlock(const std::int16_t* samples, std::size_t count)
         peak = std::max(peak, std::abs(sample));
         squares += static_cast<std::int64_t>(sample) * sample;
     }
-    platform::OscOutgoing level = Message("/solvane/level", "ff");
-    level.f[0] = static_cast<float>(Dbfs(peak));
-    level.f[1] = static_cast<float>(Dbfs(std::sqrt(static_cast<double>(squares) / static_cast<double>(count))));
-    sink_.Post(&level, 1);
+    const double rms = std::sqrt(static_cast<double>(squares) / static_cast<double>(count));
+    platform::OscOutgoing message = Message("/solvane/level", "ff");
+    message.f[0] = static_cast<float>(level::SampleToDbfs(peak));
+    message.f[1] = static_cast<float>(level::SampleToDbfs(rms));
+    sink_.Post(&message, 1);
 }
 
 void OscReporter::AfterStep(const OscStepView& view)

@@ -36,7 +36,6 @@ class OscReporter {
 public:
     static constexpr std::size_t kMaxCrystals = 16;
     static constexpr double kBlockSeconds = 8000.0 / 160000.0;
-    static constexpr double kSilenceDbfs = -120.0;  // the level of digital silence
 
     explicit OscReporter(OscSink& sink) : sink_(sink) {}
 

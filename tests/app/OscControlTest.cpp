@@ -82,7 +82,7 @@ TEST(OscControl, EachCommandBecomesItsRequest)
     };
     const Case cases[] = {
         {Message("/solvane/threshold", "f", -30.5f), Kind::SetThreshold, -30.5},
-        {Message("/solvane/threshold", "f", -90.0f), Kind::SetThreshold, -90.0},
+        {Message("/solvane/threshold", "f", -90.3f), Kind::SetThreshold, -90.3f},
         {Message("/solvane/threshold", "f", 0.0f), Kind::SetThreshold, 0.0},
         {Message("/solvane/gain", "f", 12.0f), Kind::SetGain, 12.0},
         {Message("/solvane/gain", "f", -40.0f), Kind::SetGain, -40.0},
@@ -148,6 +148,7 @@ TEST(OscControl, MalformedAndUnknownMessagesAreIgnoredAndCounted)
         {"flash with an argument", Message("/solvane/flash", "f", 1.0f), OscRefusal::WrongTypes},
         {"threshold above full scale", Message("/solvane/threshold", "f", 3.0f), OscRefusal::OutOfRange},
         {"threshold far below", Message("/solvane/threshold", "f", -200.0f), OscRefusal::OutOfRange},
+        {"threshold below one sample", Message("/solvane/threshold", "f", -90.4f), OscRefusal::OutOfRange},
         {"threshold not a number", Message("/solvane/threshold", "f", nan), OscRefusal::OutOfRange},
         {"gain infinite", Message("/solvane/gain", "f", infinity), OscRefusal::OutOfRange},
         {"gain too high", Message("/solvane/gain", "f", 41.0f), OscRefusal::OutOfRange},
