@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # A show-control system steers the installation over OSC with liblo's
 # oscsend: /solvane/quit ends a running installation through the closing
-# sequence (97 steps after the command, status 0), and a lowered
-# /solvane/threshold lets a soft voice grow the crystals that it leaves
-# alone at the default threshold. Runs in real time, so that commands sent
+# sequence (97 steps after the command, status 0), /solvane/flash is
+# reported back as a flash, and a lowered /solvane/threshold lets a soft
+# voice grow the crystals that it leaves alone at the default threshold. Runs in real time, so that commands sent
 # at a moment of the wall clock land on a known stretch of steps.
 # usage: osc_control.sh SOLVANE BUILD_DIR   (run from the source folder)
 set -euo pipefail
@@ -62,6 +62,10 @@ app=$!
 pids+=($app)
 # Past the title (about 66 steps), in the main scene.
 wait_for_steps "$work/quit-dump.txt" 100
+# A flash asked for is a flash reported.
+oscsend 127.0.0.1 "$listen_port" /solvane/flash
+for _ in $(seq 100); do grep -q "/solvane/flash" "$work/quit-dump.txt" && break; sleep 0.1; done
+grep -q "/solvane/flash" "$work/quit-dump.txt" || { echo "the flash asked for was not reported"; exit 1; }
 before="$(last_heartbeat "$work/quit-dump.txt")"
 oscsend 127.0.0.1 "$listen_port" /solvane/nothing
 oscsend 127.0.0.1 "$listen_port" /solvane/quit i 1
@@ -80,8 +84,8 @@ if not 97 <= closing <= 97 + 60:
     sys.exit(1)
 if 'ignored /solvane/nothing: unknown address' not in log or 'ignored /solvane/quit: wrong argument types' not in log:
     print('the two bad messages should be logged as ignored:\n' + log); sys.exit(1)
-if 'heard 1 commands' not in log or 'ignored 2 messages' not in log:
-    print('one command heard, two ignored:\n' + log); sys.exit(1)
+if 'heard 2 commands' not in log or 'ignored 2 messages' not in log:
+    print('two commands heard, two ignored:\n' + log); sys.exit(1)
 print('osc_control: quit ended the run %d steps after step %d' % (closing, before))
 PY
 
