@@ -230,6 +230,10 @@ void Application::ApplyControls()
             if (request.value > 0) Keys().KeyDown(VK_RIGHT);
             else Keys().KeyUp(VK_RIGHT);
             break;
+        case ControlRequest::Kind::Flash:
+            // As a crystal's own flash: full white, fading over the next steps.
+            FlashAlpha = 255;
+            break;
         default:
             break;
         }
