@@ -123,4 +123,20 @@ TEST(OscLoopback, NobodyListeningIsNoError)
     EXPECT_EQ(sender.Dropped(), 0u);
 }
 
+// A port another program holds fails the start with the address named; a
+// second installation on the same machine must be told, not left deaf.
+TEST(OscLoopback, ListeningOnATakenPortFails)
+{
+    ControlQueue queue;
+    OscListener first(queue);
+    std::string error;
+    ASSERT_TRUE(first.Start("127.0.0.1", 0, error)) << error;
+    OscListener second(queue);
+    EXPECT_FALSE(second.Start("127.0.0.1", first.Port(), error));
+    EXPECT_NE(error.find("127.0.0.1:" + std::to_string(first.Port())), std::string::npos) << error;
+    OscListener unknown(queue);
+    EXPECT_FALSE(unknown.Start("no-such-host.invalid", 9001, error));
+    EXPECT_NE(error.find("no-such-host.invalid"), std::string::npos) << error;
+}
+
 }  // namespace
