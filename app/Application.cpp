@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "app/ConfigFile.h"
+#include "common/Level.h"
 #include "common/Log.h"
 #include "crystal/Crystal.h"
 #include "crystal/CrystalCluster.h"
@@ -229,6 +230,9 @@ void Application::ApplyControls()
             else Keys().KeyUp(VK_LEFT);
             if (request.value > 0) Keys().KeyDown(VK_RIGHT);
             else Keys().KeyUp(VK_RIGHT);
+            break;
+        case ControlRequest::Kind::SetThreshold:
+            if (world_ != nullptr) world_->loudThreshold = level::DbfsToThreshold(request.value);
             break;
         case ControlRequest::Kind::Flash:
             // As a crystal's own flash: full white, fading over the next steps.

@@ -37,7 +37,7 @@ bool Crystal::IsLoud() const
     int peak = 0;
     for (const std::int16_t sample : world->recordingBuffer)
         if (sample > peak) peak = sample;
-    return peak > LoudPeak;
+    return peak > world->loudThreshold;
 }
 
 void Crystal::KeepBlock()
@@ -66,7 +66,7 @@ void Crystal::Update(IDirect3DDevice9* device, const Matrix4& matrix)
         shapeBuilder.Grow(*body);
         recordedFrames += 1;
         flashRequest = false;
-        if (shapeBuilder.peak > LoudPeak) {
+        if (shapeBuilder.peak > (world != nullptr ? world->loudThreshold : LoudPeak)) {
             quietFrames = 0;
         } else {
             quietFrames += 1;

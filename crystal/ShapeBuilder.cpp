@@ -21,9 +21,9 @@ bool ShapeBuilder::SetWorld(World* worldLink)
     return true;
 }
 
-BandStep ShapeBuilder::StepFor(int loudest, int peakSample)
+BandStep ShapeBuilder::StepFor(int loudest, int peakSample, int threshold)
 {
-    if (peakSample <= LoudPeak) return {0.8f, 0.0f, 0};
+    if (peakSample <= threshold) return {0.8f, 0.0f, 0};
     // Bins of 39.0625 Hz: up to bin 11 long steps, from bin 12 short ones.
     struct Row {
         int lastBin;
@@ -61,6 +61,6 @@ void ShapeBuilder::Grow(CrystalBody& body)
     }
     for (const std::int16_t sample : world->recordingBuffer)
         if (sample > peak) peak = sample;
-    const BandStep chosen = StepFor(band, peak);
+    const BandStep chosen = StepFor(band, peak, world->loudThreshold);
     body.GrowStep(chosen.step, Tilt, chosen.turn, RingRadius, chosen.tag, peak);
 }

@@ -28,8 +28,9 @@ public:
     // Analyses the world's current block and appends one ring to the body.
     void Grow(CrystalBody& body);
 
-    // The step for the loudest band of a block with this peak sample.
-    static BandStep StepFor(int band, int peak);
+    // The step for the loudest band of a block with this peak sample; a
+    // block at or below the threshold is quiet.
+    static BandStep StepFor(int band, int peak, int threshold = LoudPeak);
 
     World* world = nullptr;
     int band = 0;  // loudest low bin of the last block, -1 without an analyser

@@ -83,6 +83,9 @@ public:
     // Counts the blocks stored, so that a block offered by every recording
     // crystal is kept once.
     std::uint32_t blockSerial = 0;
+    // The block peak above which a block is loud: the operator's setting,
+    // handed down by the program (4000 unless tuned for the room).
+    int loudThreshold = 4000;
     std::int16_t recordingBuffer[kRecordingSamples] = {};
 
 private:
