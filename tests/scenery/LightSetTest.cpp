@@ -28,12 +28,15 @@ protected:
     void SetUp() override { ASSERT_TRUE(lights.Create(recorder.device, SOLVANE_SOURCE_DIR "/data")); }
 
     // The corners and the colour of the one spark drawn.
-    const RecordedDraw& DrawOnce()
+    RecordedDraw DrawOnce()
     {
         recorder.device->ClearDraws();
         lights.DrawParticles(recorder.device, MatrixIdentity());
         EXPECT_EQ(recorder.device->Draws().size(), 1u);
-        return recorder.device->Draws().front();
+        if (recorder.device->Draws().empty()) return RecordedDraw{};
+        const RecordedDraw& draw = recorder.device->Draws().front();
+        EXPECT_EQ(draw.instanceCount, 1u);
+        return draw.Instance(0);
     }
 
     Recorder recorder;
@@ -118,10 +121,12 @@ TEST_F(LightSetTest, DrawingUsesTheFirstTextureForSlotZeroOnlyAndRestoresState)
     recorder.device->ClearDraws();
     lights.DrawParticles(recorder.device, MatrixIdentity());
     const auto& draws = recorder.device->Draws();
-    ASSERT_EQ(draws.size(), 3u);
+    // Slot 0 alone, then every other spark in one instanced draw.
+    ASSERT_EQ(draws.size(), 2u);
     EXPECT_EQ(draws[0].state->textures[0], lights.firstTexture.texture);
+    EXPECT_EQ(draws[0].instanceCount, 1u);
     EXPECT_EQ(draws[1].state->textures[0], lights.secondTexture.texture);
-    EXPECT_EQ(draws[2].state->textures[0], lights.secondTexture.texture);
+    EXPECT_EQ(draws[1].instanceCount, 2u);
     const DeviceState& s = *draws[0].state;
     EXPECT_EQ(s.RenderState(D3DRS_ALPHABLENDENABLE), static_cast<DWORD>(TRUE));
     EXPECT_EQ(s.RenderState(D3DRS_SRCBLEND), static_cast<DWORD>(D3DBLEND_ONE));
