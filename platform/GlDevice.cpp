@@ -18,9 +18,11 @@
 #include <malloc.h>
 #endif
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <memory>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -212,7 +214,13 @@ protected:
 private:
     GlDevice(SDL_Window* window, const GlDeviceOptions& options) : window_(window), options_(options) {}
     bool Init(const D3DPRESENT_PARAMETERS& params);
-    bool BuildProgram();
+    // The program specialised for the switches of a key: every integer
+    // switch of the shader becomes a constant, so the shader compiler drops
+    // what the state does not use. Mesa's software rasteriser runs both sides
+    // of a branch, and a possible discard forbids its early depth test, so a
+    // lean program per state costs far less per vertex and per pixel.
+    bool UseProgramFor(const DrawKey& key);
+    bool BuildProgram(const std::string& defines, GLuint& program, Uniforms& uniforms);
     bool BuildBackBuffer(UINT width, UINT height);
     void DeleteBackBuffer();
     void MakeCurrent();
@@ -242,8 +250,14 @@ private:
     UINT width_ = 640;
     UINT height_ = 480;
 
-    GLuint program_ = 0;
-    Uniforms u_{};
+    struct Program {
+        GLuint name = 0;
+        Uniforms uniforms{};
+    };
+    std::unordered_map<std::string, Program> programs_;  // by the switches' define lines
+    GLuint program_ = 0;  // in use
+    Uniforms u_{};        // of the program in use
+    std::string switches_;
     GLuint framebuffer_ = 0;
     GLuint colourBuffer_ = 0;
     GLuint depthBuffer_ = 0;
@@ -324,7 +338,10 @@ bool GlDevice::Init(const D3DPRESENT_PARAMETERS& params)
     SDL_GL_MakeCurrent(window_, context_);
     LogLine("graphics", "OpenGL %s on %s", reinterpret_cast<const char*>(glGetString(GL_VERSION)),
             reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
-    if (!BuildProgram()) return false;
+    // The general program, with every switch a uniform, proves that the
+    // shaders compile on this driver before anything is drawn.
+    if (!BuildProgram(std::string(), program_, u_)) return false;
+    programs_[std::string()] = Program{program_, u_};
 
     params_ = params;
     width_ = params.BackBufferWidth != 0 ? params.BackBufferWidth : 640;
@@ -384,76 +401,95 @@ GLuint CompileShader(GLenum type, const std::string& source)
     return shader;
 }
 
-bool GlDevice::BuildProgram()
+// Removes the declarations of the switches that `defines` turns into
+// constants ("#define uName value" lines).
+std::string Specialise(std::string body, const std::string& defines)
+{
+    std::size_t at = 0;
+    while ((at = defines.find("#define ", at)) != std::string::npos) {
+        at += 8;
+        const std::string name = defines.substr(at, defines.find(' ', at) - at);
+        for (const char* type : {"uniform int ", "uniform ivec3 ", "uniform ivec4 "}) {
+            const std::size_t declared = body.find(std::string(type) + name + ";");
+            if (declared == std::string::npos) continue;
+            body.erase(declared, body.find('\n', declared) - declared);
+        }
+    }
+    return defines + body;
+}
+
+bool GlDevice::BuildProgram(const std::string& defines, GLuint& program, Uniforms& u)
 {
     const std::string header = gles_ ? "#version 300 es\nprecision highp float;\nprecision highp int;\n"
                                      : "#version 330 core\n";
-    GLuint vs = CompileShader(GL_VERTEX_SHADER, header + glshader::kVertexBody);
-    GLuint fs = CompileShader(GL_FRAGMENT_SHADER, header + glshader::kFragmentBody);
+    GLuint vs = CompileShader(GL_VERTEX_SHADER, header + Specialise(glshader::kVertexBody, defines));
+    GLuint fs = CompileShader(GL_FRAGMENT_SHADER, header + Specialise(glshader::kFragmentBody, defines));
     if (vs == 0 || fs == 0) {
         if (vs) glDeleteShader(vs);
         if (fs) glDeleteShader(fs);
         return false;
     }
-    program_ = glCreateProgram();
-    glAttachShader(program_, vs);
-    glAttachShader(program_, fs);
-    glLinkProgram(program_);
+    program = glCreateProgram();
+    glAttachShader(program, vs);
+    glAttachShader(program, fs);
+    glLinkProgram(program);
     glDeleteShader(vs);
     glDeleteShader(fs);
     GLint ok = GL_FALSE;
-    glGetProgramiv(program_, GL_LINK_STATUS, &ok);
+    glGetProgramiv(program, GL_LINK_STATUS, &ok);
     if (!ok) {
         char log[2048] = {};
-        glGetProgramInfoLog(program_, sizeof log, nullptr, log);
+        glGetProgramInfoLog(program, sizeof log, nullptr, log);
         LogLine("graphics", "shader program does not link: %s", log);
+        glDeleteProgram(program);
+        program = 0;
         return false;
     }
-    glUseProgram(program_);
-    auto at = [this](const char* name) { return glGetUniformLocation(program_, name); };
-    u_.worldView = at("uWorldView");
-    u_.projection = at("uProjection");
-    u_.normalMatrix = at("uNormalMatrix");
-    u_.pretransformed = at("uPretransformed");
-    u_.viewport = at("uViewport");
-    u_.hasNormal = at("uHasNormal");
-    u_.hasDiffuse = at("uHasDiffuse");
-    u_.hasSpecular = at("uHasSpecular");
-    u_.lighting = at("uLighting");
-    u_.colourVertex = at("uColorVertex");
-    u_.materialSource = at("uMaterialSource");
-    u_.matDiffuse = at("uMatDiffuse");
-    u_.matAmbient = at("uMatAmbient");
-    u_.matSpecular = at("uMatSpecular");
-    u_.matEmissive = at("uMatEmissive");
-    u_.matPower = at("uMatPower");
-    u_.globalAmbient = at("uGlobalAmbient");
-    u_.lightOn = at("uLightOn");
-    u_.lightDirection = at("uLightDirection");
-    u_.lightDiffuse = at("uLightDiffuse");
-    u_.lightSpecular = at("uLightSpecular");
-    u_.lightAmbient = at("uLightAmbient");
-    u_.specularEnable = at("uSpecularEnable");
-    u_.normalizeNormals = at("uNormalizeNormals");
-    u_.localViewer = at("uLocalViewer");
-    u_.fogMode = at("uFogMode");
-    u_.fogStart = at("uFogStart");
-    u_.fogEnd = at("uFogEnd");
-    u_.texture = at("uTexture");
-    u_.hasTexture = at("uHasTexture");
-    u_.colourStage = at("uColourStage");
-    u_.alphaStage = at("uAlphaStage");
-    u_.textureFactor = at("uTextureFactor");
-    u_.fogOn = at("uFogOn");
-    u_.fogColour = at("uFogColour");
-    u_.alphaTest = at("uAlphaTest");
-    u_.alphaFunc = at("uAlphaFunc");
-    u_.alphaRef = at("uAlphaRef");
-    u_.instanced = at("uInstanced");
-    u_.texGen = at("uTexGen");
-    u_.texTransform = at("uTexTransform");
-    u_.textureMatrix = at("uTextureMatrix");
-    glUniform1i(u_.texture, 0);
+    glUseProgram(program);
+    auto at = [program](const char* name) { return glGetUniformLocation(program, name); };
+    u.worldView = at("uWorldView");
+    u.projection = at("uProjection");
+    u.normalMatrix = at("uNormalMatrix");
+    u.pretransformed = at("uPretransformed");
+    u.viewport = at("uViewport");
+    u.hasNormal = at("uHasNormal");
+    u.hasDiffuse = at("uHasDiffuse");
+    u.hasSpecular = at("uHasSpecular");
+    u.lighting = at("uLighting");
+    u.colourVertex = at("uColorVertex");
+    u.materialSource = at("uMaterialSource");
+    u.matDiffuse = at("uMatDiffuse");
+    u.matAmbient = at("uMatAmbient");
+    u.matSpecular = at("uMatSpecular");
+    u.matEmissive = at("uMatEmissive");
+    u.matPower = at("uMatPower");
+    u.globalAmbient = at("uGlobalAmbient");
+    u.lightOn = at("uLightOn");
+    u.lightDirection = at("uLightDirection");
+    u.lightDiffuse = at("uLightDiffuse");
+    u.lightSpecular = at("uLightSpecular");
+    u.lightAmbient = at("uLightAmbient");
+    u.specularEnable = at("uSpecularEnable");
+    u.normalizeNormals = at("uNormalizeNormals");
+    u.localViewer = at("uLocalViewer");
+    u.fogMode = at("uFogMode");
+    u.fogStart = at("uFogStart");
+    u.fogEnd = at("uFogEnd");
+    u.texture = at("uTexture");
+    u.hasTexture = at("uHasTexture");
+    u.colourStage = at("uColourStage");
+    u.alphaStage = at("uAlphaStage");
+    u.textureFactor = at("uTextureFactor");
+    u.fogOn = at("uFogOn");
+    u.fogColour = at("uFogColour");
+    u.alphaTest = at("uAlphaTest");
+    u.alphaFunc = at("uAlphaFunc");
+    u.alphaRef = at("uAlphaRef");
+    u.instanced = at("uInstanced");
+    u.texGen = at("uTexGen");
+    u.texTransform = at("uTexTransform");
+    u.textureMatrix = at("uTextureMatrix");
+    glUniform1i(u.texture, 0);
     return true;
 }
 
@@ -510,7 +546,7 @@ GlDevice::~GlDevice()
         DeleteBackBuffer();
         glDeleteBuffers(kVertexBuffers, vertexBuffers_);
         glDeleteVertexArrays(kVertexBuffers, vertexArrays_);
-        if (program_) glDeleteProgram(program_);
+        for (auto& entry : programs_) glDeleteProgram(entry.second.name);
         SDL_GL_MakeCurrent(window_, nullptr);
         SDL_GL_DeleteContext(context_);
     }
@@ -1212,9 +1248,47 @@ void GlDevice::Upload(MemoryTexture* texture)
     texture->gpu.uploadedVersion = texture->Version();
 }
 
+bool GlDevice::UseProgramFor(const DrawKey& k)
+{
+    const bool lightOn = k.lighting && k.lightIndex >= 0 && k.light.Type == D3DLIGHT_DIRECTIONAL;
+    char defines[1024];
+    std::snprintf(defines, sizeof defines,
+                  "#define uPretransformed %u\n#define uHasNormal %u\n#define uHasDiffuse %u\n"
+                  "#define uHasSpecular %u\n#define uLighting %u\n#define uColorVertex %u\n"
+                  "#define uMaterialSource ivec4(%u, %u, %u, %u)\n#define uLightOn %d\n"
+                  "#define uSpecularEnable %u\n#define uNormalizeNormals %u\n#define uLocalViewer %u\n"
+                  "#define uFogMode %u\n#define uInstanced %u\n#define uTexGen %u\n#define uTexTransform %u\n"
+                  "#define uHasTexture %d\n#define uColourStage ivec3(%u, %u, %u)\n"
+                  "#define uAlphaStage ivec3(%u, %u, %u)\n#define uFogOn %u\n#define uAlphaTest %u\n"
+                  "#define uAlphaFunc %u\n",
+                  k.pretransformed, k.hasNormal, k.hasDiffuse, k.hasSpecular, k.lighting,
+                  k.lighting ? k.colourVertex : 0u, k.lighting ? k.diffuseSource : 0u,
+                  k.lighting ? k.ambientSource : 0u, k.lighting ? k.specularSource : 0u,
+                  k.lighting ? k.emissiveSource : 0u, lightOn ? 1 : 0, k.specularEnable,
+                  k.lighting ? k.normalizeNormals : 0u, k.lighting ? k.localViewer : 0u, k.fogOn ? k.fogMode : 0u,
+                  k.instanced, k.texGen, k.texTransform, k.texture != nullptr ? 1 : 0, k.colourOp, k.colourArg1,
+                  k.colourArg2, k.alphaOp, k.alphaArg1, k.alphaArg2, k.fogOn, k.alphaTest,
+                  k.alphaTest ? k.alphaFunc : 0u);
+    if (switches_ == defines) return true;
+    auto found = programs_.find(defines);
+    if (found == programs_.end()) {
+        Program built;
+        if (!BuildProgram(defines, built.name, built.uniforms)) {
+            // Drawing goes on with the general program, slower but the same.
+            built = programs_[std::string()];
+        }
+        found = programs_.emplace(defines, built).first;
+    }
+    switches_ = defines;
+    program_ = found->second.name;
+    u_ = found->second.uniforms;
+    glUseProgram(program_);
+    return true;
+}
+
 void GlDevice::ApplyKey(const DrawKey& k)
 {
-    glUseProgram(program_);
+    UseProgramFor(k);
 
     // Fixed-function GL state.
     if (k.zEnable) {
