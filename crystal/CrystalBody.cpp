@@ -170,11 +170,22 @@ bool CrystalBody::PrepareBuffers(IDirect3DDevice9* device)
         bandIndices_.Reset();
         return false;
     }
+    indexedRings_ = 0;
+    staleFrom_ = 0;
+    return true;
+}
+
+void CrystalBody::IndexRings(int count)
+{
+    if (count <= indexedRings_) return;
+    constexpr UINT ringBytes = CrystalRing::BandIndices * sizeof(std::uint16_t);
     void* data = nullptr;
-    if (FAILED(bandIndices_.Get()->Lock(0, 0, &data, 0))) return false;
+    if (FAILED(bandIndices_.Get()->Lock(static_cast<UINT>(indexedRings_) * ringBytes,
+                                        static_cast<UINT>(count - indexedRings_) * ringBytes, &data, 0)))
+        return;
     // Each face is the fan (0, 1, 2), (0, 2, 3) of its four corners.
     auto* index = static_cast<std::uint16_t*>(data);
-    for (int face = 0; face < RingCapacity * 6; ++face) {
+    for (int face = indexedRings_ * 6; face < count * 6; ++face) {
         const auto corner = static_cast<std::uint16_t>(face * 4);
         *index++ = corner;
         *index++ = static_cast<std::uint16_t>(corner + 1);
@@ -184,8 +195,7 @@ bool CrystalBody::PrepareBuffers(IDirect3DDevice9* device)
         *index++ = static_cast<std::uint16_t>(corner + 3);
     }
     bandIndices_.Get()->Unlock();
-    staleFrom_ = 0;
-    return true;
+    indexedRings_ = count;
 }
 
 void CrystalBody::WriteStaleBands()
@@ -245,6 +255,8 @@ void CrystalBody::Draw(IDirect3DDevice9* device, const Matrix4& matrix)
     const int first = consumedRings < 1 ? 1 : consumedRings;
     if (shownRings > first && PrepareBuffers(device)) {
         if (staleFrom_ < builtRings) WriteStaleBands();
+        // Indices follow the rings as they are first built, so that no frame sends them all.
+        IndexRings(shownRings);
         const UINT ringCount = static_cast<UINT>(shownRings - first);
         device->SetStreamSource(0, bandVertices_.Get(), 0, sizeof(CrystalVertex));
         device->SetIndices(bandIndices_.Get());

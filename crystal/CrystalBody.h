@@ -61,6 +61,7 @@ public:
 private:
     bool PrepareBuffers(IDirect3DDevice9* device);
     void WriteStaleBands();
+    void IndexRings(int count);
 
     void PlaceInWorld(IDirect3DDevice9* device, const Matrix4& matrix);
     void EmitSparks(IDirect3DDevice9* device, const Vector3& centre);
@@ -68,4 +69,5 @@ private:
     DeviceRef<IDirect3DVertexBuffer9> bandVertices_;
     DeviceRef<IDirect3DIndexBuffer9> bandIndices_;
     int staleFrom_ = 0;
+    int indexedRings_ = 0;  // rings whose indices the index buffer holds
 };
