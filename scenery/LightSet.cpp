@@ -106,30 +106,17 @@ InstanceRecord LightSet::Instance(const LightParticle& p)
     return InstanceRecord{p.x, p.y, f * p.size, (level << 24) | (level << 16) | (level << 8) | level};
 }
 
-bool LightSet::PrepareBuffers(IDirect3DDevice9* device)
+void LightSet::DrawParticle(IDirect3DDevice9* device, const LightParticle& p)
 {
-    if (squareVertices_ && instanceRecords_) return true;
-    if (FAILED(device->CreateVertexBuffer(sizeof quad, D3DUSAGE_WRITEONLY, ParticleVertexFormat, D3DPOOL_MANAGED,
-                                          squareVertices_.Out(), nullptr)) ||
-        FAILED(device->CreateVertexBuffer(Capacity * sizeof(InstanceRecord), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY,
-                                          InstanceRecordFormat, D3DPOOL_DEFAULT, instanceRecords_.Out(), nullptr))) {
-        squareVertices_.Reset();
-        instanceRecords_.Reset();
-        return false;
+    const InstanceRecord r = Instance(p);
+    ParticleVertex corners[4];
+    for (int k = 0; k < 4; ++k) {
+        corners[k] = quad[k];
+        corners[k].x = p.x + quad[k].x * r.scale;
+        corners[k].y = p.y + quad[k].y * r.scale;
+        corners[k].diffuse = r.diffuse;
     }
-    void* data = nullptr;
-    if (FAILED(squareVertices_.Get()->Lock(0, 0, &data, 0))) return false;
-    std::copy(quad, quad + 4, static_cast<ParticleVertex*>(data));
-    squareVertices_.Get()->Unlock();
-    return true;
-}
-
-void LightSet::DrawInstances(IDirect3DDevice9* device, UINT first, UINT count)
-{
-    if (count == 0) return;
-    device->SetStreamSourceFreq(0, D3DSTREAMSOURCE_INDEXEDDATA | count);
-    device->SetStreamSource(1, instanceRecords_.Get(), first * sizeof(InstanceRecord), sizeof(InstanceRecord));
-    device->DrawPrimitive(D3DPT_TRIANGLEFAN, 0, 2);
+    device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, corners, sizeof(ParticleVertex));
 }
 
 void LightSet::DrawParticles(IDirect3DDevice9* device, const Matrix4& matrix)
@@ -154,28 +141,19 @@ void LightSet::DrawParticles(IDirect3DDevice9* device, const Matrix4& matrix)
     device->SetRenderState(D3DRS_FOGENABLE, FALSE);
     device->SetFVF(ParticleVertexFormat);
 
-    if (particles && !live_.empty() && PrepareBuffers(device)) {
-        void* data = nullptr;
-        const UINT count = static_cast<UINT>(live_.size());
-        if (SUCCEEDED(instanceRecords_.Get()->Lock(0, count * sizeof(InstanceRecord), &data, D3DLOCK_DISCARD))) {
-            auto* record = static_cast<InstanceRecord*>(data);
-            for (const std::int32_t slot : live_) *record++ = Instance(particles[slot]);
-            instanceRecords_.Get()->Unlock();
-            device->SetStreamSource(0, squareVertices_.Get(), 0, sizeof(ParticleVertex));
-            device->SetStreamSourceFreq(1, D3DSTREAMSOURCE_INSTANCEDATA | 1u);
-            // Slot 0 has a glow of its own.
-            const UINT firstShared = live_.front() == 0 ? 1u : 0u;
-            if (firstShared == 1) {
-                device->SetTexture(0, firstTexture.texture);
-                DrawInstances(device, 0, 1);
-            }
-            device->SetTexture(0, secondTexture.texture);
-            DrawInstances(device, firstShared, count - firstShared);
-            device->SetStreamSourceFreq(0, 1);
-            device->SetStreamSourceFreq(1, 1);
-            device->SetStreamSource(0, nullptr, 0, 0);
-            device->SetStreamSource(1, nullptr, 0, 0);
+    // NOTE: the sparks go as immediate squares into the device's batch.
+    // Drawn as instances they cost Mesa's software rasteriser a pass of its
+    // pipeline per spark, several times what one long batch costs.
+    if (particles && !live_.empty()) {
+        // Slot 0 has a glow of its own.
+        std::size_t next = 0;
+        if (live_.front() == 0) {
+            device->SetTexture(0, firstTexture.texture);
+            DrawParticle(device, particles[0]);
+            next = 1;
         }
+        device->SetTexture(0, secondTexture.texture);
+        for (; next < live_.size(); ++next) DrawParticle(device, particles[live_[next]]);
     }
 
     device->SetRenderState(D3DRS_FOGENABLE, TRUE);

@@ -4,8 +4,7 @@
 //
 // The live sparks are also listed densely in slot order, so stepping,
 // counting and drawing touch only them; a bit per slot finds the lowest free
-// slot. They are drawn as instances of one square: one record per spark in
-// a device buffer, one draw for slot 0 (its own texture) and one for the rest.
+// slot.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/DeviceRef.h"
 #include "platform/d3d9.h"
 #include "scenery/Matrix4.h"
 #include "scenery/TextureHolder.h"
@@ -82,16 +80,14 @@ public:
     TextureHolder secondTexture;
 
 private:
+    // Where, how large and how bright a spark is drawn.
     static InstanceRecord Instance(const LightParticle& particle);
+    void DrawParticle(IDirect3DDevice9* device, const LightParticle& particle);
     void FillQuad();
-    bool PrepareBuffers(IDirect3DDevice9* device);
-    void DrawInstances(IDirect3DDevice9* device, UINT first, UINT count);
     bool IsBusy(int slot) const { return (busy_[slot / 64] >> (slot % 64)) & 1u; }
     void SetBusy(int slot, bool busy);
 
     std::vector<std::int32_t> live_;   // slots of the live sparks, ascending
     std::vector<std::uint64_t> busy_;  // one bit per slot: holds a live spark
     int firstFreeWordHint_ = 0;        // every word below it is full
-    DeviceRef<IDirect3DVertexBuffer9> squareVertices_;
-    DeviceRef<IDirect3DVertexBuffer9> instanceRecords_;
 };

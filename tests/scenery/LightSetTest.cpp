@@ -36,9 +36,7 @@ protected:
         lights.DrawParticles(recorder.device, MatrixIdentity());
         EXPECT_EQ(recorder.device->Draws().size(), 1u);
         if (recorder.device->Draws().empty()) return RecordedDraw{};
-        const RecordedDraw& draw = recorder.device->Draws().front();
-        EXPECT_EQ(draw.instanceCount, 1u);
-        return draw.Instance(0);
+        return recorder.device->Draws().front();
     }
 
     Recorder recorder;
@@ -123,12 +121,10 @@ TEST_F(LightSetTest, DrawingUsesTheFirstTextureForSlotZeroOnlyAndRestoresState)
     recorder.device->ClearDraws();
     lights.DrawParticles(recorder.device, MatrixIdentity());
     const auto& draws = recorder.device->Draws();
-    // Slot 0 alone, then every other spark in one instanced draw.
-    ASSERT_EQ(draws.size(), 2u);
+    ASSERT_EQ(draws.size(), 3u);
     EXPECT_EQ(draws[0].state->textures[0], lights.firstTexture.texture);
-    EXPECT_EQ(draws[0].instanceCount, 1u);
     EXPECT_EQ(draws[1].state->textures[0], lights.secondTexture.texture);
-    EXPECT_EQ(draws[1].instanceCount, 2u);
+    EXPECT_EQ(draws[2].state->textures[0], lights.secondTexture.texture);
     const DeviceState& s = *draws[0].state;
     EXPECT_EQ(s.RenderState(D3DRS_ALPHABLENDENABLE), static_cast<DWORD>(TRUE));
     EXPECT_EQ(s.RenderState(D3DRS_SRCBLEND), static_cast<DWORD>(D3DBLEND_ONE));
@@ -188,18 +184,20 @@ TEST_F(LightSetTest, LiveListAgreesWithAScanOfEverySlot)
         for (const Slot& m : model) live += m.life >= 1;
         ASSERT_EQ(lights.LiveCount(), live) << "round " << round;
         if (round % 50 != 49) continue;
+        // Drawn in slot order: the left edge of each square, x minus its half side.
         std::vector<float> drawn;
         for (int slot = 0; slot < LightSet::Capacity; ++slot) {
-            if (model[slot].life < 1) continue;
-            ASSERT_EQ(lights.Particle(slot).x, model[slot].x) << "slot " << slot;
-            ASSERT_EQ(lights.Particle(slot).life, model[slot].life) << "slot " << slot;
-            drawn.push_back(model[slot].x);
+            const Slot& m = model[slot];
+            if (m.life < 1) continue;
+            ASSERT_EQ(lights.Particle(slot).x, m.x) << "slot " << slot;
+            ASSERT_EQ(lights.Particle(slot).life, m.life) << "slot " << slot;
+            const float f = m.lifespan == -1 ? 1.0f : static_cast<float>(m.life) / static_cast<float>(m.lifespan);
+            drawn.push_back(m.x - f * 4.0f);
         }
         recorder.device->ClearDraws();
         lights.DrawParticles(recorder.device, MatrixIdentity());
         std::vector<float> recorded;
-        for (const RecordedDraw& draw : recorder.device->Draws())
-            for (const InstanceRecord& instance : draw.instances) recorded.push_back(instance.x);
+        for (const RecordedDraw& draw : recorder.device->Draws()) recorded.push_back(draw.FloatAt(0, 0));
         EXPECT_EQ(recorded, drawn) << "round " << round;
     }
 }
