@@ -277,6 +277,8 @@ void Application::AfterStep(double stepMilliseconds, std::uint32_t presentsBefor
         sample.gpuDraws = frame.gpuDraws;
         sample.immediateCalls = frame.immediateCalls;
         sample.triangles = frame.triangles;
+        sample.uploadBytes = frame.uploadBytes;
+        sample.textureBinds = frame.textureBinds;
     }
     if (world_ != nullptr) {
         if (world_->lights) sample.liveSparks = static_cast<std::uint32_t>(world_->lights->LiveCount());

@@ -41,7 +41,7 @@ void AppendSummary(std::string& out, const char* name, const Summary& s)
 
 std::string RunStatistics::ToJson() const
 {
-    std::vector<double> stepTimes, draws, calls, triangles, sparks, pictures;
+    std::vector<double> stepTimes, draws, calls, triangles, uploads, binds, sparks, pictures;
     std::array<std::uint64_t, 6> phaseSteps{};
     std::uint32_t maxSparks = 0, maxPictures = 0;
     for (const StepSample& s : steps_) {
@@ -50,6 +50,8 @@ std::string RunStatistics::ToJson() const
             draws.push_back(s.gpuDraws);
             calls.push_back(s.immediateCalls);
             triangles.push_back(s.triangles);
+            uploads.push_back(s.uploadBytes);
+            binds.push_back(s.textureBinds);
         }
         sparks.push_back(s.liveSparks);
         pictures.push_back(s.picturesInFlight);
@@ -71,6 +73,10 @@ std::string RunStatistics::ToJson() const
     AppendSummary(out, "immediate_calls_per_frame", Summarise(calls));
     out += ",\n  ";
     AppendSummary(out, "triangles_per_frame", Summarise(triangles));
+    out += ",\n  ";
+    AppendSummary(out, "upload_bytes_per_frame", Summarise(uploads));
+    out += ",\n  ";
+    AppendSummary(out, "texture_binds_per_frame", Summarise(binds));
     out += ",\n  ";
     AppendSummary(out, "live_sparks", Summarise(sparks));
     out += ",\n  ";

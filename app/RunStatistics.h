@@ -1,5 +1,6 @@
 // Figures of one run, for --stats: steps, frames, step and frame times
-// (median, 99th percentile, maximum), draw calls and triangles per frame,
+// (median, 99th percentile, maximum), draw calls, triangles, bytes uploaded
+// to GPU buffers and texture binds per frame,
 // live sparks, pictures in flight and the crystals' phases. Written as JSON
 // at exit and summed up in one line on stderr.
 #pragma once
@@ -15,6 +16,8 @@ struct StepSample {
     std::uint32_t gpuDraws = 0;
     std::uint32_t immediateCalls = 0;
     std::uint32_t triangles = 0;
+    std::uint32_t uploadBytes = 0;
+    std::uint32_t textureBinds = 0;
     std::uint32_t liveSparks = 0;
     std::uint32_t picturesInFlight = 0;
     std::array<std::uint32_t, 6> crystalsInPhase{};  // listening, recording, revealing, showing, dissolving, resting

@@ -22,9 +22,17 @@ struct RecordedDraw {
     DWORD fvf = 0;
     std::vector<std::uint8_t> vertices;  // VerticesForPrimitives(type, count) * stride bytes
     std::vector<std::uint16_t> indices;  // indexed draws only (32-bit indices are narrowed)
+    // Draws from buffers: the vertices are the range the draw reads, its
+    // indices count from the first of them; instanced draws add their records.
+    bool fromBuffers = false;
+    UINT instanceCount = 1;
+    std::vector<InstanceRecord> instances;
     std::shared_ptr<const DeviceState> state;  // the state in force at the draw
 
     UINT VertexCount() const { return stride == 0 ? 0 : static_cast<UINT>(vertices.size() / stride); }
+    // Instance k of an instanced draw as the device draws it: the vertices
+    // scaled and moved by the instance record and given its colour.
+    RecordedDraw Instance(UINT k) const;
     // Reads a float or a DWORD of vertex i at a byte offset.
     float FloatAt(UINT vertex, UINT offset) const;
     DWORD DwordAt(UINT vertex, UINT offset) const;
@@ -46,6 +54,9 @@ public:
     HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertexIndex, UINT vertexCount, UINT primitiveCount,
                                    const void* indices, D3DFORMAT indexFormat, const void* vertices,
                                    UINT stride) override;
+    HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) override;
+    HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIndex, UINT minVertexIndex, UINT vertexCount,
+                                 UINT startIndex, UINT primitiveCount) override;
     bool ReadBackBuffer(std::vector<std::uint8_t>& rgb, UINT& width, UINT& height) override;
     DeviceFrameStats LastFrameStats() const override { return lastStats_; }
     void SimulateLoss(HRESULT presentResult, HRESULT cooperative) override;
@@ -78,6 +89,8 @@ private:
     void CountDraw(D3DPRIMITIVETYPE type, UINT primitiveCount, UINT vertexCount);
     // A record of a draw under the vertex format in force; vertices and state are added by the caller.
     RecordedDraw NewDraw(D3DPRIMITIVETYPE type, UINT primitiveCount, UINT stride) const;
+    // Adds the vertices [first, first + count) of stream 0 and the instance records.
+    HRESULT RecordFromStreams(RecordedDraw& draw, UINT first, UINT count);
 
     D3DPRESENT_PARAMETERS params_;
     std::vector<RecordedDraw> draws_;

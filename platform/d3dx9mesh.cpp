@@ -93,7 +93,7 @@ DWORD D3DXGetFVFVertexSize(DWORD fvf) { return LayoutOf(fvf).size; }
 // ---------------------------------------------------------------------------
 // Buffers
 
-HRESULT MeshStorage::Lock(UINT offset, UINT size, void** data, DWORD flags)
+HRESULT MeshStorage::LockBytes(UINT offset, UINT size, void** data, DWORD flags)
 {
     if (data == nullptr || offset > bytes_.size() || size > bytes_.size() - offset) return D3DERR_INVALIDCALL;
     ++locks_;
@@ -101,7 +101,7 @@ HRESULT MeshStorage::Lock(UINT offset, UINT size, void** data, DWORD flags)
     return D3D_OK;
 }
 
-HRESULT MeshStorage::Unlock()
+HRESULT MeshStorage::UnlockBytes()
 {
     if (locks_ > 0) --locks_;
     return D3D_OK;
@@ -117,8 +117,8 @@ ID3DXMesh::ID3DXMesh(DWORD faces, DWORD vertices, DWORD options, DWORD fvf, IDir
       fvf_(fvf),
       stride_(D3DXGetFVFVertexSize(fvf)),
       device_(device),
-      vertexBuffer_(new IDirect3DVertexBuffer9),
-      indexBuffer_(new IDirect3DIndexBuffer9),
+      vertexBuffer_(new MeshVertexBuffer),
+      indexBuffer_(new MeshIndexBuffer),
       attributes_(faces, 0)
 {
     vertexBuffer_->Bytes().assign(static_cast<size_t>(vertices) * stride_, 0);
