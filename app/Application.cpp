@@ -14,6 +14,7 @@
 #include "crystal/Crystal.h"
 #include "crystal/CrystalCluster.h"
 #include "crystal/World.h"
+#include "platform/RecordingDevice.h"
 #include "platform/System.h"
 #include "render/FrameWriter.h"
 #include "scene/EventSequencer.h"
@@ -48,7 +49,10 @@ Application::Application(const Options& options)
     health_.started_at = LocalTimeNow();
     health_.threshold = options_.threshold;
     health_.gain_db = options_.gainDb;
-    SetHeadless(options_.headless);
+    // The null renderer needs no display: nothing is drawn anywhere.
+    bool nullRenderer = options_.renderer == "null";
+    SetHeadless(options_.headless || nullRenderer);
+    if (nullRenderer) SetDirect3DFactory(NullDirect3DCreate9);
     if (options_.fast) {
         auto clock = std::make_unique<platform::ManualClock>();
         fastClock_ = clock.get();
@@ -139,7 +143,10 @@ bool Application::Init(HINSTANCE instance, int showCommand)
 
 void Application::LogStarted()
 {
-    std::string mode = options_.headless ? "headless (offscreen)" : options_.windowed ? "windowed 640x480" : "full screen";
+    std::string mode = options_.renderer == "null" ? "none (null renderer)"
+                       : options_.headless        ? "headless (offscreen)"
+                       : options_.windowed        ? "windowed 640x480"
+                                                  : "full screen";
     std::string capture;
     if (!options_.voiceFile.empty()) capture = "voice file \"" + options_.voiceFile + "\"";
     else if (options_.demo) capture = "the built-in demo voice";
