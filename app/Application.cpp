@@ -216,7 +216,7 @@ void Application::FinishRun()
     if (finished_ || stepCount_ == 0) return;
     finished_ = true;
     double uptime = std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt_).count();
-    std::string why = stopReason_.empty() ? "the window was closed" : stopReason_;
+    std::string why = stopReason_.empty() ? "the window was closed or a stop was asked for (SIGTERM)" : stopReason_;
     notifier_.Stopping(why);
     // The last snapshot, so that the file shows where the run ended.
     std::string statusError;
@@ -435,7 +435,8 @@ LRESULT Application::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     if (netLink_) netLink_->HandleMessage(hwnd, msg, wParam, lParam);
     switch (msg) {
     case WM_CLOSE:
-        if (stopReason_.empty()) stopReason_ = inStep_ ? "the closing sequence ended" : "the window was closed";
+        if (stopReason_.empty())
+            stopReason_ = inStep_ ? "the closing sequence ended" : "the window was closed or a stop was asked for (SIGTERM)";
         break;
     case WM_DESTROY:
         Teardown();
