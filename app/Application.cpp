@@ -375,6 +375,13 @@ void Application::PublishHealth(const StepSample& sample)
                                 : options_.demo            ? "demo voice"
                                 : options_.inputDevice.empty() ? "default"
                                                                : options_.inputDevice;
+    if (netLink_) {
+        LinkStatus link = netLink_->Status();
+        health_.peer.state = LinkStateName(link.state);
+        if (!link.peer.empty()) health_.peer.address = link.peer;
+        health_.peer.last_contact = link.lastContactSeconds;
+        health_.pictures_received = link.picturesReceived;
+    }
     LogProblemCounts problems = CountedLogProblems();
     health_.warnings = problems.warnings;
     health_.errors = problems.errors;
