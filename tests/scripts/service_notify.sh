@@ -14,12 +14,12 @@ path = os.path.join(work, 'notify')
 sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
 sock.bind(path)
 sock.settimeout(0.2)
-# 4 s: pings every second; half the interval leaves room for a busy machine.
-interval = 4.0
+# 20 s: pings every 5 s; half the interval leaves room for a busy machine.
+interval = 20.0
 env = dict(os.environ, NOTIFY_SOCKET=path, WATCHDOG_USEC=str(int(interval * 1e6)))
 env.pop('WATCHDOG_PID', None)
-# 160 steps of 50 ms in real time: 8 s.
-run = subprocess.Popen([solvane, '--headless', '--steps', '160', '--status-file', os.path.join(work, 'status.json')],
+# As fast as the machine steps: several seconds of wall time.
+run = subprocess.Popen([solvane, '--headless', '--fast', '--steps', '4000', '--status-file', os.path.join(work, 'status.json')],
                        env=env, stderr=open(os.path.join(work, 'run.log'), 'w'))
 heard = []
 while True:
@@ -38,7 +38,7 @@ if status != 0: fail('exit status %d' % status)
 ready = [t for t, m in heard if 'READY=1' in m.split('\n')]
 if len(ready) != 1: fail('READY=1 should come once, came %d times' % len(ready))
 pings = [t for t, m in heard if m == 'WATCHDOG=1']
-if len(pings) < 4: fail('too few watchdog pings: %d' % len(pings))
+if len(pings) < 2: fail('too few watchdog pings: %d' % len(pings))
 gaps = [b - a for a, b in zip(pings, pings[1:])]
 if max(gaps) > interval / 2: fail('a watchdog gap of %.2f s, more than half the interval' % max(gaps))
 statuses = [m for t, m in heard if 'STATUS=step ' in m]
