@@ -2,8 +2,10 @@
 
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 
 #include "app/ConfigFile.h"
@@ -12,6 +14,7 @@
 #include "crystal/Crystal.h"
 #include "crystal/CrystalCluster.h"
 #include "crystal/World.h"
+#include "platform/RecordingDevice.h"
 #include "platform/System.h"
 #include "render/FrameWriter.h"
 #include "scene/EventSequencer.h"
@@ -26,11 +29,30 @@ namespace {
 // In --fast runs every idle pass is one scene step of this much virtual time.
 constexpr DWORD kFastStepMilliseconds = 51;
 
+std::string LocalTimeNow()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+    return text;
+}
+
+double Dbfs(double level) { return level > 0 ? std::max(-120.0, 20 * std::log10(level / 32768.0)) : -120.0; }
+
 }  // namespace
 
-Application::Application(const Options& options) : options_(options)
+Application::Application(const Options& options)
+    : options_(options), statusFile_(options.statusFile.empty() ? StatusFile::DefaultPath() : options.statusFile)
 {
-    SetHeadless(options_.headless);
+    health_.started_at = LocalTimeNow();
+    health_.threshold = options_.threshold;
+    health_.gain_db = options_.gainDb;
+    // The null renderer needs no display: nothing is drawn anywhere.
+    bool nullRenderer = options_.renderer == "null";
+    SetHeadless(options_.headless || nullRenderer);
+    if (nullRenderer) SetDirect3DFactory(NullDirect3DCreate9);
     if (options_.fast) {
         auto clock = std::make_unique<platform::ManualClock>();
         fastClock_ = clock.get();
@@ -114,7 +136,28 @@ bool Application::Init(HINSTANCE instance, int showCommand)
     std::string oscError;
     if (!osc_.Start(options_.oscSend, options_.oscListen, controls_, oscError)) return Fail(oscError);
 
-    return OpenNetworkLink();
+    if (!OpenNetworkLink()) return false;
+    LogStarted();
+    return true;
+}
+
+void Application::LogStarted()
+{
+    std::string mode = options_.renderer == "null" ? "none (null renderer)"
+                       : options_.headless        ? "headless (offscreen)"
+                       : options_.windowed        ? "windowed 640x480"
+                                                  : "full screen";
+    std::string capture;
+    if (!options_.voiceFile.empty()) capture = "voice file \"" + options_.voiceFile + "\"";
+    else if (options_.demo) capture = "the built-in demo voice";
+    else if (!voiceCapture_.IsOpen()) capture = "none";
+    else capture = options_.inputDevice.empty() ? "the default device" : "\"" + options_.inputDevice + "\"";
+    if (voiceCapture_.IsOpen() || !options_.voiceFile.empty())
+        capture += " at " + std::to_string(voiceCapture_.Format().nSamplesPerSec) + " Hz";
+    std::string peer = health_.peer.address.empty() ? "none" : health_.peer.address;
+    LogLine("", "started: version %s, display %s, capture %s, data folder \"%s\", peer %s, status file \"%s\"",
+            SOLVANE_VERSION, mode.c_str(), capture.c_str(), options_.dataDir.c_str(), peer.c_str(),
+            statusFile_.Path().c_str());
 }
 
 bool Application::OpenNetworkLink()
@@ -144,6 +187,8 @@ bool Application::OpenNetworkLink()
     if (!netLink_->Open(Handle(), LinkMode::Client, host.c_str(), port))
         return Fail("cannot start the network link to " + host + ":" + std::to_string(port));
     LogLine("net", "peer %s port %d", host.c_str(), port);
+    health_.peer.state = "connecting";
+    health_.peer.address = host + ":" + std::to_string(port);
     return true;
 }
 
@@ -161,13 +206,23 @@ void Application::Teardown()
     }
     if (world_ != nullptr) world_->Shutdown();
     musicPlayer_.Close();
-    FinishRun();
+    // A step that closes the window is counted in full: the run is summed
+    // up when that step is over.
+    if (!inStep_) FinishRun();
 }
 
 void Application::FinishRun()
 {
     if (finished_ || stepCount_ == 0) return;
     finished_ = true;
+    double uptime = std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt_).count();
+    std::string why = stopReason_.empty() ? "the window was closed or a stop was asked for (SIGTERM)" : stopReason_;
+    notifier_.Stopping(why);
+    // The last snapshot, so that the file shows where the run ended.
+    std::string statusError;
+    statusFile_.Write(health_, statusError);
+    FlushLogRepeats(true);
+    LogLine("", "stopped: %s, up %.1f s, %u steps", why.c_str(), uptime, stepCount_);
     if (showProgress_) std::fputc('\n', stderr);
     if (!options_.statsFile.empty()) {
         std::string error;
@@ -207,12 +262,15 @@ void Application::Tick()
     IDirect3DDevice9* device = renderDevice_.Device();
     std::uint32_t presentsBefore = device != nullptr ? device->LastFrameStats().presentCount : 0;
     auto start = std::chrono::steady_clock::now();
+    inStep_ = true;
     if (sequencerReady_) TheEventSequencer().Step();
+    inStep_ = false;
     // Counted in the step's time, so that --stats shows what sending costs.
     if (osc_.Sending()) ReportStepOverOsc(flashAlphaBefore);
     double stepMilliseconds =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     AfterStep(stepMilliseconds, presentsBefore);
+    if (!running_) FinishRun();
 }
 
 void Application::ApplyControls()
@@ -295,18 +353,46 @@ void Application::AfterStep(double stepMilliseconds, std::uint32_t presentsBefor
     if (fastClock_ != nullptr) voiceCapture_.Poll();
     if (showProgress_ && (stepCount_ % 10 == 0 || stepCount_ == options_.steps))
         std::fprintf(stderr, "\rsolvane: step %u of %u", stepCount_, options_.steps);
-    if (options_.steps != 0 && stepCount_ >= options_.steps && Handle() != nullptr && running_)
+    if (options_.steps != 0 && stepCount_ >= options_.steps && Handle() != nullptr && running_) {
+        if (stopReason_.empty()) stopReason_ = "--steps " + std::to_string(options_.steps) + " reached";
         SendMessageA(Handle(), WM_CLOSE, 0, 0);
+    }
 }
 
 void Application::PublishHealth(const StepSample& sample)
 {
+    auto now = std::chrono::steady_clock::now();
+    double seconds = std::chrono::duration<double>(now - startedAt_).count();
+    pace_.AddStep(sample.stepMilliseconds, seconds);
     health_.steps = stepCount_;
-    health_.uptime_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt_).count();
+    health_.uptime_s = seconds;
+    health_.steps_per_second = pace_.StepsPerSecond(seconds);
+    health_.step_ms_p99 = pace_.StepMsP99();
     health_.crystals = sample.crystalsInPhase;
     health_.sparks = sample.liveSparks;
     health_.pictures_in_flight = sample.picturesInFlight;
+    if (!options_.voiceFile.empty()) health_.microphone.state = "file";
+    else health_.microphone.state = voiceCapture_.IsOpen() ? "recording" : "none";
+    health_.microphone.device = !options_.voiceFile.empty() ? options_.voiceFile
+                                : options_.demo            ? "demo voice"
+                                : options_.inputDevice.empty() ? "default"
+                                                               : options_.inputDevice;
+    if (netLink_) {
+        LinkStatus link = netLink_->Status();
+        health_.peer.state = LinkStateName(link.state);
+        if (!link.peer.empty()) health_.peer.address = link.peer;
+        health_.peer.last_contact = link.lastContactSeconds;
+        health_.pictures_received = link.picturesReceived;
+    }
+    LogProblemCounts problems = CountedLogProblems();
+    health_.warnings = problems.warnings;
+    health_.errors = problems.errors;
     board_.Publish(health_);
+
+    statusFile_.WriteIfDue(health_, now);
+    if (sample.presented) notifier_.FramePresented(health_);
+    notifier_.Stepped(health_, now);
+    FlushLogRepeats();
 }
 
 void Application::WriteFrameIfDue()
@@ -330,6 +416,7 @@ int Application::IdleWaitMilliseconds()
 void Application::CopyCaptureBlock(WAVEHDR* header)
 {
     voiceCapture_.QueueBuffers();
+    MeasureInput(reinterpret_cast<const std::int16_t*>(header->lpData), header->dwBufferLength / 2);
     // The world's buffer is process-wide storage: it takes blocks before the
     // world is filled and after it is emptied.
     TheWorld().StoreBlock(header->lpData, header->dwBufferLength);
@@ -337,11 +424,29 @@ void Application::CopyCaptureBlock(WAVEHDR* header)
     voiceCapture_.UnprepareBuffer(header);
 }
 
+void Application::MeasureInput(const std::int16_t* samples, std::size_t count)
+{
+    if (samples == nullptr || count == 0) return;
+    int peak = 0;
+    double squares = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        int value = samples[i];
+        peak = std::max(peak, value < 0 ? -value : value);
+        squares += static_cast<double>(value) * value;
+    }
+    health_.input_peak_dbfs = Dbfs(peak);
+    health_.input_rms_dbfs = Dbfs(std::sqrt(squares / static_cast<double>(count)));
+}
+
 LRESULT Application::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     // The link sees every message first and takes its socket events.
     if (netLink_) netLink_->HandleMessage(hwnd, msg, wParam, lParam);
     switch (msg) {
+    case WM_CLOSE:
+        if (stopReason_.empty())
+            stopReason_ = inStep_ ? "the closing sequence ended" : "the window was closed or a stop was asked for (SIGTERM)";
+        break;
     case WM_DESTROY:
         Teardown();
         PostQuitMessage(hwnd, 0);

@@ -22,6 +22,9 @@
 #include "platform/Sockets.h"
 #include "platform/d3d9.h"
 #include "app/RunStatistics.h"
+#include "app/ServiceNotifier.h"
+#include "app/StatusFile.h"
+#include "app/StepPace.h"
 #include "render/RenderDevice.h"
 #include "scene/SceneHost.h"
 #include "sound/MusicPlayer.h"
@@ -85,9 +88,12 @@ private:
     void ReportStepOverOsc(int flashAlphaBefore);
     void AfterStep(double stepMilliseconds, std::uint32_t presentsBefore);
     void PublishHealth(const StepSample& sample);
+    void LogStarted();
     void WriteFrameIfDue();
     void FinishRun();
     void CopyCaptureBlock(WAVEHDR* header);
+    // The latest block's peak and RMS for the health report.
+    void MeasureInput(const std::int16_t* samples, std::size_t count);
 
     const Options options_;
     int logicalWidth_ = 640;
@@ -119,6 +125,11 @@ private:
     bool showProgress_ = false;
     Health health_;         // filled by the step loop, published to board_ once per step
     HealthBoard board_;
+    StepPace pace_;
+    StatusFile statusFile_;
+    ServiceNotifier notifier_ = ServiceNotifier::ForThisProcess();
+    bool inStep_ = false;      // the scene's step is running (it may close the window)
+    std::string stopReason_;   // the first reason the run was told to end
     ControlQueue controls_;
     OscService osc_;  // after controls_: its listener posts there until it stops
 };

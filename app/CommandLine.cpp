@@ -57,7 +57,7 @@ const char* UsageText()
 {
     return "usage: solvane [options]\n"
            "  --windowed             640x480 window instead of full screen\n"
-           "  --headless             no window; render offscreen (chosen automatically without a display)\n"
+           "  --headless             no window; render offscreen (required where there is no display)\n"
            "  --data DIR             folder of the data files and theStrings.ini (default ./data)\n"
            "  --voice FILE           a WAV file as the microphone\n"
            "  --input-device NAME    capture from this device instead of the default one\n"

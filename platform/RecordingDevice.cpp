@@ -171,6 +171,7 @@ HRESULT RecordingDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCo
     UINT count = VerticesForPrimitives(type, primitiveCount);
     if (vertices == nullptr || stride == 0 || count == 0) return D3DERR_INVALIDCALL;
     CountDraw(type, primitiveCount, count);
+    if (!recordDraws_) return D3D_OK;
     RecordedDraw draw = NewDraw(type, primitiveCount, stride);
     if (keepVertices_) {
         const auto* bytes = static_cast<const std::uint8_t*>(vertices);
@@ -189,6 +190,7 @@ HRESULT RecordingDevice::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT, UIN
     if (vertices == nullptr || indices == nullptr || stride == 0 || count == 0) return D3DERR_INVALIDCALL;
     if (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32) return D3DERR_INVALIDCALL;
     CountDraw(type, primitiveCount, count);
+    if (!recordDraws_) return D3D_OK;
     RecordedDraw draw = NewDraw(type, primitiveCount, stride);
     if (keepVertices_) {
         const auto* bytes = static_cast<const std::uint8_t*>(vertices);
@@ -291,6 +293,7 @@ HRESULT RecordingDirect3D9::CreateDevice(UINT adapter, D3DDEVTYPE type, HWND, DW
                    });
     if (refused) return D3DERR_NOTAVAILABLE;
     auto* created = new RecordingDevice(*params);
+    if (countOnly_) created->SetRecordDraws(false);
     lastDevice_ = created;
     *device = created;
     return D3D_OK;
@@ -300,4 +303,12 @@ IDirect3D9* RecordingDirect3DCreate9(UINT sdkVersion)
 {
     if (sdkVersion != D3D_SDK_VERSION) return nullptr;
     return new RecordingDirect3D9();
+}
+
+IDirect3D9* NullDirect3DCreate9(UINT sdkVersion)
+{
+    if (sdkVersion != D3D_SDK_VERSION) return nullptr;
+    auto* direct3d = new RecordingDirect3D9();
+    direct3d->CountOnly();
+    return direct3d;
 }

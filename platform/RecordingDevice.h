@@ -73,6 +73,9 @@ public:
     D3DCOLOR LastClearColour() const { return lastClearColour_; }
     // Keeps no vertex copies (for long runs that only count).
     void SetKeepVertices(bool keep) { keepVertices_ = keep; }
+    // Keeps no draw records at all, only the frame counters: the null
+    // renderer of whole runs, whose memory must not grow per frame.
+    void SetRecordDraws(bool record) { recordDraws_ = record; }
 
     // --- Injected failures ---------------------------------------------------
     void FailNextReset(HRESULT result) { resetFailure_ = result; }
@@ -101,6 +104,7 @@ private:
     DWORD lastClearFlags_ = 0;
     D3DCOLOR lastClearColour_ = 0;
     bool keepVertices_ = true;
+    bool recordDraws_ = true;
     bool inScene_ = false;
     HRESULT pendingPresentResult_ = D3D_OK;
     HRESULT cooperative_ = D3D_OK;
@@ -122,13 +126,19 @@ public:
     const std::vector<std::pair<D3DDEVTYPE, DWORD>>& Attempts() const { return attempts_; }
     // The device created last (not an extra reference), or null.
     RecordingDevice* LastDevice() const { return lastDevice_; }
+    // Devices made from now on record no draws (see SetRecordDraws).
+    void CountOnly() { countOnly_ = true; }
 
 private:
     std::vector<std::pair<D3DDEVTYPE, DWORD>> refused_;
     std::vector<std::pair<D3DDEVTYPE, DWORD>> attempts_;
     bool refuseAll_ = false;
+    bool countOnly_ = false;
     RecordingDevice* lastDevice_ = nullptr;
 };
 
 // The factory for tests: a fresh RecordingDirect3D9 for every call.
 IDirect3D9* RecordingDirect3DCreate9(UINT sdkVersion);
+// The null renderer (--renderer null): devices that keep state and count
+// draws but draw and record nothing, so a whole run needs no GL.
+IDirect3D9* NullDirect3DCreate9(UINT sdkVersion);

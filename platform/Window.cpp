@@ -2,6 +2,8 @@
 
 #include <SDL.h>
 
+#include <cstdlib>
+
 #include "common/Log.h"
 
 namespace platform {
@@ -17,12 +19,21 @@ bool StartVideo(WindowMode& mode, std::string& error)
 {
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
     if (mode != WindowMode::Headless) {
-        if (TryVideoDriver(nullptr)) {
-            LogLine("video", "using the \"%s\" video driver", SDL_GetCurrentVideoDriver());
-            return true;
+        // NOTE: no quiet fallback to offscreen rendering: under a service
+        // manager a start before the session's display is up must fail, so
+        // that it is tried again, rather than run unseen.
+        const char* x11 = std::getenv("DISPLAY");
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        if ((x11 == nullptr || x11[0] == '\0') && (wayland == nullptr || wayland[0] == '\0')) {
+            error = "no display (DISPLAY and WAYLAND_DISPLAY are unset); use --headless to render offscreen";
+            return false;
         }
-        LogLine("video", "no display (%s); rendering offscreen", SDL_GetError());
-        mode = WindowMode::Headless;
+        if (!TryVideoDriver(nullptr)) {
+            error = std::string("no display (") + SDL_GetError() + "); use --headless to render offscreen";
+            return false;
+        }
+        LogLine("video", "using the \"%s\" video driver", SDL_GetCurrentVideoDriver());
+        return true;
     }
     // Ask for the offscreen driver by name: SDL's automatic choice would
     // pick a dummy driver that cannot create an OpenGL context.
