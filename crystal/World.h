@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -91,7 +92,7 @@ public:
 private:
     bool Fail(std::string reason);
     bool AnyCrystalRecording() const;
-    bool LoadFailure(const std::string& path, bool pictureRead);
+    bool PictureFailure(std::initializer_list<std::string> paths, const std::string& what);
 
     std::unique_ptr<VoiceStore> voiceStore;
     std::string dataDir = "data";
