@@ -60,6 +60,14 @@ bool Application::Fail(const std::string& reason)
 
 bool Application::Init(HINSTANCE instance, int showCommand)
 {
+    {
+        // Checked first, so that a mistyped --data is named as such instead
+        // of as the first data file that cannot be found in it.
+        std::error_code error;
+        const std::string& data = options_.dataDir.empty() ? std::string(".") : options_.dataDir;
+        if (!std::filesystem::exists(data, error)) return Fail("the data folder \"" + data + "\" is missing");
+        if (!std::filesystem::is_directory(data, error)) return Fail("\"" + data + "\" is not a folder");
+    }
     if (!CreateMainWindow(instance, showCommand, "Solvane", "Solvane", options_.windowed ? 0 : 1, 640, 480))
         return Fail(WindowError().empty() ? "cannot create the window" : WindowError());
     logicalWidth_ = 640;

@@ -13,6 +13,7 @@
 #include "common/Log.h"
 #include "common/WorldHost.h"
 #include "platform/ImageFile.h"
+#include "platform/d3dx9mesh.h"
 #include "scenery/CopyrightOverlay.h"
 #include "scenery/Ground.h"
 #include "scenery/LightSet.h"
@@ -99,7 +100,16 @@ bool World::Init(WorldHost* host, int width, int height)
     if (!logo->LoadLogo(device, dataDir)) {
         std::error_code error;
         if (!std::filesystem::exists(logoPath, error)) return Fail("missing data file \"" + logoPath + "\"");
-        return Fail("cannot read data file \"" + logoPath + "\" (not a usable .x mesh)");
+        // The mesh loader is silent; ask it again for the reason.
+        std::string why = "not a usable .x mesh";
+        ID3DXMesh* mesh = nullptr;
+        if (SUCCEEDED(platform::LoadMeshFromX(logoPath.c_str(), D3DXMESH_SYSTEMMEM, nullptr, nullptr, nullptr, nullptr,
+                                              &mesh, &why)) &&
+            mesh != nullptr) {
+            mesh->Release();
+            why = "not a usable .x mesh";
+        }
+        return Fail("cannot read data file \"" + logoPath + "\": " + why);
     }
 
     const std::string copyrightPath = DataPath("CopyRight.png");

@@ -308,7 +308,7 @@ bool LoadMonoWave(const std::string& path, int targetRate, MonoWave& wave, std::
 {
     std::ifstream file(path, std::ios::binary | std::ios::ate);
     if (!file) {
-        error = "cannot open \"" + path + "\"";
+        error = "\"" + path + "\": cannot open the file";
         return false;
     }
     const std::streamoff length = file.tellg();
@@ -317,17 +317,17 @@ bool LoadMonoWave(const std::string& path, int targetRate, MonoWave& wave, std::
     constexpr std::uint64_t kLargestFile =
         static_cast<std::uint64_t>(kMaxWaveRate) * kMaxWaveSeconds * kMaxWaveChannels * 4 + (1u << 20);
     if (length < 0 || static_cast<std::uint64_t>(length) > std::min<std::uint64_t>(kLargestFile, INT32_MAX)) {
-        error = "\"" + path + "\" refused: a file of " + std::to_string(length) + " bytes is too large";
+        error = "\"" + path + "\": refused: a file of " + std::to_string(length) + " bytes is too large";
         return false;
     }
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
     file.seekg(0);
     if (!file.read(reinterpret_cast<char*>(bytes.data()), length)) {
-        error = "cannot read \"" + path + "\"";
+        error = "\"" + path + "\": cannot read the file";
         return false;
     }
     if (!DecodeMonoWave(bytes.data(), bytes.size(), targetRate, wave, error)) {
-        error = "\"" + path + "\" " + error;
+        error = "\"" + path + "\": " + error;
         return false;
     }
     return true;

@@ -66,8 +66,9 @@ void VoiceCapture::Open(HWND hwnd)
                     settings_.voiceFile.c_str(), static_cast<double>(d.file.size()) / kRate, kRate,
                     settings_.fast ? "one block per scene step" : "one block per 50 ms");
         } else {
+            // Not logged here: an unreadable voice file fails the start, and
+            // the caller's one line says why.
             openFailure_ = "voice file " + error;
-            LogLine("capture", "%s; running without sound input", openFailure_.c_str());
         }
     } else if (injected_ != nullptr) {
         d.stream = std::move(injected_);
