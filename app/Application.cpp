@@ -276,6 +276,8 @@ void Application::ReportStepOverOsc(int flashAlphaBefore)
 
 void Application::AfterStep(double stepMilliseconds, std::uint32_t presentsBefore)
 {
+    // A voice stored on the store's thread becomes the segment here, between steps.
+    if (world_ != nullptr) world_->CollectStoredVoice();
     IDirect3DDevice9* device = renderDevice_.Device();
     StepSample sample;
     sample.stepMilliseconds = stepMilliseconds;

@@ -131,6 +131,8 @@ bool World::Init(WorldHost* host, int width, int height)
 
 void World::Shutdown()
 {
+    // A store in progress finishes first: its blocks and file stay whole.
+    if (voiceStore != nullptr && segment != nullptr) FinishVoiceStore();
     lights.reset();
     ground.reset();
     // NOTE: the list does not own its blocks; they are freed here so that a
@@ -174,7 +176,28 @@ bool World::AnyCrystalRecording() const
 bool World::StoreVoice()
 {
     if (segment == nullptr || recordingList == nullptr || voiceStore == nullptr) return true;
-    return voiceStore->Store(*recordingList, segment, application != nullptr ? application->GetMusicPlayer() : nullptr);
+    CollectStoredVoice();
+    voiceStore->Begin(*recordingList, segment);
+    return true;
+}
+
+void World::CollectStoredVoice()
+{
+    if (voiceStore == nullptr || segment == nullptr) return;
+    voiceStore->Collect(segment, application != nullptr ? application->GetMusicPlayer() : nullptr);
+}
+
+bool World::FinishVoiceStore()
+{
+    if (voiceStore == nullptr || segment == nullptr) return false;
+    voiceStore->Finish(segment, application != nullptr ? application->GetMusicPlayer() : nullptr);
+    return voiceStore->LastLoad();
+}
+
+const StoredVoiceInfo* World::LastStoredVoice() const
+{
+    if (voiceStore == nullptr || !voiceStore->LastStored().has_value()) return nullptr;
+    return &*voiceStore->LastStored();
 }
 
 World& TheWorld()
