@@ -124,6 +124,12 @@ bool ReadHeader(const std::uint8_t* bytes, std::size_t size, WaveHeader& h, std:
             return false;
         }
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
+            // Two formats would leave the decoder and this check reading
+            // different ones.
+            if (haveFormat) {
+                error = "two \"fmt \" chunks";
+                return false;
+            }
             if (chunkBytes < 16) {
                 error = "a \"fmt \" chunk of " + std::to_string(chunkBytes) + " bytes";
                 return false;
@@ -259,6 +265,10 @@ bool Convert(const Uint8* bytes, std::size_t size, SDL_AudioFormat format, int c
     }
     if (!Collect(stream.get(), output, error)) return false;
     if (output.size() > wanted) output.resize(wanted);
+    if (output.empty()) {
+        error = "no samples after decoding";
+        return false;
+    }
     return true;
 }
 
@@ -297,6 +307,12 @@ bool DecodeMonoWave(const std::uint8_t* bytes, std::size_t size, int targetRate,
         return false;
     }
     std::unique_ptr<Uint8, WavDeleter> decoded(decodedBytes);
+    if (spec.channels != header.channels || spec.freq != header.rate) {
+        error = "cannot decode: the decoder read " + std::to_string(spec.channels) + " channels at " +
+                std::to_string(spec.freq) + " Hz where the header says " + std::to_string(header.channels) + " at " +
+                std::to_string(header.rate) + " Hz";
+        return false;
+    }
     const int rate = targetRate > 0 ? targetRate : spec.freq;
     if (!Convert(decoded.get(), decodedSize, spec.format, spec.channels, spec.freq, rate, wave.samples, error))
         return false;
@@ -341,7 +357,7 @@ bool ResampleMono(const std::vector<std::int16_t>& input, int inputRate, int out
         error = "cannot convert " + std::to_string(inputRate) + " Hz to " + std::to_string(outputRate) + " Hz";
         return false;
     }
-    if (inputRate == outputRate) {
+    if (inputRate == outputRate || input.empty()) {
         output = input;
         return true;
     }
