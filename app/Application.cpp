@@ -109,7 +109,7 @@ bool Application::Init(HINSTANCE instance, int showCommand)
     capture.clock = [clock] { return clock->Milliseconds(); };
     voiceCapture_.Configure(capture);
     if (options_.demo && options_.voiceFile.empty()) {
-        voiceCapture_.UseStream(std::make_unique<DemoVoice>(capture.clock, options_.fast));
+        voiceCapture_.UseStream(std::make_unique<DemoVoice>(capture.clock, options_.fast), "built-in demo voice");
         LogLine("capture", "the built-in demo voice is the microphone");
     }
     voiceCapture_.Open(Handle());
