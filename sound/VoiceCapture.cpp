@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "common/Level.h"
 #include "common/Log.h"
 #include "platform/WaveFile.h"
 
@@ -119,11 +120,8 @@ void VoiceCapture::MeasureLevel(const std::int16_t* block)
         peak = std::max(peak, v < 0 ? -v : v);
         sum += static_cast<double>(v) * v;
     }
-    auto toDbfs = [](double level) {
-        return level <= 0 ? kSilenceDbfs : std::max(kSilenceDbfs, 20.0 * std::log10(level / 32768.0));
-    };
-    peakDbfs_ = toDbfs(peak);
-    rmsDbfs_ = toDbfs(std::sqrt(sum / kBlockSamples));
+    peakDbfs_ = level::SampleToDbfs(peak);
+    rmsDbfs_ = level::SampleToDbfs(std::sqrt(sum / kBlockSamples));
 }
 
 std::uint32_t VoiceCapture::Now() const

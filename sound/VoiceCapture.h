@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Level.h"
 #include "platform/AudioDevices.h"
 #include "platform/WakeSignal.h"
 #include "platform/messages.h"
@@ -65,8 +66,7 @@ public:
     // The device (or file) recorded from, or asked for while none is open.
     const std::string& DeviceName() const { return deviceName_; }
     // Largest sample and RMS of the latest block handed over, in dB below
-    // full scale (kSilenceDbfs for a silent block or none yet).
-    static constexpr double kSilenceDbfs = -120.0;
+    // full scale (level::kSilenceDbfs for a silent block or none yet).
     double LastPeakDbfs() const { return peakDbfs_; }
     double LastRmsDbfs() const { return rmsDbfs_; }
     // How often a missing device is tried again.
@@ -149,8 +149,8 @@ private:
     std::uint32_t lastTryMs_ = 0;
     MicrophoneState state_ = MicrophoneState::None;
     std::string deviceName_;
-    double peakDbfs_ = kSilenceDbfs;
-    double rmsDbfs_ = kSilenceDbfs;
+    double peakDbfs_ = level::kSilenceDbfs;
+    double rmsDbfs_ = level::kSilenceDbfs;
     std::string openFailure_;
     platform::WakeSignal wake_;
 };
