@@ -82,6 +82,14 @@ bool Application::Fail(const std::string& reason)
 
 bool Application::Init(HINSTANCE instance, int showCommand)
 {
+    {
+        // Checked first, so that a mistyped --data is named as such instead
+        // of as the first data file that cannot be found in it.
+        std::error_code error;
+        const std::string& data = options_.dataDir.empty() ? std::string(".") : options_.dataDir;
+        if (!std::filesystem::exists(data, error)) return Fail("the data folder \"" + data + "\" is missing");
+        if (!std::filesystem::is_directory(data, error)) return Fail("\"" + data + "\" is not a folder");
+    }
     if (!CreateMainWindow(instance, showCommand, "Solvane", "Solvane", options_.windowed ? 0 : 1, 640, 480))
         return Fail(WindowError().empty() ? "cannot create the window" : WindowError());
     logicalWidth_ = 640;
@@ -123,7 +131,7 @@ bool Application::Init(HINSTANCE instance, int showCommand)
     capture.clock = [clock] { return clock->Milliseconds(); };
     voiceCapture_.Configure(capture);
     if (options_.demo && options_.voiceFile.empty()) {
-        voiceCapture_.UseStream(std::make_unique<DemoVoice>(capture.clock, options_.fast));
+        voiceCapture_.UseStream(std::make_unique<DemoVoice>(capture.clock, options_.fast), "built-in demo voice");
         LogLine("capture", "the built-in demo voice is the microphone");
     }
     voiceCapture_.Open(Handle());
@@ -326,6 +334,8 @@ void Application::ReportStepOverOsc(int flashAlphaBefore)
 
 void Application::AfterStep(double stepMilliseconds, std::uint32_t presentsBefore)
 {
+    // A voice stored on the store's thread becomes the segment here, between steps.
+    if (world_ != nullptr) world_->CollectStoredVoice();
     IDirect3DDevice9* device = renderDevice_.Device();
     StepSample sample;
     sample.stepMilliseconds = stepMilliseconds;

@@ -513,6 +513,17 @@ HRESULT LoadMeshFromX(const char* path, DWORD options, IDirect3DDevice9* device,
     if (!file) return Refuse(D3DERR_NOTFOUND, whyNot, "cannot open the file");
     std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (file.bad()) return Refuse(D3DXERR_INVALIDDATA, whyNot, "cannot read the file");
+    return LoadMeshFromXInMemory(bytes, options, device, adjacency, materials, materialCount, mesh, whyNot);
+}
+
+HRESULT LoadMeshFromXInMemory(const std::vector<char>& bytes, DWORD options, IDirect3DDevice9* device,
+                              ID3DXBuffer** adjacency, ID3DXBuffer** materials, DWORD* materialCount,
+                              ID3DXMesh** mesh, std::string* whyNot)
+{
+    if (mesh == nullptr) return Refuse(D3DERR_INVALIDCALL, whyNot, "no mesh to fill");
+    *mesh = nullptr;
+    if ((options & D3DXMESH_32BIT) != 0)
+        return Refuse(D3DERR_INVALIDCALL, whyNot, "meshes with 32-bit indices are not supported");
     std::string reason;
     if (!CheckXFileBytes(bytes, &reason)) return Refuse(D3DXERR_INVALIDDATA, whyNot, reason);
 

@@ -180,4 +180,9 @@ namespace platform {
 HRESULT LoadMeshFromX(const char* path, DWORD options, IDirect3DDevice9* device, ID3DXBuffer** adjacency,
                       ID3DXBuffer** materials, DWORD* materialCount, ID3DXMesh** mesh, std::string* whyNot);
 
+// The same for the bytes of a whole .x file already in memory.
+HRESULT LoadMeshFromXInMemory(const std::vector<char>& bytes, DWORD options, IDirect3DDevice9* device,
+                              ID3DXBuffer** adjacency, ID3DXBuffer** materials, DWORD* materialCount,
+                              ID3DXMesh** mesh, std::string* whyNot);
+
 }  // namespace platform

@@ -3,12 +3,19 @@
 //
 // Each element is a separately allocated block of 8000 samples. Like every
 // PointerList it does not free its elements when destroyed: FreeAll does.
+// Blocks made by AppendBlock are shared: Snapshot hands them to the voice
+// store's thread, which keeps them alive (and unchanged: a block is never
+// written after it is appended) until the file is written, even if FreeAll
+// runs on the loop thread meanwhile.
 // Every change bumps a generation number, so that a store of an unchanged
 // list can be recognised and skipped (a long recording is several MB).
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "common/PointerList.h"
 
@@ -43,6 +50,10 @@ public:
     // recording crystal may offer the current block; it is kept once.
     bool AppendBlock(const std::int16_t* samples, std::uint32_t serial);
 
+    // The blocks in list order, kept alive for as long as the caller holds
+    // them. Loop thread; cheap (no samples are copied for appended blocks).
+    std::vector<std::shared_ptr<const VoiceBlock>> Snapshot() const;
+
     // Changes with every Add, RemoveAt and Clear.
     std::uint64_t Generation() const { return generation_; }
     // Total bytes of samples the list holds.
@@ -50,6 +61,8 @@ public:
 
 private:
     std::uint64_t generation_ = 0;
+    // The owners of the blocks AppendBlock made, by address.
+    std::unordered_map<const VoiceBlock*, std::shared_ptr<VoiceBlock>> shared_;
     bool hasLastSerial_ = false;
     std::uint32_t lastSerial_ = 0;
 };
