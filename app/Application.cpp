@@ -23,17 +23,17 @@
 #include "scenery/LightSet.h"
 #include "sound/RecordingList.h"
 #include "sound/DemoVoice.h"
+#include "sound/VoiceStore.h"
 
 namespace {
 
 // In --fast runs every idle pass is one scene step of this much virtual time.
 constexpr DWORD kFastStepMilliseconds = 51;
 
-std::string LocalTimeNow()
+std::string LocalTime(std::time_t when)
 {
-    std::time_t now = std::time(nullptr);
     std::tm local{};
-    localtime_r(&now, &local);
+    localtime_r(&when, &local);
     char text[40];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
     return text;
@@ -46,7 +46,7 @@ double Dbfs(double level) { return level > 0 ? std::max(-120.0, 20 * std::log10(
 Application::Application(const Options& options)
     : options_(options), statusFile_(options.statusFile.empty() ? StatusFile::DefaultPath() : options.statusFile)
 {
-    health_.started_at = LocalTimeNow();
+    health_.started_at = LocalTime(std::time(nullptr));
     health_.threshold = options_.threshold;
     health_.gain_db = options_.gainDb;
     // The null renderer needs no display: nothing is drawn anywhere.
@@ -381,12 +381,15 @@ void Application::PublishHealth(const StepSample& sample)
     health_.crystals = sample.crystalsInPhase;
     health_.sparks = sample.liveSparks;
     health_.pictures_in_flight = sample.picturesInFlight;
-    if (!options_.voiceFile.empty()) health_.microphone.state = "file";
-    else health_.microphone.state = voiceCapture_.IsOpen() ? "recording" : "none";
-    health_.microphone.device = !options_.voiceFile.empty() ? options_.voiceFile
-                                : options_.demo            ? "demo voice"
-                                : options_.inputDevice.empty() ? "default"
-                                                               : options_.inputDevice;
+    health_.microphone.state = VoiceCapture::StateName(voiceCapture_.State());
+    health_.microphone.device = voiceCapture_.DeviceName();
+    if (world_ != nullptr) {
+        if (const StoredVoiceInfo* voice = world_->LastStoredVoice(); voice != nullptr) {
+            health_.last_voice.path = voice->path;
+            health_.last_voice.blocks = static_cast<std::uint32_t>(voice->blocks);
+            health_.last_voice.time = LocalTime(static_cast<std::time_t>(voice->unixTime));
+        }
+    }
     if (netLink_) {
         LinkStatus link = netLink_->Status();
         health_.peer.state = LinkStateName(link.state);
