@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/ControlQueue.h"
+#include "app/FrameSnapshot.h"
 #include "app/FrameTicker.h"
 #include "app/Health.h"
 #include "app/MainWindow.h"
@@ -21,6 +22,7 @@
 #include "net/NetLink.h"
 #include "platform/Sockets.h"
 #include "platform/d3d9.h"
+#include "app/RemoteView.h"
 #include "app/RunStatistics.h"
 #include "render/RenderDevice.h"
 #include "scene/SceneHost.h"
@@ -86,6 +88,8 @@ private:
     void AfterStep(double stepMilliseconds, std::uint32_t presentsBefore);
     void PublishHealth(const StepSample& sample);
     void WriteFrameIfDue();
+    bool StartRemoteView();
+    void OfferRemoteFrameIfDue();
     void FinishRun();
     void CopyCaptureBlock(WAVEHDR* header);
 
@@ -121,4 +125,8 @@ private:
     HealthBoard board_;
     ControlQueue controls_;
     OscService osc_;  // after controls_: its listener posts there until it stops
+    // The web view (--http only). Declared after what its threads read, so
+    // that it stops before those go.
+    FrameSnapshot remoteFrame_;
+    std::unique_ptr<RemoteView> remoteView_;
 };

@@ -1,6 +1,8 @@
 #include "platform/System.h"
 
 #include <SDL.h>
+#include <csignal>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace platform {
@@ -18,5 +20,15 @@ bool StartSystem(std::string& error)
 void StopSystem() { SDL_Quit(); }
 
 bool ErrorOutputIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+void IgnoreBrokenPipesOnThisThread()
+{
+    // NOTE: a blocked SIGPIPE raised by a write stays pending on this thread
+    // and is never delivered; the write itself returns EPIPE.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
 
 }  // namespace platform
