@@ -155,11 +155,23 @@ public:
         http.set_keep_alive_timeout(kKeepAliveSeconds);
         http.set_keep_alive_max_count(kKeepAliveRequests);
         http.set_payload_max_length(kMaxBodyBytes);
+        // NOTE: the library's own choice lets a second program bind the
+        // same port and take half the clients; an address in use must fail.
+        http.set_socket_options([](socket_t socket) { platform::SetExclusiveListenOptions(socket); });
         http.set_default_headers({{"Cache-Control", "no-store"},
                                   {"X-Content-Type-Options", "nosniff"},
                                   {"X-Frame-Options", "DENY"}});
-        http.set_logger([this](const httplib::Request& request, const httplib::Response& response) {
-            Count(request, response);
+        // NOTE: the error handler runs before the answer is written (the
+        // logger after), so a client that reads the counters next sees its
+        // own request counted.
+        http.set_error_handler(httplib::Server::HandlerWithResponse(
+            [this](const httplib::Request& request, httplib::Response& response) {
+                CountFailure(request, response);
+                return httplib::Server::HandlerResponse::Unhandled;
+            }));
+        http.set_pre_routing_handler([this](const httplib::Request&, httplib::Response&) {
+            ++requests_;
+            return httplib::Server::HandlerResponse::Unhandled;
         });
         http.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
             response.status = 500;
@@ -270,9 +282,8 @@ private:
         Answer(response, 202, "queued for the next step");
     }
 
-    void Count(const httplib::Request& request, const httplib::Response& response)
+    void CountFailure(const httplib::Request& request, const httplib::Response& response)
     {
-        ++requests_;
         if (response.status == 403) ++refused_;
         bool malformed = response.status == 400 || response.status == 413 || response.status == 414 ||
                          response.status == 431;

@@ -31,7 +31,7 @@
 bool ParseListenAddress(const std::string& text, std::string& host, int& port, std::string& error);
 
 struct RemoteViewCounters {
-    std::uint64_t requests = 0;
+    std::uint64_t requests = 0;   // well-formed requests
     std::uint64_t malformed = 0;  // answered 400, 413, 414 or 431
     std::uint64_t refused = 0;    // control requests without the right token
 };

@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <csignal>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace platform {
@@ -29,6 +30,12 @@ void IgnoreBrokenPipesOnThisThread()
     sigemptyset(&set);
     sigaddset(&set, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void SetExclusiveListenOptions(int socket)
+{
+    int yes = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
 }
 
 }  // namespace platform

@@ -17,4 +17,9 @@ bool ErrorOutputIsTerminal();
 // the calling thread only.
 void IgnoreBrokenPipesOnThisThread();
 
+// Options for a listening TCP socket made by a library: the address can be
+// bound again at once after a restart, but never shared with a second
+// program listening on the same port (which would split the clients).
+void SetExclusiveListenOptions(int socket);
+
 }  // namespace platform
