@@ -1,5 +1,7 @@
 #include "app/RemotePage.h"
 
+#include "app/Health.h"
+
 namespace {
 
 const char* const kHead = R"HTML(<!DOCTYPE html>
@@ -61,7 +63,8 @@ const $ = id => document.getElementById(id);
 const pct = db => Math.max(0, Math.min(100, (db + 60) / 60 * 100)) + "%";
 const dbfs = units => 20 * Math.log10(Math.max(units, 1) / 32768);
 const esc = s => String(s).replace(/[&<>"]/g, c => ({"&":"&amp;","<":"&lt;",">":"&gt;",'"':"&quot;"}[c]));
-let lastOk = 0;
+const phases = @PHASES@;
+let lastOk = 0, prefilled = false;
 function rows(table, pairs) {
   $(table).innerHTML = pairs.map(([k, v, cls]) =>
     "<tr><td>" + esc(k) + "</td><td" + (cls ? " class=" + cls : "") + ">" + esc(v) + "</td></tr>").join("");
@@ -91,7 +94,10 @@ async function status() {
       ["last voice", s.last_voice.path ? s.last_voice.blocks + " blocks, " + s.last_voice.time : "none yet"],
       ["overlay", s.panel_visible ? "on" : "off"],
       ["warnings / errors", s.warnings + " / " + s.errors, s.errors ? "bad" : ""]]);
-    rows("crystals", Object.entries(s.crystals));
+    rows("crystals", phases.map(p => [p, s.crystals[p]]));
+    if ($("thr") && !prefilled) {
+      $("thr").value = dbfs(s.threshold).toFixed(0); $("gain").value = s.gain_db.toFixed(0); prefilled = true;
+    }
   } catch (e) { /* the next poll tries again */ }
 }
 function frame() {
@@ -144,6 +150,13 @@ std::string RemotePage(bool controls)
 {
     std::string page = kHead;
     if (controls) page += kControls;
-    page += kTail;
+    // The crystals are listed in life-cycle order, as on every other report
+    // (the status document's object has its keys sorted).
+    std::string phases = "[";
+    for (const char* name : Health::kPhaseNames) phases += std::string(phases.size() > 1 ? "," : "") + "\"" + name + "\"";
+    phases += "]";
+    std::string tail = kTail;
+    tail.replace(tail.find("@PHASES@"), 8, phases);
+    page += tail;
     return page;
 }
