@@ -20,8 +20,10 @@ namespace {
 // Slow or idle clients give their worker back after these.
 constexpr time_t kReadTimeoutSeconds = 3;
 constexpr time_t kWriteTimeoutSeconds = 3;
-constexpr time_t kKeepAliveSeconds = 2;
-constexpr std::size_t kKeepAliveRequests = 100;
+// NOTE: one request per connection. The library gives a connection its
+// worker for as long as it stays open, so with kept-alive connections a few
+// browsers (six connections each) would hold every worker and starve the rest.
+constexpr std::size_t kRequestsPerConnection = 1;
 // A flood of bad requests is told once a minute, not once a request.
 constexpr auto kMalformedLogInterval = std::chrono::seconds(60);
 
@@ -57,6 +59,7 @@ private:
     void Work()
     {
         platform::IgnoreBrokenPipesOnThisThread();
+        platform::LowerThisThreadPriority();
         for (;;) {
             std::function<void()> job;
             {
@@ -152,8 +155,7 @@ public:
         http.new_task_queue = [] { return new BoundedPool(kWorkers, kQueuedConnections); };
         http.set_read_timeout(kReadTimeoutSeconds, 0);
         http.set_write_timeout(kWriteTimeoutSeconds, 0);
-        http.set_keep_alive_timeout(kKeepAliveSeconds);
-        http.set_keep_alive_max_count(kKeepAliveRequests);
+        http.set_keep_alive_max_count(kRequestsPerConnection);
         http.set_payload_max_length(kMaxBodyBytes);
         // NOTE: the library's own choice lets a second program bind the
         // same port and take half the clients; an address in use must fail.
@@ -334,6 +336,7 @@ bool RemoteView::Start(const std::string& listen, const std::string& token, std:
     listenerDone_ = false;
     listener_ = std::thread([this] {
         platform::IgnoreBrokenPipesOnThisThread();
+        platform::LowerThisThreadPriority();
         server_->http.listen_after_bind();
         listenerDone_ = true;
     });

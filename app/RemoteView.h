@@ -42,7 +42,7 @@ public:
     // workers serve connections, at most kQueuedConnections more wait for a
     // worker (then the listener stops accepting and the system's backlog
     // holds the rest).
-    static constexpr std::size_t kWorkers = 4;
+    static constexpr std::size_t kWorkers = 6;
     static constexpr std::size_t kQueuedConnections = 16;
     static constexpr std::size_t kMaxBodyBytes = 1024;
 

@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <csignal>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,6 +31,15 @@ void IgnoreBrokenPipesOnThisThread()
     sigemptyset(&set);
     sigaddset(&set, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void LowerThisThreadPriority()
+{
+    // NOTE: on Linux a thread's nice value is its own, so this leaves the
+    // rest of the process as it was.
+    id_t thread = static_cast<id_t>(gettid());
+    int nice = getpriority(PRIO_PROCESS, thread);
+    setpriority(PRIO_PROCESS, thread, nice + 10 > 19 ? 19 : nice + 10);
 }
 
 void SetExclusiveListenOptions(int socket)

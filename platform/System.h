@@ -17,6 +17,11 @@ bool ErrorOutputIsTerminal();
 // the calling thread only.
 void IgnoreBrokenPipesOnThisThread();
 
+// For helper threads whose work may wait (serving the web view, encoding its
+// pictures): the scheduler lets the step loop run first when the machine is
+// busy. Affects the calling thread only.
+void LowerThisThreadPriority();
+
 // Options for a listening TCP socket made by a library: the address can be
 // bound again at once after a restart, but never shared with a second
 // program listening on the same port (which would split the clients).
