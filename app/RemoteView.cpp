@@ -24,8 +24,8 @@ constexpr time_t kWriteTimeoutSeconds = 3;
 // worker for as long as it stays open, so with kept-alive connections a few
 // browsers (six connections each) would hold every worker and starve the rest.
 constexpr std::size_t kRequestsPerConnection = 1;
-// A flood of bad requests is told once a minute, not once a request.
-constexpr auto kMalformedLogInterval = std::chrono::seconds(60);
+// A flood of bad or refused requests is told once a minute, not once a request.
+constexpr auto kFailureLogInterval = std::chrono::seconds(60);
 
 // A fixed set of workers with a bounded queue. When the queue is full the
 // listener waits here instead of accepting more connections.
@@ -286,18 +286,27 @@ private:
 
     void CountFailure(const httplib::Request& request, const httplib::Response& response)
     {
-        if (response.status == 403) ++refused_;
         bool malformed = response.status == 400 || response.status == 413 || response.status == 414 ||
                          response.status == 431;
-        if (!malformed) return;
-        std::uint64_t count = ++malformed_;
+        if (response.status == 403) {
+            Tell(refusedLog_, ++refused_, "control request without the right token", request, response);
+        } else if (malformed) {
+            Tell(malformedLog_, ++malformed_, "malformed request", request, response);
+        }
+    }
+
+    // The first of a kind, then at most one line a minute.
+    void Tell(std::chrono::steady_clock::time_point& last, std::uint64_t count, const char* what,
+              const httplib::Request& request, const httplib::Response& response)
+    {
         std::lock_guard<std::mutex> lock(logMutex_);
         auto now = std::chrono::steady_clock::now();
-        if (count == 1 || now - lastMalformedLog_ >= kMalformedLogInterval) {
-            lastMalformedLog_ = now;
-            LogWarning("web", "malformed request from %s answered %d (%llu so far)", request.remote_addr.c_str(),
-                       response.status, static_cast<unsigned long long>(count));
-        }
+        if (count != 1 && now - last < kFailureLogInterval) return;
+        last = now;
+        // NOTE: the library fills in the address only for requests it could parse.
+        const char* from = request.remote_addr.empty() ? "a client" : request.remote_addr.c_str();
+        LogWarning("web", "%s from %s answered %d (%llu so far)", what, from, response.status,
+                   static_cast<unsigned long long>(count));
     }
 
     HealthBoard& board_;
@@ -309,7 +318,8 @@ private:
     std::atomic<std::uint64_t> malformed_{0};
     std::atomic<std::uint64_t> refused_{0};
     std::mutex logMutex_;
-    std::chrono::steady_clock::time_point lastMalformedLog_;
+    std::chrono::steady_clock::time_point malformedLog_;
+    std::chrono::steady_clock::time_point refusedLog_;
 };
 
 RemoteView::RemoteView(HealthBoard& board, ControlQueue& controls, FrameSnapshot& frame) :
