@@ -45,7 +45,7 @@ button{cursor:pointer}.row{display:flex;gap:6px;align-items:center;flex-wrap:wra
 const char* const kControls = R"HTML(<h2>Controls</h2>
 <div class="row"><input id="token" type="password" placeholder="token" autocomplete="current-password"></div>
 <div class="row">Threshold <input id="thr" type="number" step="1" min="-90" max="0"> dBFS <button data-action="threshold">Set</button></div>
-<div class="row">Gain <input id="gain" type="number" step="1" min="-24" max="24"> dB <button data-action="gain">Set</button></div>
+<div class="row">Gain <input id="gain" type="number" step="1" min="-40" max="40"> dB <button data-action="gain">Set</button></div>
 <div class="row"><button data-action="overlay" data-value="true">Overlay on</button><button data-action="overlay" data-value="false">Overlay off</button>
 <button data-action="close" class="bad">Close</button></div>
 <div id="answer"></div>

@@ -9,9 +9,9 @@
 #include <mutex>
 #include <vector>
 
-#include "app/ControlLimits.h"
 #include "app/HealthJson.h"
 #include "app/RemotePage.h"
+#include "common/Level.h"
 #include "common/Log.h"
 #include "platform/System.h"
 
@@ -252,14 +252,15 @@ private:
         ControlRequest control;
         double amount = 0;
         if (action == "threshold") {
-            if (!number(control_limits::kThresholdMinDbfs, control_limits::kThresholdMaxDbfs, amount)) {
-                Answer(response, 400, "threshold needs a value in dBFS from -90 to 0");
+            // The settings' limits, 1 to 32767 sample units, in dBFS.
+            if (!number(level::ThresholdToDbfs(level::kMinThreshold), 0, amount)) {
+                Answer(response, 400, "threshold needs a value in dBFS from -90.3 to 0");
                 return;
             }
             control = {ControlRequest::Kind::SetThreshold, amount};
         } else if (action == "gain") {
-            if (!number(control_limits::kGainMinDb, control_limits::kGainMaxDb, amount)) {
-                Answer(response, 400, "gain needs a value in dB from -24 to 24");
+            if (!number(level::kMinGainDb, level::kMaxGainDb, amount)) {
+                Answer(response, 400, "gain needs a value in dB from -40 to 40");
                 return;
             }
             control = {ControlRequest::Kind::SetGain, amount};

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Application.h"
-#include "app/ControlLimits.h"
+#include "common/Level.h"
 #include "platform/RecordingDevice.h"
 #include "platform/System.h"
 
@@ -33,7 +33,7 @@ TEST(RemoteControls, TheStepLoopAppliesQueuedRequests)
         EXPECT_EQ(app.Run(), 0);
         EXPECT_LT(app.StepCount(), 400u) << "close ends the run";
         Health health = app.Board().Latest();
-        EXPECT_EQ(health.threshold, control_limits::ThresholdFromDbfs(-30));
+        EXPECT_EQ(health.threshold, level::DbfsToThreshold(-30));
         EXPECT_EQ(health.threshold, 1036);
         EXPECT_DOUBLE_EQ(health.gain_db, 6);
         EXPECT_TRUE(health.panel_visible);

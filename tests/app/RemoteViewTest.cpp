@@ -204,7 +204,7 @@ TEST_F(RemoteViewServing, ControlsNeedTheTokenAndValuesInRange)
         {R"({"action":"threshold","value":-30})", 202}, {R"({"action":"gain","value":6.5})", 202},
         {R"({"action":"overlay","value":true})", 202},  {R"({"action":"close"})", 202},
         {R"({"action":"threshold","value":3})", 400},   {R"({"action":"threshold","value":-91})", 400},
-        {R"({"action":"threshold","value":"-30"})", 400}, {R"({"action":"gain","value":25})", 400},
+        {R"({"action":"threshold","value":"-30"})", 400}, {R"({"action":"gain","value":41})", 400},
         {R"({"action":"gain"})", 400},                  {R"({"action":"overlay","value":1})", 400},
         {R"({"action":"explode"})", 400},               {R"({"action":"threshold",)", 400},
         {R"([1,2,3])", 400},                            {"", 400},
