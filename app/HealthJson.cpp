@@ -3,7 +3,7 @@
 nlohmann::json ToJson(const Health& health)
 {
     nlohmann::json crystals = nlohmann::json::object();
-    for (std::size_t i = 0; i < Health::kPhaseNames.size(); ++i) crystals[Health::kPhaseNames[i]] = health.crystals[i];
+    for (std::size_t p = 0; p < Health::kPhaseNames.size(); ++p) crystals[Health::kPhaseNames[p]] = health.crystals[p];
     return {
         {"started_at", health.started_at},
         {"uptime_s", health.uptime_s},

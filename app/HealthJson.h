@@ -1,7 +1,5 @@
-// The health snapshot as the status document: one JSON object with the
-// field names that every report shares (the status file, the web view).
-// Written with nlohmann-json so that strings from devices and paths are
-// always escaped correctly.
+// The health snapshot as JSON, with the field names every report uses
+// (the status file, the web view). The one place that spells them.
 #pragma once
 
 #include <nlohmann/json.hpp>
