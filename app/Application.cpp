@@ -64,6 +64,8 @@ Application::Application(const Options& options)
     showProgress_ = options_.fast && options_.steps != 0 && platform::ErrorOutputIsTerminal();
     for (const KeyPress& press : options_.presses)
         Keys().AddScript(platform::ScriptedPress{press.virtualKey, press.first, press.last});
+    health_.threshold = options_.threshold;
+    health_.gain_db = options_.gainDb;
 }
 
 Application::~Application()
@@ -145,6 +147,7 @@ bool Application::Init(HINSTANCE instance, int showCommand)
     if (!osc_.Start(options_.oscSend, options_.oscListen, controls_, oscError)) return Fail(oscError);
 
     if (!OpenNetworkLink()) return false;
+    if (!StartRemoteView()) return false;
     LogStarted();
     return true;
 }
@@ -166,6 +169,23 @@ void Application::LogStarted()
     LogLine("", "started: version %s, display %s, capture %s, data folder \"%s\", peer %s, status file \"%s\"",
             SOLVANE_VERSION, mode.c_str(), capture.c_str(), options_.dataDir.c_str(), peer.c_str(),
             statusFile_.Path().c_str());
+}
+
+bool Application::StartRemoteView()
+{
+    if (options_.httpListen.empty()) return true;
+    board_.Publish(health_);
+    remoteView_ = std::make_unique<RemoteView>(board_, controls_, remoteFrame_);
+    std::string error;
+    if (!remoteView_->Start(options_.httpListen, options_.httpToken, error)) {
+        remoteView_.reset();
+        return Fail("web view: " + error);
+    }
+    std::string host = remoteView_->Host();
+    if (host.find(':') != std::string::npos) host = "[" + host + "]";
+    LogLine("web", "serving http://%s:%d/ (%s)", host.c_str(), remoteView_->Port(),
+            options_.httpToken.empty() ? "read-only" : "controls with the token");
+    return true;
 }
 
 bool Application::OpenNetworkLink()
@@ -203,6 +223,7 @@ bool Application::OpenNetworkLink()
 void Application::Teardown()
 {
     running_ = false;
+    if (remoteView_) remoteView_->Stop();
     if (netLink_) {
         RemoveEventSource(netLink_.get());
         RemoveEventSource(&sockets_);
@@ -298,7 +319,17 @@ void Application::ApplyControls()
             else Keys().KeyUp(VK_RIGHT);
             break;
         case ControlRequest::Kind::SetThreshold:
-            if (world_ != nullptr) world_->loudThreshold = level::DbfsToThreshold(request.value);
+            health_.threshold = level::DbfsToThreshold(request.value);
+            if (world_ != nullptr) world_->loudThreshold = health_.threshold;
+            break;
+        case ControlRequest::Kind::SetGain:
+            health_.gain_db = level::ClampGainDb(request.value);
+            break;
+        case ControlRequest::Kind::TogglePanel:
+            health_.panel_visible = !health_.panel_visible;
+            break;
+        case ControlRequest::Kind::ShowPanel:
+            health_.panel_visible = request.value != 0;
             break;
         case ControlRequest::Kind::Flash:
             // As a crystal's own flash: full white, fading over the next steps.
@@ -358,7 +389,10 @@ void Application::AfterStep(double stepMilliseconds, std::uint32_t presentsBefor
     if (incomingImages_ != nullptr) sample.picturesInFlight = static_cast<std::uint32_t>(incomingImages_->InFlight());
     statistics_.AddStep(sample, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - startedAt_).count());
     PublishHealth(sample);
-    if (sample.presented) WriteFrameIfDue();
+    if (sample.presented) {
+        WriteFrameIfDue();
+        OfferRemoteFrameIfDue();
+    }
 
     if (fastClock_ != nullptr) voiceCapture_.Poll();
     if (showProgress_ && (stepCount_ % 10 == 0 || stepCount_ == options_.steps))
@@ -415,6 +449,19 @@ void Application::WriteFrameIfDue()
     std::snprintf(name, sizeof name, "/frame-%06u.png", stepCount_);
     if (WriteFrame(renderDevice_.Device(), options_.framesDir + name)) statistics_.AddFrameWritten();
     else LogLine("frames", "cannot write \"%s%s\"", options_.framesDir.c_str(), name);
+}
+
+// The web view's picture: read back on this thread (the device is this
+// thread's), at most once a second; the server encodes it on its own.
+void Application::OfferRemoteFrameIfDue()
+{
+    if (!remoteView_ || renderDevice_.Device() == nullptr) return;
+    auto now = FrameSnapshot::Clock::now();
+    if (!remoteFrame_.Due(now)) return;
+    std::vector<std::uint8_t> rgb;
+    UINT width = 0, height = 0;
+    if (!renderDevice_.Device()->ReadBackBuffer(rgb, width, height)) width = height = 0;
+    remoteFrame_.Offer(std::move(rgb), width, height, now);
 }
 
 int Application::IdleWaitMilliseconds()

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/ControlQueue.h"
+#include "app/FrameSnapshot.h"
 #include "app/FrameTicker.h"
 #include "app/Health.h"
 #include "app/MainWindow.h"
@@ -21,6 +22,7 @@
 #include "net/NetLink.h"
 #include "platform/Sockets.h"
 #include "platform/d3d9.h"
+#include "app/RemoteView.h"
 #include "app/RunStatistics.h"
 #include "app/ServiceNotifier.h"
 #include "app/StatusFile.h"
@@ -90,6 +92,8 @@ private:
     void PublishHealth(const StepSample& sample);
     void LogStarted();
     void WriteFrameIfDue();
+    bool StartRemoteView();
+    void OfferRemoteFrameIfDue();
     void FinishRun();
     void CopyCaptureBlock(WAVEHDR* header);
     // The latest block's peak and RMS for the health report.
@@ -132,4 +136,8 @@ private:
     std::string stopReason_;   // the first reason the run was told to end
     ControlQueue controls_;
     OscService osc_;  // after controls_: its listener posts there until it stops
+    // The web view (--http only). Declared after what its threads read, so
+    // that it stops before those go.
+    FrameSnapshot remoteFrame_;
+    std::unique_ptr<RemoteView> remoteView_;
 };

@@ -43,6 +43,38 @@ bool WritePng(const std::string& path, unsigned width, unsigned height, PixelLay
     return true;
 }
 
+bool EncodePng(unsigned width, unsigned height, PixelLayout layout, const std::uint8_t* pixels,
+               std::vector<std::uint8_t>& png, std::string* error)
+{
+    png.clear();
+    if (pixels == nullptr || width == 0 || height == 0) {
+        if (error) *error = "empty picture";
+        return false;
+    }
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    image.width = width;
+    image.height = height;
+    image.format = FormatOf(layout);
+    // NOTE: a first pass with no buffer asks libpng for the encoded size.
+    png_alloc_size_t size = 0;
+    if (png_image_write_to_memory(&image, nullptr, &size, 0, pixels, 0, nullptr) == 0) {
+        if (error) *error = image.message;
+        png_image_free(&image);
+        return false;
+    }
+    png.resize(size);
+    if (png_image_write_to_memory(&image, png.data(), &size, 0, pixels, 0, nullptr) == 0) {
+        if (error) *error = image.message;
+        png_image_free(&image);
+        png.clear();
+        return false;
+    }
+    png.resize(size);
+    return true;
+}
+
 namespace {
 
 std::uint32_t GetBig32(const std::uint8_t* p)

@@ -19,6 +19,11 @@ enum class PixelLayout {
 bool WritePng(const std::string& path, unsigned width, unsigned height, PixelLayout layout,
               const std::uint8_t* pixels, std::string* error = nullptr);
 
+// The same picture encoded into memory, for senders that never touch a file
+// (the web view's frame).
+bool EncodePng(unsigned width, unsigned height, PixelLayout layout, const std::uint8_t* pixels,
+               std::vector<std::uint8_t>& png, std::string* error = nullptr);
+
 // Any PNG (palette, grey, 16-bit and interlaced included) converted to the
 // layout asked for. A missing, truncated or corrupt file gives false; so
 // does a picture wider or taller than 4096 pixels, refused from its header
