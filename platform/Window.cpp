@@ -85,6 +85,10 @@ static int VirtualKeyOf(SDL_Keycode key)
     case SDLK_ESCAPE: return VK_ESCAPE;
     case SDLK_LEFT: return VK_LEFT;
     case SDLK_RIGHT: return VK_RIGHT;
+    case SDLK_UP: return VK_UP;
+    case SDLK_DOWN: return VK_DOWN;
+    case SDLK_F1: return VK_F1;
+    case SDLK_s: return VK_S;
     default: return -1;
     }
 }

@@ -10,7 +10,7 @@ packages=(
   libgl1-mesa-dri libegl-mesa0 libgl1-mesa-dev mesa-utils
   python3 sox espeak-ng systemd ccache
   clang-14 libfuzzer-14-dev
-  libtomlplusplus-dev
+  libtomlplusplus-dev libimgui-dev fonts-dejavu-core
 )
 
 if [ "$(id -u)" -eq 0 ]; then
