@@ -481,8 +481,18 @@ void Application::DrawOverlays(IDirect3DDevice9* device)
     const bool panel = panelVisible_;
     std::vector<std::string> problems;
     if (options_.showProblems) problems = CurrentProblems();
+    if (!panel) panelLaidOut_ = false;
     if (!panel && problems.empty()) return;
-    overlay_.Begin(static_cast<float>(frameInterval_) / 1000.0f);
+    const float stepSeconds = static_cast<float>(frameInterval_) / 1000.0f;
+    if (panel && !panelLaidOut_) {
+        // ImGui sizes a new window in its first frame and shows it from the
+        // second; a frame built and not drawn lets the key's own step show it.
+        overlay_.Begin(stepSeconds);
+        BuildDiagnosticsPanel(health_);
+        overlay_.End(nullptr);
+        panelLaidOut_ = true;
+    }
+    overlay_.Begin(stepSeconds);
     if (panel) BuildDiagnosticsPanel(health_);
     BuildProblemNotice(problems);
     overlay_.End(device);

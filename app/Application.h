@@ -156,6 +156,7 @@ private:
     OverlayRenderer overlay_;
     bool overlayTried_ = false;
     bool panelVisible_ = false;
+    bool panelLaidOut_ = false;        // the panel has been built once since it was last hidden
     int turn_ = 0;                     // -1 left, 1 right, as held arrow keys
     bool closeRequested_ = false;      // an Escape press not yet seen by the scene
     std::array<bool, 256> keyWasDown_{};
