@@ -38,6 +38,7 @@ constexpr float kPanelFontPixels = 13.0f;
 Application::Application(const Options& options) : options_(options)
 {
     SetHeadless(options_.headless);
+    SetDisplay(options_.displayIndex);
     if (options_.fast) {
         auto clock = std::make_unique<platform::ManualClock>();
         fastClock_ = clock.get();
@@ -85,6 +86,7 @@ bool Application::Init(HINSTANCE instance, int showCommand)
     world_ = &TheWorld();
     if (!world_->Init(this, logicalWidth_, logicalHeight_))
         return Fail(world_->LastError().empty() ? "cannot build the scene" : world_->LastError());
+    world_->loudThreshold = threshold_;
     HDC deviceContext = nullptr;
     IDirect3DSurface9* backBuffer = renderDevice_.BackBuffer();
     if (backBuffer == nullptr || FAILED(backBuffer->GetDC(&deviceContext)))
@@ -410,6 +412,7 @@ void Application::ApplyControl(const ControlRequest& request)
     switch (request.kind) {
     case ControlRequest::Kind::SetThreshold:
         threshold_ = level::DbfsToThreshold(request.value);
+        if (world_ != nullptr) world_->loudThreshold = threshold_;
         LogLine("tuning", "threshold %d (%.1f dBFS)", threshold_, level::ThresholdToDbfs(threshold_));
         break;
     case ControlRequest::Kind::SetGain:

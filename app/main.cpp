@@ -8,6 +8,7 @@
 #include "app/CommandLine.h"
 #include "app/Settings.h"
 #include "platform/AudioDevices.h"
+#include "platform/Displays.h"
 #include "platform/System.h"
 
 int main(int argc, char** argv)
@@ -28,7 +29,10 @@ int main(int argc, char** argv)
         return 0;
     }
     if (options.seed) std::srand(*options.seed);
-    if (options.listDevices) return platform::PrintAudioDevices();
+    if (options.listDevices) {
+        int status = platform::PrintAudioDevices();
+        return platform::PrintDisplays() != 0 ? 1 : status;
+    }
 
     if (!platform::StartSystem(error)) {
         std::fprintf(stderr, "solvane: cannot start: %s\n", error.c_str());
