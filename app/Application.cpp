@@ -517,6 +517,7 @@ void Application::CalibrationStep()
         overlay_.Begin(static_cast<float>(frameInterval_) / 1000.0f);
         BuildCalibrationMeter(meter_, figures);
         if (panelVisible_) BuildDiagnosticsPanel(health_);
+        if (options_.showProblems) BuildProblemNotice(CurrentProblems());
         overlay_.End(device);
         device->EndScene();
     }

@@ -190,6 +190,53 @@ TEST_F(ControlRequests, F1TogglesThePanelWhichIsDrawnLastAndOnlyOnScreen)
     }
 }
 
+TEST_F(ControlRequests, NoMicrophoneForTenSecondsIsNoticedOnScreenOnly)
+{
+    struct Case {
+        const char* what;
+        bool demo;
+        bool showProblems;
+        std::string framesDir;
+        bool noticed;
+        bool drawn;
+    };
+    const std::string frames = ::testing::TempDir() + "/solvane-problem-frames";
+    const std::vector<Case> cases = {
+        {"no input", false, true, "", true, true},
+        {"no input, notice turned off", false, false, "", true, false},
+        {"no input, a normal --frames run", false, true, frames, true, false},
+        {"the demo voice", true, true, "", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Options run = options;
+        run.demo = c.demo;
+        run.showProblems = c.showProblems;
+        run.framesDir = c.framesDir;
+        // 10 s are 196 steps of 51 ms.
+        run.steps = 200;
+        run.voiceFile.clear();
+        run.inputDevice = "no such device";
+        ScriptedApplication app(run);
+        app.SetDirect3DFactory(RecordingDirect3DCreate9);
+        ASSERT_TRUE(app.Init(nullptr, 1)) << app.FailureReason();
+        auto* device = static_cast<RecordingDevice*>(app.Renderer().Device());
+        std::vector<std::vector<std::string>> problems;
+        bool overlayDrawn = false;
+        app.afterStep = [&](ScriptedApplication& a) {
+            problems.push_back(a.CurrentProblems());
+            for (const RecordedDraw& draw : device->Draws())
+                if (!draw.indices.empty() && draw.state->RenderState(D3DRS_ZENABLE) == D3DZB_FALSE) overlayDrawn = true;
+            device->ClearDraws();
+        };
+        app.Run();
+        ASSERT_EQ(200u, problems.size());
+        EXPECT_TRUE(problems[150].empty());
+        EXPECT_EQ(c.noticed, problems[199] == std::vector<std::string>{"no microphone"});
+        EXPECT_EQ(c.drawn, overlayDrawn);
+    }
+}
+
 TEST_F(ControlRequests, GainActsOnEachBlockBeforeTheWorldAndTheMeter)
 {
     struct Case {
