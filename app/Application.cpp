@@ -148,6 +148,7 @@ bool Application::OpenNetworkLink()
         // Without a configuration file the installation runs without a link.
         return true;
     }
+    peerAddress_ = host + ":" + std::to_string(port);
     netLink_ = std::make_unique<NetLink>(sockets_);
     netLink_->UseClock(*clock_);
     netLink_->AllowAnySource(options_.linkAnySource);
@@ -292,6 +293,14 @@ void Application::PublishHealth(const StepSample& sample)
     health_.crystals = sample.crystalsInPhase;
     health_.sparks = sample.liveSparks;
     health_.pictures_in_flight = sample.picturesInFlight;
+    if (netLink_) {
+        const LinkStatus link = netLink_->Status();
+        // Between tries the link may report no state; the peer is still configured.
+        health_.peer.state = link.state == LinkState::None ? "connecting" : LinkStateName(link.state);
+        health_.peer.address = link.peer.empty() ? peerAddress_ : link.peer;
+        health_.peer.last_contact = link.lastContactSeconds;
+        health_.pictures_received = link.picturesReceived;
+    }
     health_.threshold = threshold_;
     health_.gain_db = gainDb_;
     health_.panel_visible = panelVisible_;

@@ -162,6 +162,7 @@ private:
     std::array<bool, 256> keyWasDown_{};
     DWORD lastBlockMs_ = 0;            // clock time of the latest captured block
     DWORD peerTroubleSinceMs_ = 0;
+    std::string peerAddress_;          // host:port of the configured peer, empty without one
     bool peerTrouble_ = false;
     CalibrationFigures calibrationNote_;  // what S last reported
 };

@@ -2,6 +2,9 @@
 // steps, and the gain and threshold they steer, on the recording device.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 
@@ -235,6 +238,33 @@ TEST_F(ControlRequests, NoMicrophoneForTenSecondsIsNoticedOnScreenOnly)
         EXPECT_EQ(c.noticed, problems[199] == std::vector<std::string>{"no microphone"});
         EXPECT_EQ(c.drawn, overlayDrawn);
     }
+}
+
+TEST_F(ControlRequests, AnUnreachablePeerIsNoticedAfterTenSeconds)
+{
+    namespace fs = std::filesystem;
+    const fs::path data = fs::path(::testing::TempDir()) / "solvane-unreachable-peer";
+    fs::remove_all(data);
+    fs::copy(options.dataDir, data, fs::copy_options::recursive);
+    // Nothing listens on the discard port of loopback.
+    std::ofstream(data / "theStrings.ini") << "[IP]\n127.0.0.1\n[Port]\n9\n";
+    Options run = options;
+    run.dataDir = data.string();
+    run.steps = 200;
+    ScriptedApplication app(run);
+    app.SetDirect3DFactory(RecordingDirect3DCreate9);
+    ASSERT_TRUE(app.Init(nullptr, 1)) << app.FailureReason();
+    std::vector<std::vector<std::string>> problems;
+    app.afterStep = [&](ScriptedApplication& a) { problems.push_back(a.CurrentProblems()); };
+    app.Run();
+    ASSERT_EQ(200u, problems.size());
+    auto saysPeer = [](const std::vector<std::string>& said) {
+        return std::find(said.begin(), said.end(), "peer 127.0.0.1 unreachable") != said.end();
+    };
+    EXPECT_FALSE(saysPeer(problems[100]));
+    EXPECT_TRUE(saysPeer(problems[199]));
+    EXPECT_EQ("127.0.0.1:9", app.Board().Latest().peer.address);
+    fs::remove_all(data);
 }
 
 TEST_F(ControlRequests, GainActsOnEachBlockBeforeTheWorldAndTheMeter)
