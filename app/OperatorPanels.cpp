@@ -77,8 +77,9 @@ void BuildDiagnosticsPanel(const Health& health)
     ImGui::Text("pictures %u in flight, %llu received", health.pictures_in_flight,
                 static_cast<unsigned long long>(health.pictures_received));
     ImGui::Separator();
-    ImGui::Text("peer %s %s, contact %s", health.peer.state.c_str(), health.peer.address.c_str(),
-                Ago(health.peer.last_contact).c_str());
+    if (health.peer.address.empty()) ImGui::Text("peer %s", health.peer.state.c_str());
+    else ImGui::Text("peer %s %s, contact %s", health.peer.address.c_str(), health.peer.state.c_str(),
+                     Ago(health.peer.last_contact).c_str());
     ImGui::Text("microphone %s %s", health.microphone.state.c_str(), health.microphone.device.c_str());
     if (health.last_voice.path.empty()) ImGui::Text("last voice: none yet");
     else ImGui::TextWrapped("last voice %s (%u blocks) %s", health.last_voice.path.c_str(), health.last_voice.blocks,
