@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "app/ConfigFile.h"
+#include "app/Settings.h"
 #include "common/Level.h"
 #include "common/Log.h"
 #include "crystal/Crystal.h"
@@ -29,6 +30,12 @@ namespace {
 
 // In --fast runs every idle pass is one scene step of this much virtual time.
 constexpr DWORD kFastStepMilliseconds = 51;
+// A problem is shown once it has lasted this long.
+constexpr DWORD kProblemMilliseconds = 10000;
+// The headless calibration meter prints once a second.
+constexpr std::uint32_t kStepsPerSecond = 20;
+constexpr const char* kPanelFont = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+constexpr float kPanelFontPixels = 13.0f;
 
 std::string LocalTime(std::time_t when)
 {
@@ -39,20 +46,17 @@ std::string LocalTime(std::time_t when)
     return text;
 }
 
-double Dbfs(double level) { return level > 0 ? std::max(-120.0, 20 * std::log10(level / 32768.0)) : -120.0; }
-
 }  // namespace
 
 Application::Application(const Options& options)
     : options_(options), statusFile_(options.statusFile.empty() ? StatusFile::DefaultPath() : options.statusFile)
 {
     health_.started_at = LocalTime(std::time(nullptr));
-    health_.threshold = options_.threshold;
-    health_.gain_db = options_.gainDb;
     // The null renderer needs no display: nothing is drawn anywhere.
     bool nullRenderer = options_.renderer == "null";
     SetHeadless(options_.headless || nullRenderer);
     if (nullRenderer) SetDirect3DFactory(NullDirect3DCreate9);
+    SetDisplay(options_.displayIndex);
     if (options_.fast) {
         auto clock = std::make_unique<platform::ManualClock>();
         fastClock_ = clock.get();
@@ -64,8 +68,10 @@ Application::Application(const Options& options)
     showProgress_ = options_.fast && options_.steps != 0 && platform::ErrorOutputIsTerminal();
     for (const KeyPress& press : options_.presses)
         Keys().AddScript(platform::ScriptedPress{press.virtualKey, press.first, press.last});
-    health_.threshold = options_.threshold;
-    health_.gain_db = options_.gainDb;
+    threshold_ = options_.threshold;
+    gainDb_ = options_.gainDb;
+    health_.threshold = threshold_;
+    health_.gain_db = gainDb_;
 }
 
 Application::~Application()
@@ -106,6 +112,7 @@ bool Application::Init(HINSTANCE instance, int showCommand)
     world_ = &TheWorld();
     if (!world_->Init(this, logicalWidth_, logicalHeight_))
         return Fail(world_->LastError().empty() ? "cannot build the scene" : world_->LastError());
+    world_->loudThreshold = threshold_;
     HDC deviceContext = nullptr;
     IDirect3DSurface9* backBuffer = renderDevice_.BackBuffer();
     if (backBuffer == nullptr || FAILED(backBuffer->GetDC(&deviceContext)))
@@ -206,6 +213,7 @@ bool Application::OpenNetworkLink()
         // Without a configuration file the installation runs without a link.
         return true;
     }
+    peerAddress_ = host + ":" + std::to_string(port);
     netLink_ = std::make_unique<NetLink>(sockets_);
     netLink_->UseClock(*clock_);
     netLink_->AllowAnySource(options_.linkAnySource);
@@ -288,11 +296,13 @@ void Application::Tick()
     // Before the controls: a flash they ask for is one the step shows.
     const int flashAlphaBefore = FlashAlpha;
     ApplyControls();
+    UpdateProblemClocks();
     IDirect3DDevice9* device = renderDevice_.Device();
     std::uint32_t presentsBefore = device != nullptr ? device->LastFrameStats().presentCount : 0;
     auto start = std::chrono::steady_clock::now();
     inStep_ = true;
-    if (sequencerReady_) TheEventSequencer().Step();
+    if (options_.calibrate) CalibrationStep();
+    else if (sequencerReady_) TheEventSequencer().Step();
     inStep_ = false;
     // Counted in the step's time, so that --stats shows what sending costs.
     if (osc_.Sending()) ReportStepOverOsc(flashAlphaBefore);
@@ -300,45 +310,6 @@ void Application::Tick()
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     AfterStep(stepMilliseconds, presentsBefore);
     if (!running_) FinishRun();
-}
-
-void Application::ApplyControls()
-{
-    for (const ControlRequest& request : controls_.Drain()) {
-        switch (request.kind) {
-        case ControlRequest::Kind::Close:
-            // Exactly what a press of Escape does, in whichever event is current.
-            Keys().KeyDown(VK_ESCAPE);
-            Keys().KeyUp(VK_ESCAPE);
-            break;
-        case ControlRequest::Kind::Turn:
-            // The arrow keys held until the next turn request; 0 lets go.
-            if (request.value < 0) Keys().KeyDown(VK_LEFT);
-            else Keys().KeyUp(VK_LEFT);
-            if (request.value > 0) Keys().KeyDown(VK_RIGHT);
-            else Keys().KeyUp(VK_RIGHT);
-            break;
-        case ControlRequest::Kind::SetThreshold:
-            health_.threshold = level::DbfsToThreshold(request.value);
-            if (world_ != nullptr) world_->loudThreshold = health_.threshold;
-            break;
-        case ControlRequest::Kind::SetGain:
-            health_.gain_db = level::ClampGainDb(request.value);
-            break;
-        case ControlRequest::Kind::TogglePanel:
-            health_.panel_visible = !health_.panel_visible;
-            break;
-        case ControlRequest::Kind::ShowPanel:
-            health_.panel_visible = request.value != 0;
-            break;
-        case ControlRequest::Kind::Flash:
-            // As a crystal's own flash: full white, fading over the next steps.
-            FlashAlpha = 255;
-            break;
-        default:
-            break;
-        }
-    }
 }
 
 void Application::ReportStepOverOsc(int flashAlphaBefore)
@@ -425,11 +396,19 @@ void Application::PublishHealth(const StepSample& sample)
         }
     }
     if (netLink_) {
-        LinkStatus link = netLink_->Status();
-        health_.peer.state = LinkStateName(link.state);
-        if (!link.peer.empty()) health_.peer.address = link.peer;
+        const LinkStatus link = netLink_->Status();
+        // Between tries the link may report no state; the peer is still configured.
+        health_.peer.state = link.state == LinkState::None ? "connecting" : LinkStateName(link.state);
+        health_.peer.address = link.peer.empty() ? peerAddress_ : link.peer;
         health_.peer.last_contact = link.lastContactSeconds;
         health_.pictures_received = link.picturesReceived;
+    }
+    health_.threshold = threshold_;
+    health_.gain_db = gainDb_;
+    health_.panel_visible = panelVisible_;
+    if (meter_.BlockCount() > 0) {
+        health_.input_peak_dbfs = level::SampleToDbfs(meter_.LatestPeak());
+        health_.input_rms_dbfs = level::SampleToDbfs(meter_.LatestRms());
     }
     LogProblemCounts problems = CountedLogProblems();
     health_.warnings = problems.warnings;
@@ -476,26 +455,19 @@ int Application::IdleWaitMilliseconds()
 void Application::CopyCaptureBlock(WAVEHDR* header)
 {
     voiceCapture_.QueueBuffers();
-    MeasureInput(reinterpret_cast<const std::int16_t*>(header->lpData), header->dwBufferLength / 2);
+    // The gain acts as a preamp would: before the crystals, the meter and
+    // memory.wav see the block, so all three hear the same sound.
+    const std::uint32_t length = header->dwBufferLength;
+    block_.assign(length / 2 + 1, 0);
+    std::memcpy(block_.data(), header->lpData, length);
+    level::ApplyGain(block_.data(), length / 2, gainDb_);
+    meter_.AddBlock(block_.data(), length / 2);
+    lastBlockMs_ = clock_->Milliseconds();
     // The world's buffer is process-wide storage: it takes blocks before the
     // world is filled and after it is emptied.
-    TheWorld().StoreBlock(header->lpData, header->dwBufferLength);
-    osc_.OnBlock(reinterpret_cast<const std::int16_t*>(header->lpData), header->dwBufferLength / sizeof(std::int16_t));
+    TheWorld().StoreBlock(block_.data(), length);
+    osc_.OnBlock(block_.data(), length / sizeof(std::int16_t));
     voiceCapture_.UnprepareBuffer(header);
-}
-
-void Application::MeasureInput(const std::int16_t* samples, std::size_t count)
-{
-    if (samples == nullptr || count == 0) return;
-    int peak = 0;
-    double squares = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        int value = samples[i];
-        peak = std::max(peak, value < 0 ? -value : value);
-        squares += static_cast<double>(value) * value;
-    }
-    health_.input_peak_dbfs = Dbfs(peak);
-    health_.input_rms_dbfs = Dbfs(std::sqrt(squares / static_cast<double>(count)));
 }
 
 LRESULT Application::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -529,4 +501,184 @@ LRESULT Application::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
         break;
     }
     return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+SHORT Application::GetAsyncKeyState(int virtualKey)
+{
+    SHORT state = Keys().GetAsyncKeyState(virtualKey);
+    if (virtualKey == VK_ESCAPE && closeRequested_) {
+        closeRequested_ = false;
+        state = 1;
+    }
+    if ((virtualKey == VK_LEFT && turn_ < 0) || (virtualKey == VK_RIGHT && turn_ > 0)) state = 1;
+    return state;
+}
+
+bool Application::KeyWentDown(int virtualKey)
+{
+    const bool down = Keys().GetAsyncKeyState(virtualKey) != 0;
+    const bool wentDown = down && !keyWasDown_[static_cast<std::size_t>(virtualKey)];
+    keyWasDown_[static_cast<std::size_t>(virtualKey)] = down;
+    return wentDown;
+}
+
+void Application::PostKeyRequests()
+{
+    if (KeyWentDown(VK_F1)) controls_.Post({ControlRequest::Kind::TogglePanel, 0});
+    if (!options_.calibrate) return;
+    // The scene is not running: the arrows and Escape belong to the meter.
+    if (KeyWentDown(VK_UP))
+        controls_.Post({ControlRequest::Kind::SetThreshold, level::ThresholdToDbfs(threshold_) + 1.0});
+    if (KeyWentDown(VK_DOWN))
+        controls_.Post({ControlRequest::Kind::SetThreshold, level::ThresholdToDbfs(threshold_) - 1.0});
+    if (KeyWentDown(VK_RIGHT)) controls_.Post({ControlRequest::Kind::SetGain, gainDb_ + 1.0});
+    if (KeyWentDown(VK_LEFT)) controls_.Post({ControlRequest::Kind::SetGain, gainDb_ - 1.0});
+    if (KeyWentDown(VK_ESCAPE)) controls_.Post({ControlRequest::Kind::Close, 0});
+    if (KeyWentDown(VK_S)) SaveCalibration();
+}
+
+void Application::ApplyControls()
+{
+    PostKeyRequests();
+    for (const ControlRequest& request : controls_.Drain()) ApplyControl(request);
+}
+
+void Application::ApplyControl(const ControlRequest& request)
+{
+    switch (request.kind) {
+    case ControlRequest::Kind::SetThreshold:
+        threshold_ = level::DbfsToThreshold(request.value);
+        if (world_ != nullptr) world_->loudThreshold = threshold_;
+        LogLine("tuning", "threshold %d (%.1f dBFS)", threshold_, level::ThresholdToDbfs(threshold_));
+        break;
+    case ControlRequest::Kind::SetGain:
+        gainDb_ = level::ClampGainDb(request.value);
+        LogLine("tuning", "gain %.1f dB", gainDb_);
+        break;
+    case ControlRequest::Kind::TogglePanel:
+        panelVisible_ = !panelVisible_;
+        break;
+    case ControlRequest::Kind::ShowPanel:
+        panelVisible_ = request.value != 0;
+        break;
+    case ControlRequest::Kind::Turn:
+        turn_ = request.value < 0 ? -1 : (request.value > 0 ? 1 : 0);
+        break;
+    case ControlRequest::Kind::Flash:
+        // As the crystals' own flash: full white, fading over the next steps.
+        FlashAlpha = 255;
+        break;
+    case ControlRequest::Kind::Close:
+        if (options_.calibrate) {
+            if (Handle() != nullptr && running_) SendMessageA(Handle(), WM_CLOSE, 0, 0);
+        } else {
+            closeRequested_ = true;
+        }
+        break;
+    }
+    if (panelVisible_) EnsureOverlay();
+}
+
+bool Application::EnsureOverlay()
+{
+    if (overlay_.IsReady()) return true;
+    if (overlayTried_ || renderDevice_.Device() == nullptr) return false;
+    overlayTried_ = true;
+    if (!overlay_.Create(renderDevice_.Device(), kPanelFont, kPanelFontPixels, logicalWidth_, logicalHeight_))
+        LogWarning("overlay", "cannot create the panel's font texture; panels stay hidden");
+    return overlay_.IsReady();
+}
+
+bool Application::OverlaysMayShow() const { return options_.framesDir.empty() || options_.framesOverlay; }
+
+void Application::UpdateProblemClocks()
+{
+    const DWORD now = clock_->Milliseconds();
+    if (stepCount_ == 1) lastBlockMs_ = now;
+    const bool trouble = !health_.peer.address.empty() && health_.peer.state != "connected";
+    if (trouble && !peerTrouble_) peerTroubleSinceMs_ = now;
+    peerTrouble_ = trouble;
+    if (options_.showProblems && OverlaysMayShow() && !CurrentProblems().empty()) EnsureOverlay();
+}
+
+std::vector<std::string> Application::CurrentProblems() const
+{
+    std::vector<std::string> problems;
+    if (stepCount_ == 0) return problems;
+    const DWORD now = clock_->Milliseconds();
+    if (now - lastBlockMs_ > kProblemMilliseconds) problems.push_back("no microphone");
+    if (peerTrouble_ && (health_.peer.state == "lost" || now - peerTroubleSinceMs_ > kProblemMilliseconds)) {
+        std::string host = health_.peer.address.substr(0, health_.peer.address.rfind(':'));
+        problems.push_back("peer " + host + " unreachable");
+    }
+    return problems;
+}
+
+void Application::DrawOverlays(IDirect3DDevice9* device)
+{
+    if (!OverlaysMayShow() || !overlay_.IsReady()) return;
+    const bool panel = panelVisible_;
+    std::vector<std::string> problems;
+    if (options_.showProblems) problems = CurrentProblems();
+    if (!panel) panelLaidOut_ = false;
+    if (!panel && problems.empty()) return;
+    const float stepSeconds = static_cast<float>(frameInterval_) / 1000.0f;
+    if (panel && !panelLaidOut_) {
+        // ImGui sizes a new window in its first frame and shows it from the
+        // second; a frame built and not drawn lets the key's own step show it.
+        overlay_.Begin(stepSeconds);
+        BuildDiagnosticsPanel(health_);
+        overlay_.End(nullptr);
+        panelLaidOut_ = true;
+    }
+    overlay_.Begin(stepSeconds);
+    if (panel) BuildDiagnosticsPanel(health_);
+    BuildProblemNotice(problems);
+    overlay_.End(device);
+}
+
+void Application::CalibrationStep()
+{
+    CalibrationFigures figures = MeasureCalibration(meter_, threshold_, gainDb_);
+    figures.savedTo = calibrationNote_.savedTo;
+    figures.saveError = calibrationNote_.saveError;
+    if (options_.headless && stepCount_ % kStepsPerSecond == 0) {
+        std::printf("%s\n", CalibrationLine(figures).c_str());
+        std::fflush(stdout);
+    }
+    IDirect3DDevice9* device = renderDevice_.Device();
+    if (device == nullptr || !EnsureOverlay()) return;
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+    if (SUCCEEDED(device->BeginScene())) {
+        overlay_.Begin(static_cast<float>(frameInterval_) / 1000.0f);
+        BuildCalibrationMeter(meter_, figures);
+        if (panelVisible_) BuildDiagnosticsPanel(health_);
+        if (options_.showProblems) BuildProblemNotice(CurrentProblems());
+        overlay_.End(device);
+        device->EndScene();
+    }
+    HRESULT presented = device->Present(nullptr, nullptr, nullptr, nullptr);
+    if (presented == D3DERR_DEVICELOST && device->TestCooperativeLevel() == D3DERR_DEVICENOTRESET) {
+        renderDevice_.ResetDevice();
+        renderDevice_.Resize(Handle());
+    }
+}
+
+void Application::SaveCalibration()
+{
+    calibrationNote_ = {};
+    if (options_.configFile.empty()) {
+        calibrationNote_.saveError = "no place for the settings file (HOME is not set; use --config FILE)";
+        LogWarning("calibrate", "%s", calibrationNote_.saveError.c_str());
+        return;
+    }
+    std::string error;
+    if (SaveInputLevels(options_.configFile, threshold_, gainDb_, error)) {
+        calibrationNote_.savedTo = options_.configFile;
+        LogLine("calibrate", "saved threshold %d and gain %.1f dB to \"%s\"", threshold_, gainDb_,
+                options_.configFile.c_str());
+    } else {
+        calibrationNote_.saveError = error;
+        LogWarning("calibrate", "%s", error.c_str());
+    }
 }

@@ -32,6 +32,7 @@ bool MainWindow::CreateMainWindow(HINSTANCE instance, int showCommand, const cha
     settings.title = title;
     settings.width = width;
     settings.height = height;
+    settings.display = display_;
     if (headless_) settings.mode = platform::WindowMode::Headless;
     else if (fullScreen == 1) settings.mode = platform::WindowMode::FullScreen;
     else settings.mode = platform::WindowMode::Windowed;

@@ -12,6 +12,7 @@
 #include "app/StatusReport.h"
 #include "common/Log.h"
 #include "platform/AudioDevices.h"
+#include "platform/Displays.h"
 #include "platform/System.h"
 
 int main(int argc, char** argv)
@@ -34,7 +35,10 @@ int main(int argc, char** argv)
     if (options.showStatus)
         return ShowStatus(options.statusFile.empty() ? StatusFile::DefaultPath() : options.statusFile, stdout);
     if (options.seed) std::srand(*options.seed);
-    if (options.listDevices) return platform::PrintAudioDevices();
+    if (options.listDevices) {
+        int status = platform::PrintAudioDevices();
+        return platform::PrintDisplays() != 0 ? 1 : status;
+    }
 
     SetUpLogging(DecorationForThisProcess(), options.logLevel);
     if (!platform::StartSystem(error)) {

@@ -24,6 +24,7 @@ struct WindowSettings {
     std::string title = "Solvane";
     int width = 640;   // used by Windowed and Headless
     int height = 480;
+    int display = 0;   // the display that FullScreen covers and Windowed opens on
 };
 
 // Starts SDL's video subsystem (the offscreen driver for Headless); says on

@@ -11,7 +11,7 @@ packages=(
   libspdlog-dev libfmt-dev nlohmann-json3-dev libsystemd-dev
   python3 sox espeak-ng systemd ccache
   clang-14 libfuzzer-14-dev
-  libtomlplusplus-dev
+  libtomlplusplus-dev libimgui-dev fonts-dejavu-core
   libcpp-httplib-dev curl chromium
 )
 
