@@ -25,6 +25,11 @@ bool AddEvent(EventSequencer& sequencer, SceneHost* application, Event*& added)
 
 bool EventSequencer::Create(SceneHost* host)
 {
+    // NOTE: the sequencer outlives the program that made its events. A second
+    // program in the same process (the tests make many) replaces the events of
+    // the first, whose host is gone, instead of finding them by name later.
+    Clear();
+    current = nullptr;
     application = host;
     Event* title = nullptr;
     Event* added = nullptr;
