@@ -168,7 +168,7 @@ echo "== --display: a display that does not exist fails with the list; --list-de
 status=0
 "$solvane" --headless --display 7 --steps 1 --data "$work/data" 2> "$work/display.log" || status=$?
 test "$status" -eq 1
-grep -qE '^solvane: cannot start: there is no display 7 \(displays: 0: .*[0-9]+x[0-9]+\)$' "$work/display.log" ||
+grep -qE '^([0-9-]+ [0-9:.]+ )?solvane: cannot start: there is no display 7 \(displays: 0: .*[0-9]+x[0-9]+\)$' "$work/display.log" ||
     { cat "$work/display.log"; exit 1; }
 "$solvane" --list-devices > "$work/devices.out" 2> /dev/null
 grep -q '^displays (--display N)' "$work/devices.out"
