@@ -233,9 +233,12 @@ HRESULT RecordingDevice::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, 
 {
     const UINT count = VerticesForPrimitives(type, primitiveCount);
     if (count == 0 || !StreamsCover(startVertex, count)) return D3DERR_INVALIDCALL;
+    const UINT instances = InstanceCount();
+    if (instances == 0) return D3DERR_INVALIDCALL;
+    CountDraw(type, primitiveCount * instances, count * instances);
+    if (!recordDraws_) return D3D_OK;
     RecordedDraw draw = NewDraw(type, primitiveCount, streams_[0].stride);
     if (HRESULT r = RecordFromStreams(draw, startVertex, count); r != D3D_OK) return r;
-    CountDraw(type, primitiveCount * draw.instanceCount, count * draw.instanceCount);
     draws_.push_back(std::move(draw));
     return D3D_OK;
 }
@@ -253,6 +256,12 @@ HRESULT RecordingDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVer
         const UINT index = indices_->IndexAt(startIndex + i);
         if (index < minVertexIndex || index - minVertexIndex >= vertexCount) return D3DERR_INVALIDCALL;
     }
+    const UINT instances = InstanceCount();
+    if (instances == 0) return D3DERR_INVALIDCALL;
+    CountDraw(type, primitiveCount * instances, count * instances);
+    // NOTE: a device that only counts (the null renderer) must not keep a
+    // record per draw: over a day of steps that is gigabytes.
+    if (!recordDraws_) return D3D_OK;
     RecordedDraw draw = NewDraw(type, primitiveCount, streams_[0].stride);
     if (HRESULT r = RecordFromStreams(draw, static_cast<UINT>(first), vertexCount); r != D3D_OK) return r;
     if (keepVertices_) {
@@ -260,7 +269,6 @@ HRESULT RecordingDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVer
         for (UINT i = 0; i < count; ++i)
             draw.indices[i] = static_cast<std::uint16_t>(indices_->IndexAt(startIndex + i) - minVertexIndex);
     }
-    CountDraw(type, primitiveCount * draw.instanceCount, count * draw.instanceCount);
     draws_.push_back(std::move(draw));
     return D3D_OK;
 }
