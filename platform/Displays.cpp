@@ -46,8 +46,9 @@ int PrintDisplays()
     std::string error;
     const bool started = SDL_WasInit(SDL_INIT_VIDEO) != 0 || StartVideo(mode, error);
     if (!started) {
+        // Not a failure of the listing: there is simply no display to list.
         std::printf("displays (--display N):\n  (none: %s)\n", error.c_str());
-        return 1;
+        return 0;
     }
     std::printf("displays (--display N)%s:\n", mode == WindowMode::Headless ? ", offscreen" : "");
     const std::vector<DisplayInfo> displays = ListDisplays();
