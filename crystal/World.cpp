@@ -116,9 +116,6 @@ void World::Shutdown()
 {
     lights.reset();
     ground.reset();
-    // NOTE: the list does not own its blocks; they are freed here so that a
-    // recording cut short by the end of the program is not leaked.
-    if (recordingList) recordingList->FreeAll();
     recordingList.reset();
     analyser.reset();
     crystals.reset();

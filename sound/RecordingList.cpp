@@ -2,33 +2,28 @@
 #include "sound/RecordingList.h"
 
 #include <cstring>
-#include <new>
+#include <utility>
 
 #include "sound/WaveFileWriter.h"
 
-bool RecordingList::Add(VoiceBlock* block)
+void RecordingList::Add(std::unique_ptr<VoiceBlock> block)
 {
-    if (!PointerList<VoiceBlock>::Add(block)) return false;
+    blocks_.Add(std::move(block));
     ++generation_;
-    return true;
 }
 
 void RecordingList::RemoveAt(int index)
 {
     if (index < 0 || index >= Count()) return;
-    PointerList<VoiceBlock>::RemoveAt(index);
+    blocks_.RemoveAt(index);
     ++generation_;
 }
 
 void RecordingList::Clear()
 {
-    while (Count() > 0) RemoveAt(0);
-}
-
-void RecordingList::FreeAll()
-{
-    for (int i = 0; i < Count(); ++i) delete items_[i];
-    Clear();
+    if (Count() == 0) return;
+    blocks_.Clear();
+    ++generation_;
 }
 
 bool RecordingList::WriteWave(const std::string& path) const
@@ -47,13 +42,9 @@ bool RecordingList::AppendBlock(const std::int16_t* samples, std::uint32_t seria
 {
     if (samples == nullptr) return false;
     if (hasLastSerial_ && serial == lastSerial_) return false;
-    auto* block = new (std::nothrow) VoiceBlock;
-    if (block == nullptr) return false;
+    auto block = std::make_unique<VoiceBlock>();
     std::memcpy(block->samples, samples, sizeof block->samples);
-    if (!Add(block)) {
-        delete block;
-        return false;
-    }
+    Add(std::move(block));
     hasLastSerial_ = true;
     lastSerial_ = serial;
     return true;

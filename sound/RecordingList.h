@@ -1,13 +1,14 @@
 // The list of microphone blocks recorded while the crystals grow, in
 // recording order; the world writes it out as "memory.wav".
 //
-// Each element is a separately allocated block of 8000 samples. Like every
-// PointerList it does not free its elements when destroyed: FreeAll does.
+// Each element is a separately allocated block of 8000 samples that the list
+// owns: removing a block frees it, and so does destroying the list.
 // Every change bumps a generation number, so that a store of an unchanged
 // list can be recognised and skipped (a long recording is several MB).
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "common/PointerList.h"
@@ -20,17 +21,22 @@ struct VoiceBlock {
 
 class FileSink;
 
-class RecordingList : public PointerList<VoiceBlock> {
+class RecordingList {
 public:
     RecordingList() = default;
-    ~RecordingList() override = default;
+    RecordingList(const RecordingList&) = delete;
+    RecordingList& operator=(const RecordingList&) = delete;
 
-    bool Add(VoiceBlock* block) override;
-    void RemoveAt(int index) override;
-    void Clear() override;
-
+    void Add(std::unique_ptr<VoiceBlock> block);
+    void RemoveAt(int index);
     // Frees every block (in index order), then empties the list.
-    void FreeAll();
+    void Clear();
+    // Clear under the name the crystals' reset uses.
+    void FreeAll() { Clear(); }
+
+    int Count() const { return blocks_.Count(); }
+    VoiceBlock* operator[](int index) const { return blocks_[index]; }
+    VoiceBlock* At(int index) const { return blocks_.At(index); }
 
     // Writes the list as a 160 000 Hz mono 16-bit wave file, creating or
     // truncating path. True only when every byte reached the file; a short
@@ -49,6 +55,7 @@ public:
     std::uint64_t DataBytes() const { return static_cast<std::uint64_t>(Count()) * sizeof(VoiceBlock); }
 
 private:
+    OwningPointerList<VoiceBlock> blocks_;
     std::uint64_t generation_ = 0;
     bool hasLastSerial_ = false;
     std::uint32_t lastSerial_ = 0;
