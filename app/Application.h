@@ -80,6 +80,7 @@ protected:
 
 private:
     bool Fail(const std::string& reason);
+    bool StartUp(HINSTANCE instance, int showCommand);
     bool OpenNetworkLink();
     void ApplyControls();
     void ReportStepOverOsc(int flashAlphaBefore);

@@ -15,8 +15,7 @@ bool Crystal::Create(World* worldLink, IDirect3DDevice9* device)
 {
     world = worldLink;
     shapeBuilder.SetWorld(worldLink);
-    body.reset(new (std::nothrow) CrystalBody);
-    if (!body) return false;
+    body = std::make_unique<CrystalBody>();
     if (!body->Create(worldLink)) return false;
     if (!sphereMap.LoadFromFile(device, world->DataPath("spheremap.bmp").c_str())) return false;
     Reset();

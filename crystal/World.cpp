@@ -10,6 +10,7 @@
 #include "crystal/CrystalCluster.h"
 #include "render/RenderDevice.h"
 #include "render/ScreenFade.h"
+#include "common/StartStep.h"
 #include "common/WorldHost.h"
 #include "scenery/CopyrightOverlay.h"
 #include "scenery/Ground.h"
@@ -71,7 +72,8 @@ bool World::Init(WorldHost* host, int width, int height)
     recordingList = std::make_unique<RecordingList>();
 
     analyser = std::make_unique<SpectrumAnalyser>();
-    if (!analyser->Init(1 << 12)) return Fail("out of memory for the spectrum analyser");
+    if (!RunStartStep([&] { return analyser->Init(1 << 12); }))
+        return Fail("out of memory for the spectrum analyser");
 
     crystals = std::make_unique<CrystalCluster>();
     if (!crystals->Create(this, device)) {

@@ -280,8 +280,13 @@ HRESULT ID3DXMesh::OptimizeInplace(DWORD flags, const DWORD* adjacencyIn, DWORD*
 HRESULT ID3DXMesh::CloneMeshFVF(DWORD options, DWORD fvf, IDirect3DDevice9* device, ID3DXMesh** clone)
 {
     if (clone == nullptr) return D3DERR_INVALIDCALL;
-    auto* copy = new (std::nothrow) ID3DXMesh(faceCount_, vertexCount_, options, fvf, device);
-    if (copy == nullptr) return E_OUTOFMEMORY;
+    ID3DXMesh* copy = nullptr;
+    // Direct3D reports a full memory as a result, and callers test for one.
+    try {
+        copy = new ID3DXMesh(faceCount_, vertexCount_, options, fvf, device);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
     const FvfLayout from = LayoutOf(fvf_);
     const FvfLayout to = LayoutOf(fvf);
     const std::vector<std::uint8_t>& source = vertexBuffer_->Bytes();

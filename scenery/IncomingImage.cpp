@@ -67,7 +67,7 @@ bool IncomingImage::Launch(IDirect3DDevice9* device, const std::uint8_t* pixels)
     // NOTE: the angle is drawn before the tint; a seeded run depends on it.
     PlaceAt(std::rand() % 360);
 
-    PixelStore* store = picture.pixelStore;
+    PixelStore* store = picture.pixelStore.get();
     if (store != nullptr && store->colour.size() >= kPictureBytes) {
         std::memcpy(store->colour.data(), pixels, kPictureBytes);
         picture.Upload(device, 0, 0, kPictureSize, kPictureSize);

@@ -1,7 +1,7 @@
 // Emission, ageing and drawing of the light sparks.
 #include "scenery/LightSet.h"
 
-#include <new>
+#include <memory>
 
 LightSet::LightSet()
 {
@@ -22,8 +22,7 @@ void LightSet::FillQuad()
 
 bool LightSet::Create(IDirect3DDevice9* device, const std::string& dataDir)
 {
-    particles.reset(new (std::nothrow) LightParticle[Capacity]);
-    if (!particles) return false;
+    particles = std::make_unique<LightParticle[]>(Capacity);
     firstFreeHint_ = 0;
     if (!firstTexture.LoadFromFile(device, (dataDir + "/light1.bmp").c_str())) return false;
     if (!secondTexture.LoadFromFile(device, (dataDir + "/light2.bmp").c_str())) return false;
