@@ -76,7 +76,6 @@ public:
 
 protected:
     int IdleWaitMilliseconds() override;
-    void OnLoopEnd() override {}
 
 private:
     bool Fail(const std::string& reason);

@@ -43,7 +43,7 @@ bool MainWindow::CreateMainWindow(HINSTANCE instance, int showCommand, const cha
     hwnd_->proc = &MainWindow::StaticWindowProc;
     // Messages that arrive before the binding are handled by DefWindowProcA alone.
     SetWindowLongA(hwnd_, GWL_USERDATA, reinterpret_cast<LPARAM>(this));
-    return OnCreated();
+    return true;
 }
 
 void MainWindow::AdoptWindow(HWND hwnd)
@@ -112,6 +112,5 @@ int MainWindow::Run()
         Tick();
         if (queue_.Empty()) WaitIdle(IdleWaitMilliseconds());
     }
-    OnLoopEnd();
     return static_cast<int>(msg.wParam);
 }

@@ -80,7 +80,6 @@ HRESULT RecordingDevice::GetBackBuffer(UINT swapChain, UINT index, D3DBACKBUFFER
 {
     if (surface == nullptr) return D3DERR_INVALIDCALL;
     *surface = nullptr;
-    if (backBufferFailure_ != D3D_OK) return backBufferFailure_;
     if (swapChain != 0 || index != 0) return D3DERR_INVALIDCALL;
     UINT w, h;
     LogicalSize(params_, w, h);
@@ -210,9 +209,7 @@ HRESULT RecordingDirect3D9::CreateDevice(UINT adapter, D3DDEVTYPE type, HWND, DW
                        return r.first == type && r.second == processing;
                    });
     if (refused) return D3DERR_NOTAVAILABLE;
-    auto* created = new RecordingDevice(*params);
-    lastDevice_ = created;
-    *device = created;
+    *device = new RecordingDevice(*params);
     return D3D_OK;
 }
 
