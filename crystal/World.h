@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/win32types.h"
+#include "sound/Loudness.h"
 
 class WorldHost;
 class LightSet;
@@ -85,7 +86,7 @@ public:
     std::uint32_t blockSerial = 0;
     // The block peak above which a block is loud: the operator's setting,
     // handed down by the program (4000 unless tuned for the room).
-    int loudThreshold = 4000;
+    int loudThreshold = kLoudPeak;
     std::int16_t recordingBuffer[kRecordingSamples] = {};
 
 private:
