@@ -65,15 +65,15 @@ bool Convert(const Uint8* bytes, std::size_t size, SDL_AudioFormat format, int c
 
 bool LoadMonoWave(const std::string& path, int targetRate, MonoWave& wave, std::string& error)
 {
-    SDL_AudioSpec spec;
+    SDL_AudioSpec fileFormat;
     Uint8* bytes = nullptr;
     Uint32 size = 0;
-    if (SDL_LoadWAV(path.c_str(), &spec, &bytes, &size) == nullptr) {
+    if (SDL_LoadWAV(path.c_str(), &fileFormat, &bytes, &size) == nullptr) {
         error = "cannot read \"" + path + "\": " + SDL_GetError();
         return false;
     }
-    int rate = targetRate > 0 ? targetRate : spec.freq;
-    bool ok = Convert(bytes, size, spec.format, spec.channels, spec.freq, rate, wave.samples, error);
+    int rate = targetRate > 0 ? targetRate : fileFormat.freq;
+    bool ok = Convert(bytes, size, fileFormat.format, fileFormat.channels, fileFormat.freq, rate, wave.samples, error);
     SDL_FreeWAV(bytes);
     if (!ok) {
         error = "\"" + path + "\": " + error;
