@@ -22,11 +22,9 @@ MainWindow::~MainWindow()
     }
 }
 
-bool MainWindow::CreateMainWindow(HINSTANCE instance, int showCommand, const char* className, const char* title,
+bool MainWindow::CreateMainWindow(HINSTANCE instance, int, const char*, const char* title,
                                   int fullScreen, int width, int height)
 {
-    (void)showCommand;
-    (void)className;
     instance_ = instance;
     platform::WindowSettings settings;
     settings.title = title;

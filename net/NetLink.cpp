@@ -27,10 +27,8 @@ bool NetLink::Open(HWND notifyWindow, LinkMode mode, const char* host, int port)
     return PeerLink::Open(notifyWindow, mode, host, port);
 }
 
-bool NetLink::OnUdpRead(HWND notifyWindow, platform::SOCKET socket, LPARAM lParam)
+bool NetLink::OnUdpRead(HWND, platform::SOCKET socket, LPARAM)
 {
-    (void)notifyWindow;
-    (void)lParam;
     if (udp.socket == 0 || socket != udp.socket || !frameBuffer) return false;
     // NOTE: several datagrams per notification: under a flood of junk the
     // queue must empty faster than it fills, or the kernel drops the real

@@ -387,9 +387,9 @@ bool FillLevels(IDirect3DTexture9* texture, const Picture& picture)
 }  // namespace
 
 HRESULT D3DXCreateTextureFromFileExA(IDirect3DDevice9* device, const char* path, UINT width, UINT height,
-                                     UINT mipLevels, DWORD usage, D3DFORMAT format, D3DPOOL pool, DWORD filter,
-                                     DWORD mipFilter, D3DCOLOR colourKey, D3DXIMAGE_INFO* sourceInfo,
-                                     PALETTEENTRY* palette, IDirect3DTexture9** texture)
+                                     UINT mipLevels, DWORD usage, D3DFORMAT format, D3DPOOL pool, DWORD,
+                                     DWORD, D3DCOLOR colourKey, D3DXIMAGE_INFO* sourceInfo,
+                                     PALETTEENTRY*, IDirect3DTexture9** texture)
 {
     if (texture != nullptr) *texture = nullptr;
     if (device == nullptr || path == nullptr || texture == nullptr) return D3DERR_INVALIDCALL;

@@ -93,7 +93,7 @@ DWORD D3DXGetFVFVertexSize(DWORD fvf) { return LayoutOf(fvf).size; }
 // ---------------------------------------------------------------------------
 // Buffers
 
-HRESULT MeshStorage::Lock(UINT offset, UINT size, void** data, DWORD flags)
+HRESULT MeshStorage::Lock(UINT offset, UINT size, void** data, DWORD)
 {
     if (data == nullptr || offset > bytes_.size() || size > bytes_.size() - offset) return D3DERR_INVALIDCALL;
     ++locks_;
@@ -159,7 +159,7 @@ HRESULT ID3DXMesh::UnlockVertexBuffer() { return vertexBuffer_->Unlock(); }
 HRESULT ID3DXMesh::LockIndexBuffer(DWORD flags, void** data) { return indexBuffer_->Lock(0, 0, data, flags); }
 HRESULT ID3DXMesh::UnlockIndexBuffer() { return indexBuffer_->Unlock(); }
 
-HRESULT ID3DXMesh::LockAttributeBuffer(DWORD flags, DWORD** data)
+HRESULT ID3DXMesh::LockAttributeBuffer(DWORD, DWORD** data)
 {
     if (data == nullptr) return D3DERR_INVALIDCALL;
     *data = attributes_.data();
@@ -326,7 +326,7 @@ HRESULT ID3DXMesh::DrawSubset(DWORD attribId)
 // ---------------------------------------------------------------------------
 // Normals
 
-HRESULT D3DXComputeNormals(ID3DXMesh* mesh, const DWORD* adjacency)
+HRESULT D3DXComputeNormals(ID3DXMesh* mesh, const DWORD*)
 {
     if (mesh == nullptr) return D3DERR_INVALIDCALL;
     const FvfLayout layout = LayoutOf(mesh->GetFVF());

@@ -100,9 +100,8 @@ int IncomingImage::AlphaAt(float distance, int flightRadius)
     return std::min(static_cast<int>(ScaleAt(distance, flightRadius) * 191.25f), 255);
 }
 
-void IncomingImage::Draw(IDirect3DDevice9* device)
+void IncomingImage::Draw(IDirect3DDevice9*)
 {
-    (void)device;
     if (!active || sprite == nullptr) return;
     // The bottom eight rows of a received picture are left out.
     const RECT source{0, 0, kPictureSize, 120};

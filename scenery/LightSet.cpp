@@ -52,7 +52,7 @@ bool LightSet::Emit(const SparkRecord& spark)
     return false;
 }
 
-void LightSet::UpdateParticles(IDirect3DDevice9* device, const Matrix4& matrix)
+void LightSet::UpdateParticles(IDirect3DDevice9*, const Matrix4&)
 {
     if (!particles) return;
     for (int slot = 0; slot < Capacity; ++slot) {
@@ -94,7 +94,7 @@ void LightSet::DrawParticle(IDirect3DDevice9* device, const LightParticle& p)
     device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, quad, sizeof(ParticleVertex));
 }
 
-void LightSet::DrawParticles(IDirect3DDevice9* device, const Matrix4& matrix)
+void LightSet::DrawParticles(IDirect3DDevice9* device, const Matrix4&)
 {
     device->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
     device->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
