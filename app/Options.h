@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "sound/Loudness.h"
+#include "common/Level.h"
 
 struct KeyPress {
     int virtualKey = 0;    // VK_ESCAPE, VK_LEFT or VK_RIGHT
@@ -39,7 +39,7 @@ struct Options {
     // then the command line overrides them.
     std::string configFile;       // --config; empty: the user's settings file, if any
     double gainDb = 0;            // applied to captured samples, clipped to 16 bits
-    int threshold = kLoudPeak;    // block peak above which a block is loud
+    int threshold = level::kDefaultThreshold;  // block peak above which a block is loud
     int displayIndex = 0;
     std::string logLevel = "info";
     std::string statusFile;       // empty: the default place

@@ -6,11 +6,10 @@
 #include <cstdint>
 #include <span>
 
-// The threshold the installation runs with unless told otherwise.
-constexpr int kLoudPeak = 4000;
+#include "common/Level.h"
 
 // The largest sample of the block; 0 when no sample is positive.
 int BlockPeak(std::span<const std::int16_t> block);
 
 // A block whose peak is this loud counts as loud.
-inline bool IsLoudPeak(int peak, int threshold = kLoudPeak) { return peak > threshold; }
+inline bool IsLoudPeak(int peak, int threshold = level::kDefaultThreshold) { return peak > threshold; }
