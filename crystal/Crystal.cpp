@@ -63,7 +63,7 @@ void Crystal::Update(IDirect3DDevice9* device, const Matrix4& matrix)
         shapeBuilder.Grow(*body);
         recordedFrames += 1;
         flashRequest = false;
-        if (IsLoudPeak(shapeBuilder.peak, world != nullptr ? world->loudThreshold : kLoudPeak)) {
+        if (IsLoudPeak(shapeBuilder.peak, world != nullptr ? world->loudThreshold : level::kDefaultThreshold)) {
             quietFrames = 0;
         } else {
             quietFrames += 1;

@@ -4,7 +4,7 @@
 // step.
 #pragma once
 
-#include "sound/Loudness.h"
+#include "common/Level.h"
 
 class World;
 class CrystalBody;
@@ -31,7 +31,7 @@ public:
 
     // The step for the loudest band of a block with this peak sample; a
     // block at or below the threshold is quiet.
-    static BandStep StepFor(int band, int peak, int threshold = kLoudPeak);
+    static BandStep StepFor(int band, int peak, int threshold = level::kDefaultThreshold);
 
     World* world = nullptr;
     int band = 0;  // loudest low bin of the last block, -1 without an analyser

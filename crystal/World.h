@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "common/Level.h"
 #include "platform/win32types.h"
-#include "sound/Loudness.h"
 
 class WorldHost;
 class LightSet;
@@ -86,7 +86,7 @@ public:
     std::uint32_t blockSerial = 0;
     // The block peak above which a block is loud: the operator's setting,
     // handed down by the program (4000 unless tuned for the room).
-    int loudThreshold = kLoudPeak;
+    int loudThreshold = level::kDefaultThreshold;
     std::int16_t recordingBuffer[kRecordingSamples] = {};
 
 private:
