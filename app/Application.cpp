@@ -2,17 +2,21 @@
 
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 
 #include "app/ConfigFile.h"
+#include "app/Settings.h"
 #include "common/Level.h"
 #include "common/Log.h"
 #include "common/StartStep.h"
 #include "crystal/Crystal.h"
 #include "crystal/CrystalCluster.h"
 #include "crystal/World.h"
+#include "platform/RecordingDevice.h"
 #include "platform/System.h"
 #include "render/FrameWriter.h"
 #include "scene/EventSequencer.h"
@@ -21,17 +25,39 @@
 #include "scenery/LightSet.h"
 #include "sound/RecordingList.h"
 #include "sound/DemoVoice.h"
+#include "sound/VoiceStore.h"
 
 namespace {
 
 // In --fast runs every idle pass is one scene step of this much virtual time.
 constexpr DWORD kFastStepMilliseconds = 51;
+// A problem is shown once it has lasted this long.
+constexpr DWORD kProblemMilliseconds = 10000;
+// The headless calibration meter prints once a second.
+constexpr std::uint32_t kStepsPerSecond = 20;
+constexpr const char* kPanelFont = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+constexpr float kPanelFontPixels = 13.0f;
+
+std::string LocalTime(std::time_t when)
+{
+    std::tm local{};
+    localtime_r(&when, &local);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+    return text;
+}
 
 }  // namespace
 
-Application::Application(const Options& options) : options_(options)
+Application::Application(const Options& options)
+    : options_(options), statusFile_(options.statusFile.empty() ? StatusFile::DefaultPath() : options.statusFile)
 {
-    SetHeadless(options_.headless);
+    health_.started_at = LocalTime(std::time(nullptr));
+    // The null renderer needs no display: nothing is drawn anywhere.
+    bool nullRenderer = options_.renderer == "null";
+    SetHeadless(options_.headless || nullRenderer);
+    if (nullRenderer) SetDirect3DFactory(NullDirect3DCreate9);
+    SetDisplay(options_.displayIndex);
     if (options_.fast) {
         auto clock = std::make_unique<platform::ManualClock>();
         fastClock_ = clock.get();
@@ -43,6 +69,10 @@ Application::Application(const Options& options) : options_(options)
     showProgress_ = options_.fast && options_.steps != 0 && platform::ErrorOutputIsTerminal();
     for (const KeyPress& press : options_.presses)
         Keys().AddScript(platform::ScriptedPress{press.virtualKey, press.first, press.last});
+    threshold_ = options_.threshold;
+    gainDb_ = options_.gainDb;
+    health_.threshold = threshold_;
+    health_.gain_db = gainDb_;
 }
 
 Application::~Application()
@@ -72,6 +102,14 @@ bool Application::Init(HINSTANCE instance, int showCommand)
 
 bool Application::StartUp(HINSTANCE instance, int showCommand)
 {
+    {
+        // Checked first, so that a mistyped --data is named as such instead
+        // of as the first data file that cannot be found in it.
+        std::error_code error;
+        const std::string& data = options_.dataDir.empty() ? std::string(".") : options_.dataDir;
+        if (!std::filesystem::exists(data, error)) return Fail("the data folder \"" + data + "\" is missing");
+        if (!std::filesystem::is_directory(data, error)) return Fail("\"" + data + "\" is not a folder");
+    }
     if (!CreateMainWindow(instance, showCommand, "Solvane", "Solvane", options_.windowed ? 0 : 1, 640, 480))
         return Fail(WindowError().empty() ? "cannot create the window" : WindowError());
     logicalWidth_ = 640;
@@ -86,6 +124,7 @@ bool Application::StartUp(HINSTANCE instance, int showCommand)
     world_ = &TheWorld();
     if (!RunStartStep([&] { return world_->Init(this, logicalWidth_, logicalHeight_); }))
         return Fail(world_->LastError().empty() ? "cannot build the scene" : world_->LastError());
+    world_->loudThreshold = threshold_;
     HDC deviceContext = nullptr;
     IDirect3DSurface9* backBuffer = renderDevice_.BackBuffer();
     if (backBuffer == nullptr || FAILED(backBuffer->GetDC(&deviceContext)))
@@ -114,7 +153,7 @@ bool Application::StartUp(HINSTANCE instance, int showCommand)
     capture.clock = [clock] { return clock->Milliseconds(); };
     voiceCapture_.Configure(capture);
     if (options_.demo && options_.voiceFile.empty()) {
-        voiceCapture_.UseStream(std::make_unique<DemoVoice>(capture.clock, options_.fast));
+        voiceCapture_.UseStream(std::make_unique<DemoVoice>(capture.clock, options_.fast), "built-in demo voice");
         LogLine("capture", "the built-in demo voice is the microphone");
     }
     voiceCapture_.Open(Handle());
@@ -127,7 +166,46 @@ bool Application::StartUp(HINSTANCE instance, int showCommand)
     std::string oscError;
     if (!osc_.Start(options_.oscSend, options_.oscListen, controls_, oscError)) return Fail(oscError);
 
-    return OpenNetworkLink();
+    if (!OpenNetworkLink()) return false;
+    if (!StartRemoteView()) return false;
+    LogStarted();
+    return true;
+}
+
+void Application::LogStarted()
+{
+    std::string mode = options_.renderer == "null" ? "none (null renderer)"
+                       : options_.headless        ? "headless (offscreen)"
+                       : options_.windowed        ? "windowed 640x480"
+                                                  : "full screen";
+    std::string capture;
+    if (!options_.voiceFile.empty()) capture = "voice file \"" + options_.voiceFile + "\"";
+    else if (options_.demo) capture = "the built-in demo voice";
+    else if (!voiceCapture_.IsOpen()) capture = "none";
+    else capture = options_.inputDevice.empty() ? "the default device" : "\"" + options_.inputDevice + "\"";
+    if (voiceCapture_.IsOpen() || !options_.voiceFile.empty())
+        capture += " at " + std::to_string(voiceCapture_.Format().nSamplesPerSec) + " Hz";
+    std::string peer = health_.peer.address.empty() ? "none" : health_.peer.address;
+    LogLine("", "started: version %s, display %s, capture %s, data folder \"%s\", peer %s, status file \"%s\"",
+            SOLVANE_VERSION, mode.c_str(), capture.c_str(), options_.dataDir.c_str(), peer.c_str(),
+            statusFile_.Path().c_str());
+}
+
+bool Application::StartRemoteView()
+{
+    if (options_.httpListen.empty()) return true;
+    board_.Publish(health_);
+    remoteView_ = std::make_unique<RemoteView>(board_, controls_, remoteFrame_);
+    std::string error;
+    if (!remoteView_->Start(options_.httpListen, options_.httpToken, error)) {
+        remoteView_.reset();
+        return Fail("web view: " + error);
+    }
+    std::string host = remoteView_->Host();
+    if (host.find(':') != std::string::npos) host = "[" + host + "]";
+    LogLine("web", "serving http://%s:%d/ (%s)", host.c_str(), remoteView_->Port(),
+            options_.httpToken.empty() ? "read-only" : "controls with the token");
+    return true;
 }
 
 bool Application::OpenNetworkLink()
@@ -148,6 +226,7 @@ bool Application::OpenNetworkLink()
         // Without a configuration file the installation runs without a link.
         return true;
     }
+    peerAddress_ = host + ":" + std::to_string(port);
     netLink_ = std::make_unique<NetLink>(sockets_);
     netLink_->UseClock(*clock_);
     netLink_->AllowAnySource(options_.linkAnySource);
@@ -157,12 +236,15 @@ bool Application::OpenNetworkLink()
     if (!netLink_->Open(Handle(), LinkMode::Client, host.c_str(), port))
         return Fail("cannot start the network link to " + host + ":" + std::to_string(port));
     LogLine("net", "peer %s port %d", host.c_str(), port);
+    health_.peer.state = "connecting";
+    health_.peer.address = host + ":" + std::to_string(port);
     return true;
 }
 
 void Application::Teardown()
 {
     running_ = false;
+    if (remoteView_) remoteView_->Stop();
     if (netLink_) {
         RemoveEventSource(netLink_.get());
         RemoveEventSource(&sockets_);
@@ -174,13 +256,23 @@ void Application::Teardown()
     }
     if (world_ != nullptr) world_->Shutdown();
     musicPlayer_.Close();
-    FinishRun();
+    // A step that closes the window is counted in full: the run is summed
+    // up when that step is over.
+    if (!inStep_) FinishRun();
 }
 
 void Application::FinishRun()
 {
     if (finished_ || stepCount_ == 0) return;
     finished_ = true;
+    double uptime = std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt_).count();
+    std::string why = stopReason_.empty() ? "the window was closed or a stop was asked for (SIGTERM)" : stopReason_;
+    notifier_.Stopping(why);
+    // The last snapshot, so that the file shows where the run ended.
+    std::string statusError;
+    statusFile_.Write(health_, statusError);
+    FlushLogRepeats(true);
+    LogLine("", "stopped: %s, up %.1f s, %u steps", why.c_str(), uptime, stepCount_);
     if (showProgress_) std::fputc('\n', stderr);
     if (!options_.statsFile.empty()) {
         std::string error;
@@ -217,44 +309,20 @@ void Application::Tick()
     // Before the controls: a flash they ask for is one the step shows.
     const int flashAlphaBefore = FlashAlpha;
     ApplyControls();
+    UpdateProblemClocks();
     IDirect3DDevice9* device = renderDevice_.Device();
     std::uint32_t presentsBefore = device != nullptr ? device->LastFrameStats().presentCount : 0;
     auto start = std::chrono::steady_clock::now();
-    if (sequencerReady_) TheEventSequencer().Step();
+    inStep_ = true;
+    if (options_.calibrate) CalibrationStep();
+    else if (sequencerReady_) TheEventSequencer().Step();
+    inStep_ = false;
     // Counted in the step's time, so that --stats shows what sending costs.
     if (osc_.Sending()) ReportStepOverOsc(flashAlphaBefore);
     double stepMilliseconds =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     AfterStep(stepMilliseconds, presentsBefore);
-}
-
-void Application::ApplyControls()
-{
-    for (const ControlRequest& request : controls_.Drain()) {
-        switch (request.kind) {
-        case ControlRequest::Kind::Close:
-            // Exactly what a press of Escape does, in whichever event is current.
-            Keys().KeyDown(VK_ESCAPE);
-            Keys().KeyUp(VK_ESCAPE);
-            break;
-        case ControlRequest::Kind::Turn:
-            // The arrow keys held until the next turn request; 0 lets go.
-            if (request.value < 0) Keys().KeyDown(VK_LEFT);
-            else Keys().KeyUp(VK_LEFT);
-            if (request.value > 0) Keys().KeyDown(VK_RIGHT);
-            else Keys().KeyUp(VK_RIGHT);
-            break;
-        case ControlRequest::Kind::SetThreshold:
-            if (world_ != nullptr) world_->loudThreshold = level::DbfsToThreshold(request.value);
-            break;
-        case ControlRequest::Kind::Flash:
-            // As a crystal's own flash: full white, fading over the next steps.
-            FlashAlpha = 255;
-            break;
-        default:
-            break;
-        }
-    }
+    if (!running_) FinishRun();
 }
 
 void Application::ReportStepOverOsc(int flashAlphaBefore)
@@ -281,6 +349,8 @@ void Application::ReportStepOverOsc(int flashAlphaBefore)
 
 void Application::AfterStep(double stepMilliseconds, std::uint32_t presentsBefore)
 {
+    // A voice stored on the store's thread becomes the segment here, between steps.
+    if (world_ != nullptr) world_->CollectStoredVoice();
     IDirect3DDevice9* device = renderDevice_.Device();
     StepSample sample;
     sample.stepMilliseconds = stepMilliseconds;
@@ -290,6 +360,8 @@ void Application::AfterStep(double stepMilliseconds, std::uint32_t presentsBefor
         sample.gpuDraws = frame.gpuDraws;
         sample.immediateCalls = frame.immediateCalls;
         sample.triangles = frame.triangles;
+        sample.uploadBytes = frame.uploadBytes;
+        sample.textureBinds = frame.textureBinds;
     }
     if (world_ != nullptr) {
         if (world_->lights) sample.liveSparks = static_cast<std::uint32_t>(world_->lights->LiveCount());
@@ -301,23 +373,65 @@ void Application::AfterStep(double stepMilliseconds, std::uint32_t presentsBefor
     if (incomingImages_ != nullptr) sample.picturesInFlight = static_cast<std::uint32_t>(incomingImages_->InFlight());
     statistics_.AddStep(sample, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - startedAt_).count());
     PublishHealth(sample);
-    if (sample.presented) WriteFrameIfDue();
+    if (sample.presented) {
+        WriteFrameIfDue();
+        OfferRemoteFrameIfDue();
+    }
 
     if (fastClock_ != nullptr) voiceCapture_.Poll();
     if (showProgress_ && (stepCount_ % 10 == 0 || stepCount_ == options_.steps))
         std::fprintf(stderr, "\rsolvane: step %u of %u", stepCount_, options_.steps);
-    if (options_.steps != 0 && stepCount_ >= options_.steps && Handle() != nullptr && running_)
+    if (options_.steps != 0 && stepCount_ >= options_.steps && Handle() != nullptr && running_) {
+        if (stopReason_.empty()) stopReason_ = "--steps " + std::to_string(options_.steps) + " reached";
         SendMessageA(Handle(), WM_CLOSE, 0, 0);
+    }
 }
 
 void Application::PublishHealth(const StepSample& sample)
 {
+    auto now = std::chrono::steady_clock::now();
+    double seconds = std::chrono::duration<double>(now - startedAt_).count();
+    pace_.AddStep(sample.stepMilliseconds, seconds);
     health_.steps = stepCount_;
-    health_.uptime_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt_).count();
+    health_.uptime_s = seconds;
+    health_.steps_per_second = pace_.StepsPerSecond(seconds);
+    health_.step_ms_p99 = pace_.StepMsP99();
     health_.crystals = sample.crystalsInPhase;
     health_.sparks = sample.liveSparks;
     health_.pictures_in_flight = sample.picturesInFlight;
+    health_.microphone.state = VoiceCapture::StateName(voiceCapture_.State());
+    health_.microphone.device = voiceCapture_.DeviceName();
+    if (world_ != nullptr) {
+        if (const StoredVoiceInfo* voice = world_->LastStoredVoice(); voice != nullptr) {
+            health_.last_voice.path = voice->path;
+            health_.last_voice.blocks = static_cast<std::uint32_t>(voice->blocks);
+            health_.last_voice.time = LocalTime(static_cast<std::time_t>(voice->unixTime));
+        }
+    }
+    if (netLink_) {
+        const LinkStatus link = netLink_->Status();
+        // Between tries the link may report no state; the peer is still configured.
+        health_.peer.state = link.state == LinkState::None ? "connecting" : LinkStateName(link.state);
+        health_.peer.address = link.peer.empty() ? peerAddress_ : link.peer;
+        health_.peer.last_contact = link.lastContactSeconds;
+        health_.pictures_received = link.picturesReceived;
+    }
+    health_.threshold = threshold_;
+    health_.gain_db = gainDb_;
+    health_.panel_visible = panelVisible_;
+    if (meter_.BlockCount() > 0) {
+        health_.input_peak_dbfs = level::SampleToDbfs(meter_.LatestPeak());
+        health_.input_rms_dbfs = level::SampleToDbfs(meter_.LatestRms());
+    }
+    LogProblemCounts problems = CountedLogProblems();
+    health_.warnings = problems.warnings;
+    health_.errors = problems.errors;
     board_.Publish(health_);
+
+    statusFile_.WriteIfDue(health_, now);
+    if (sample.presented) notifier_.FramePresented(health_);
+    notifier_.Stepped(health_, now);
+    FlushLogRepeats();
 }
 
 void Application::WriteFrameIfDue()
@@ -327,6 +441,19 @@ void Application::WriteFrameIfDue()
     std::snprintf(name, sizeof name, "/frame-%06u.png", stepCount_);
     if (WriteFrame(renderDevice_.Device(), options_.framesDir + name)) statistics_.AddFrameWritten();
     else LogLine("frames", "cannot write \"%s%s\"", options_.framesDir.c_str(), name);
+}
+
+// The web view's picture: read back on this thread (the device is this
+// thread's), at most once a second; the server encodes it on its own.
+void Application::OfferRemoteFrameIfDue()
+{
+    if (!remoteView_ || renderDevice_.Device() == nullptr) return;
+    auto now = FrameSnapshot::Clock::now();
+    if (!remoteFrame_.Due(now)) return;
+    std::vector<std::uint8_t> rgb;
+    UINT width = 0, height = 0;
+    if (!renderDevice_.Device()->ReadBackBuffer(rgb, width, height)) width = height = 0;
+    remoteFrame_.Offer(std::move(rgb), width, height, now);
 }
 
 int Application::IdleWaitMilliseconds()
@@ -341,10 +468,18 @@ int Application::IdleWaitMilliseconds()
 void Application::CopyCaptureBlock(WAVEHDR* header)
 {
     voiceCapture_.QueueBuffers();
+    // The gain acts as a preamp would: before the crystals, the meter and
+    // memory.wav see the block, so all three hear the same sound.
+    const std::uint32_t length = header->dwBufferLength;
+    block_.assign(length / 2 + 1, 0);
+    std::memcpy(block_.data(), header->lpData, length);
+    level::ApplyGain(block_.data(), length / 2, gainDb_);
+    meter_.AddBlock(block_.data(), length / 2);
+    lastBlockMs_ = clock_->Milliseconds();
     // The world's buffer is process-wide storage: it takes blocks before the
     // world is filled and after it is emptied.
-    TheWorld().StoreBlock(header->lpData, header->dwBufferLength);
-    osc_.OnBlock(reinterpret_cast<const std::int16_t*>(header->lpData), header->dwBufferLength / sizeof(std::int16_t));
+    TheWorld().StoreBlock(block_.data(), length);
+    osc_.OnBlock(block_.data(), length / sizeof(std::int16_t));
     voiceCapture_.UnprepareBuffer(header);
 }
 
@@ -353,6 +488,10 @@ LRESULT Application::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     // The link sees every message first and takes its socket events.
     if (netLink_) netLink_->HandleMessage(hwnd, msg, wParam, lParam);
     switch (msg) {
+    case WM_CLOSE:
+        if (stopReason_.empty())
+            stopReason_ = inStep_ ? "the closing sequence ended" : "the window was closed or a stop was asked for (SIGTERM)";
+        break;
     case WM_DESTROY:
         Teardown();
         PostQuitMessage(hwnd, 0);
@@ -375,4 +514,184 @@ LRESULT Application::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
         break;
     }
     return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+SHORT Application::GetAsyncKeyState(int virtualKey)
+{
+    SHORT state = Keys().GetAsyncKeyState(virtualKey);
+    if (virtualKey == VK_ESCAPE && closeRequested_) {
+        closeRequested_ = false;
+        state = 1;
+    }
+    if ((virtualKey == VK_LEFT && turn_ < 0) || (virtualKey == VK_RIGHT && turn_ > 0)) state = 1;
+    return state;
+}
+
+bool Application::KeyWentDown(int virtualKey)
+{
+    const bool down = Keys().GetAsyncKeyState(virtualKey) != 0;
+    const bool wentDown = down && !keyWasDown_[static_cast<std::size_t>(virtualKey)];
+    keyWasDown_[static_cast<std::size_t>(virtualKey)] = down;
+    return wentDown;
+}
+
+void Application::PostKeyRequests()
+{
+    if (KeyWentDown(VK_F1)) controls_.Post({ControlRequest::Kind::TogglePanel, 0});
+    if (!options_.calibrate) return;
+    // The scene is not running: the arrows and Escape belong to the meter.
+    if (KeyWentDown(VK_UP))
+        controls_.Post({ControlRequest::Kind::SetThreshold, level::ThresholdToDbfs(threshold_) + 1.0});
+    if (KeyWentDown(VK_DOWN))
+        controls_.Post({ControlRequest::Kind::SetThreshold, level::ThresholdToDbfs(threshold_) - 1.0});
+    if (KeyWentDown(VK_RIGHT)) controls_.Post({ControlRequest::Kind::SetGain, gainDb_ + 1.0});
+    if (KeyWentDown(VK_LEFT)) controls_.Post({ControlRequest::Kind::SetGain, gainDb_ - 1.0});
+    if (KeyWentDown(VK_ESCAPE)) controls_.Post({ControlRequest::Kind::Close, 0});
+    if (KeyWentDown(VK_S)) SaveCalibration();
+}
+
+void Application::ApplyControls()
+{
+    PostKeyRequests();
+    for (const ControlRequest& request : controls_.Drain()) ApplyControl(request);
+}
+
+void Application::ApplyControl(const ControlRequest& request)
+{
+    switch (request.kind) {
+    case ControlRequest::Kind::SetThreshold:
+        threshold_ = level::DbfsToThreshold(request.value);
+        if (world_ != nullptr) world_->loudThreshold = threshold_;
+        LogLine("tuning", "threshold %d (%.1f dBFS)", threshold_, level::ThresholdToDbfs(threshold_));
+        break;
+    case ControlRequest::Kind::SetGain:
+        gainDb_ = level::ClampGainDb(request.value);
+        LogLine("tuning", "gain %.1f dB", gainDb_);
+        break;
+    case ControlRequest::Kind::TogglePanel:
+        panelVisible_ = !panelVisible_;
+        break;
+    case ControlRequest::Kind::ShowPanel:
+        panelVisible_ = request.value != 0;
+        break;
+    case ControlRequest::Kind::Turn:
+        turn_ = request.value < 0 ? -1 : (request.value > 0 ? 1 : 0);
+        break;
+    case ControlRequest::Kind::Flash:
+        // As the crystals' own flash: full white, fading over the next steps.
+        FlashAlpha = 255;
+        break;
+    case ControlRequest::Kind::Close:
+        if (options_.calibrate) {
+            if (Handle() != nullptr && running_) SendMessageA(Handle(), WM_CLOSE, 0, 0);
+        } else {
+            closeRequested_ = true;
+        }
+        break;
+    }
+    if (panelVisible_) EnsureOverlay();
+}
+
+bool Application::EnsureOverlay()
+{
+    if (overlay_.IsReady()) return true;
+    if (overlayTried_ || renderDevice_.Device() == nullptr) return false;
+    overlayTried_ = true;
+    if (!overlay_.Create(renderDevice_.Device(), kPanelFont, kPanelFontPixels, logicalWidth_, logicalHeight_))
+        LogWarning("overlay", "cannot create the panel's font texture; panels stay hidden");
+    return overlay_.IsReady();
+}
+
+bool Application::OverlaysMayShow() const { return options_.framesDir.empty() || options_.framesOverlay; }
+
+void Application::UpdateProblemClocks()
+{
+    const DWORD now = clock_->Milliseconds();
+    if (stepCount_ == 1) lastBlockMs_ = now;
+    const bool trouble = !health_.peer.address.empty() && health_.peer.state != "connected";
+    if (trouble && !peerTrouble_) peerTroubleSinceMs_ = now;
+    peerTrouble_ = trouble;
+    if (options_.showProblems && OverlaysMayShow() && !CurrentProblems().empty()) EnsureOverlay();
+}
+
+std::vector<std::string> Application::CurrentProblems() const
+{
+    std::vector<std::string> problems;
+    if (stepCount_ == 0) return problems;
+    const DWORD now = clock_->Milliseconds();
+    if (now - lastBlockMs_ > kProblemMilliseconds) problems.push_back("no microphone");
+    if (peerTrouble_ && (health_.peer.state == "lost" || now - peerTroubleSinceMs_ > kProblemMilliseconds)) {
+        std::string host = health_.peer.address.substr(0, health_.peer.address.rfind(':'));
+        problems.push_back("peer " + host + " unreachable");
+    }
+    return problems;
+}
+
+void Application::DrawOverlays(IDirect3DDevice9* device)
+{
+    if (!OverlaysMayShow() || !overlay_.IsReady()) return;
+    const bool panel = panelVisible_;
+    std::vector<std::string> problems;
+    if (options_.showProblems) problems = CurrentProblems();
+    if (!panel) panelLaidOut_ = false;
+    if (!panel && problems.empty()) return;
+    const float stepSeconds = static_cast<float>(frameInterval_) / 1000.0f;
+    if (panel && !panelLaidOut_) {
+        // ImGui sizes a new window in its first frame and shows it from the
+        // second; a frame built and not drawn lets the key's own step show it.
+        overlay_.Begin(stepSeconds);
+        BuildDiagnosticsPanel(health_);
+        overlay_.End(nullptr);
+        panelLaidOut_ = true;
+    }
+    overlay_.Begin(stepSeconds);
+    if (panel) BuildDiagnosticsPanel(health_);
+    BuildProblemNotice(problems);
+    overlay_.End(device);
+}
+
+void Application::CalibrationStep()
+{
+    CalibrationFigures figures = MeasureCalibration(meter_, threshold_, gainDb_);
+    figures.savedTo = calibrationNote_.savedTo;
+    figures.saveError = calibrationNote_.saveError;
+    if (options_.headless && stepCount_ % kStepsPerSecond == 0) {
+        std::printf("%s\n", CalibrationLine(figures).c_str());
+        std::fflush(stdout);
+    }
+    IDirect3DDevice9* device = renderDevice_.Device();
+    if (device == nullptr || !EnsureOverlay()) return;
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+    if (SUCCEEDED(device->BeginScene())) {
+        overlay_.Begin(static_cast<float>(frameInterval_) / 1000.0f);
+        BuildCalibrationMeter(meter_, figures);
+        if (panelVisible_) BuildDiagnosticsPanel(health_);
+        if (options_.showProblems) BuildProblemNotice(CurrentProblems());
+        overlay_.End(device);
+        device->EndScene();
+    }
+    HRESULT presented = device->Present(nullptr, nullptr, nullptr, nullptr);
+    if (presented == D3DERR_DEVICELOST && device->TestCooperativeLevel() == D3DERR_DEVICENOTRESET) {
+        renderDevice_.ResetDevice();
+        renderDevice_.Resize(Handle());
+    }
+}
+
+void Application::SaveCalibration()
+{
+    calibrationNote_ = {};
+    if (options_.configFile.empty()) {
+        calibrationNote_.saveError = "no place for the settings file (HOME is not set; use --config FILE)";
+        LogWarning("calibrate", "%s", calibrationNote_.saveError.c_str());
+        return;
+    }
+    std::string error;
+    if (SaveInputLevels(options_.configFile, threshold_, gainDb_, error)) {
+        calibrationNote_.savedTo = options_.configFile;
+        LogLine("calibrate", "saved threshold %d and gain %.1f dB to \"%s\"", threshold_, gainDb_,
+                options_.configFile.c_str());
+    } else {
+        calibrationNote_.saveError = error;
+        LogWarning("calibrate", "%s", error.c_str());
+    }
 }

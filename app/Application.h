@@ -5,14 +5,19 @@
 // have passed since the previous one.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/ControlQueue.h"
+#include "app/FrameSnapshot.h"
 #include "app/FrameTicker.h"
 #include "app/Health.h"
+#include "app/InputMeter.h"
+#include "app/OperatorPanels.h"
 #include "app/MainWindow.h"
 #include "app/Options.h"
 #include "app/OscService.h"
@@ -21,7 +26,12 @@
 #include "net/NetLink.h"
 #include "platform/Sockets.h"
 #include "platform/d3d9.h"
+#include "app/RemoteView.h"
 #include "app/RunStatistics.h"
+#include "app/ServiceNotifier.h"
+#include "app/StatusFile.h"
+#include "app/StepPace.h"
+#include "render/OverlayRenderer.h"
 #include "render/RenderDevice.h"
 #include "scene/SceneHost.h"
 #include "sound/MusicPlayer.h"
@@ -51,7 +61,10 @@ public:
     MusicPlayer& Music() { return musicPlayer_; }
     MusicPlayer* GetMusicPlayer() override { return &musicPlayer_; }
     const RunStatistics& Statistics() const { return statistics_; }
-    SHORT GetAsyncKeyState(int virtualKey) override { return Keys().GetAsyncKeyState(virtualKey); }
+    // The keyboard, with the turn and close requests of ControlQueue folded
+    // in as the arrow keys and Escape would be.
+    SHORT GetAsyncKeyState(int virtualKey) override;
+    void DrawOverlays(IDirect3DDevice9* device) override;
     int LogicalWidth() const { return logicalWidth_; }
     int LogicalHeight() const { return logicalHeight_; }
     const Options& GetOptions() const { return options_; }
@@ -63,6 +76,13 @@ public:
     // Requests from keys, OSC and the web view, applied between steps.
     ControlQueue& Controls() { return controls_; }
     const OscService& Osc() const { return osc_; }
+    // The levels in force: from the options, then as requests changed them.
+    int Threshold() const { return threshold_; }
+    double GainDb() const { return gainDb_; }
+    bool PanelVisible() const { return panelVisible_; }
+    const InputMeter& Meter() const { return meter_; }
+    // What the problems notice says now ("no microphone", ...).
+    std::vector<std::string> CurrentProblems() const;
 
     // For tests: replace the clock before the first Tick; choose the
     // graphics backend before Init.
@@ -81,13 +101,27 @@ private:
     bool Fail(const std::string& reason);
     bool StartUp(HINSTANCE instance, int showCommand);
     bool OpenNetworkLink();
-    void ApplyControls();
     void ReportStepOverOsc(int flashAlphaBefore);
     void AfterStep(double stepMilliseconds, std::uint32_t presentsBefore);
     void PublishHealth(const StepSample& sample);
+    void LogStarted();
     void WriteFrameIfDue();
+    bool StartRemoteView();
+    void OfferRemoteFrameIfDue();
     void FinishRun();
     void CopyCaptureBlock(WAVEHDR* header);
+    // Between steps: the operator's keys become requests, then every
+    // request posted since the last step is applied.
+    void ApplyControls();
+    void ApplyControl(const ControlRequest& request);
+    void PostKeyRequests();
+    bool KeyWentDown(int virtualKey);
+    bool EnsureOverlay();
+    // True when the operator's panels may be drawn into this run's frames.
+    bool OverlaysMayShow() const;
+    void CalibrationStep();
+    void SaveCalibration();
+    void UpdateProblemClocks();
 
     const Options options_;
     int logicalWidth_ = 640;
@@ -119,6 +153,33 @@ private:
     bool showProgress_ = false;
     Health health_;         // filled by the step loop, published to board_ once per step
     HealthBoard board_;
+    StepPace pace_;
+    StatusFile statusFile_;
+    ServiceNotifier notifier_ = ServiceNotifier::ForThisProcess();
+    bool inStep_ = false;      // the scene's step is running (it may close the window)
+    std::string stopReason_;   // the first reason the run was told to end
     ControlQueue controls_;
     OscService osc_;  // after controls_: its listener posts there until it stops
+    // The web view (--http only). Declared after what its threads read, so
+    // that it stops before those go.
+    FrameSnapshot remoteFrame_;
+    std::unique_ptr<RemoteView> remoteView_;
+
+    // Tuning and the operator's panels.
+    int threshold_ = 4000;
+    double gainDb_ = 0;
+    InputMeter meter_;
+    std::vector<std::int16_t> block_;  // the latest block after the gain
+    OverlayRenderer overlay_;
+    bool overlayTried_ = false;
+    bool panelVisible_ = false;
+    bool panelLaidOut_ = false;        // the panel has been built once since it was last hidden
+    int turn_ = 0;                     // -1 left, 1 right, as held arrow keys
+    bool closeRequested_ = false;      // an Escape press not yet seen by the scene
+    std::array<bool, 256> keyWasDown_{};
+    DWORD lastBlockMs_ = 0;            // clock time of the latest captured block
+    DWORD peerTroubleSinceMs_ = 0;
+    std::string peerAddress_;          // host:port of the configured peer, empty without one
+    bool peerTrouble_ = false;
+    CalibrationFigures calibrationNote_;  // what S last reported
 };

@@ -57,7 +57,7 @@ const char* UsageText()
 {
     return "usage: solvane [options]\n"
            "  --windowed             640x480 window instead of full screen\n"
-           "  --headless             no window; render offscreen (chosen automatically without a display)\n"
+           "  --headless             no window; render offscreen (required where there is no display)\n"
            "  --data DIR             folder of the data files and theStrings.ini (default ./data)\n"
            "  --voice FILE           a WAV file as the microphone\n"
            "  --input-device NAME    capture from this device instead of the default one\n"
@@ -66,7 +66,7 @@ const char* UsageText()
            "  --fast                 no waiting: every loop pass is one scene step of 51 ms of virtual time\n"
            "  --frames DIR           write presented frames as DIR/frame-NNNNNN.png (NNNNNN = step number)\n"
            "  --frame-every K        with --frames, every K-th frame only (default 1)\n"
-           "  --press KEY@A[-B]      hold KEY (escape, left or right) during scene steps A to B; repeatable\n"
+           "  --press KEY@A[-B]      hold KEY (escape, left, right, up, down, f1 or s) during steps A to B; repeatable\n"
            "  --seed N               seed the random sequence (sparks, picture angles, tints)\n"
            "  --echo                 play each stored voice once\n"
            "  --stats FILE           at exit write JSON statistics of the run\n"

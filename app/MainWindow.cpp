@@ -30,6 +30,7 @@ bool MainWindow::CreateMainWindow(HINSTANCE instance, int, const char*, const ch
     settings.title = title;
     settings.width = width;
     settings.height = height;
+    settings.display = display_;
     if (headless_) settings.mode = platform::WindowMode::Headless;
     else if (fullScreen == 1) settings.mode = platform::WindowMode::FullScreen;
     else settings.mode = platform::WindowMode::Windowed;

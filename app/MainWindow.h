@@ -36,6 +36,7 @@ public:
     void RemoveEventSource(platform::EventSource* source);
 
     void SetHeadless(bool headless) { headless_ = headless; }
+    void SetDisplay(int display) { display_ = display; }
     platform::MessageQueue& Queue() { return queue_; }
     platform::Keyboard& Keys() { return keyboard_; }
     platform::Window* NativeWindow() { return window_.get(); }
@@ -60,6 +61,7 @@ private:
     HWND hwnd_ = nullptr;
     HINSTANCE instance_ = nullptr;
     bool headless_ = false;
+    int display_ = 0;
     platform::MessageQueue queue_;
     platform::Keyboard keyboard_;
     std::unique_ptr<platform::Window> window_;

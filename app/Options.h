@@ -10,7 +10,7 @@
 #include "common/Level.h"
 
 struct KeyPress {
-    int virtualKey = 0;    // VK_ESCAPE, VK_LEFT or VK_RIGHT
+    int virtualKey = 0;    // VK_ESCAPE, VK_LEFT, VK_RIGHT, VK_UP, VK_DOWN, VK_F1 or VK_S
     std::uint32_t first = 0;  // first scene step the key is held (steps count from 1)
     std::uint32_t last = 0;   // last scene step, inclusive
 };

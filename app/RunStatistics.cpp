@@ -18,12 +18,42 @@ Summary RunStatistics::Summarise(std::vector<double> values)
     return summary;
 }
 
+namespace {
+
+// Half a percent: small counts (below a hundred) come out exact.
+constexpr double kRelativeError = 0.005;
+
+QuantileSketch Milliseconds() { return QuantileSketch(kRelativeError, 1e-3, 1e7); }
+QuantileSketch Counts() { return QuantileSketch(kRelativeError, 0.5, 1e10, true); }
+
+}  // namespace
+
+RunStatistics::RunStatistics()
+    : stepTimes_(Milliseconds()), frameIntervals_(Milliseconds()), draws_(Counts()), calls_(Counts()),
+      triangles_(Counts()), uploads_(Counts()), binds_(Counts()), sparks_(Counts()), pictures_(Counts())
+{
+}
+
+Summary RunStatistics::Summarise(const QuantileSketch& sketch)
+{
+    return Summary{sketch.Quantile(0.5), sketch.Quantile(0.99), sketch.Max()};
+}
+
 void RunStatistics::AddStep(const StepSample& sample, double wallMilliseconds)
 {
-    steps_.push_back(sample);
+    ++steps_;
+    stepTimes_.Add(sample.stepMilliseconds);
+    sparks_.Add(sample.liveSparks);
+    pictures_.Add(sample.picturesInFlight);
+    for (std::size_t p = 0; p < phaseSteps_.size(); ++p) phaseSteps_[p] += sample.crystalsInPhase[p];
     if (!sample.presented) return;
     ++frames_;
-    if (lastPresentAt_ >= 0) frameIntervals_.push_back(wallMilliseconds - lastPresentAt_);
+    draws_.Add(sample.gpuDraws);
+    calls_.Add(sample.immediateCalls);
+    triangles_.Add(sample.triangles);
+    uploads_.Add(sample.uploadBytes);
+    binds_.Add(sample.textureBinds);
+    if (lastPresentAt_ >= 0) frameIntervals_.Add(wallMilliseconds - lastPresentAt_);
     lastPresentAt_ = wallMilliseconds;
 }
 
@@ -41,45 +71,33 @@ void AppendSummary(std::string& out, const char* name, const Summary& s)
 
 std::string RunStatistics::ToJson() const
 {
-    std::vector<double> stepTimes, draws, calls, triangles, sparks, pictures;
-    std::array<std::uint64_t, 6> phaseSteps{};
-    std::uint32_t maxSparks = 0, maxPictures = 0;
-    for (const StepSample& s : steps_) {
-        stepTimes.push_back(s.stepMilliseconds);
-        if (s.presented) {
-            draws.push_back(s.gpuDraws);
-            calls.push_back(s.immediateCalls);
-            triangles.push_back(s.triangles);
-        }
-        sparks.push_back(s.liveSparks);
-        pictures.push_back(s.picturesInFlight);
-        maxSparks = std::max(maxSparks, s.liveSparks);
-        maxPictures = std::max(maxPictures, s.picturesInFlight);
-        for (std::size_t p = 0; p < phaseSteps.size(); ++p) phaseSteps[p] += s.crystalsInPhase[p];
-    }
     std::string out = "{\n";
     char text[200];
     std::snprintf(text, sizeof text, "  \"steps\": %u,\n  \"frames\": %u,\n  \"frames_written\": %u,\n  ",
                   Steps(), frames_, framesWritten_);
     out += text;
-    AppendSummary(out, "step_ms", Summarise(stepTimes));
+    AppendSummary(out, "step_ms", Summarise(stepTimes_));
     out += ",\n  ";
     AppendSummary(out, "frame_interval_ms", Summarise(frameIntervals_));
     out += ",\n  ";
-    AppendSummary(out, "draw_calls_per_frame", Summarise(draws));
+    AppendSummary(out, "draw_calls_per_frame", Summarise(draws_));
     out += ",\n  ";
-    AppendSummary(out, "immediate_calls_per_frame", Summarise(calls));
+    AppendSummary(out, "immediate_calls_per_frame", Summarise(calls_));
     out += ",\n  ";
-    AppendSummary(out, "triangles_per_frame", Summarise(triangles));
+    AppendSummary(out, "triangles_per_frame", Summarise(triangles_));
     out += ",\n  ";
-    AppendSummary(out, "live_sparks", Summarise(sparks));
+    AppendSummary(out, "upload_bytes_per_frame", Summarise(uploads_));
     out += ",\n  ";
-    AppendSummary(out, "pictures_in_flight", Summarise(pictures));
+    AppendSummary(out, "texture_binds_per_frame", Summarise(binds_));
+    out += ",\n  ";
+    AppendSummary(out, "live_sparks", Summarise(sparks_));
+    out += ",\n  ";
+    AppendSummary(out, "pictures_in_flight", Summarise(pictures_));
     static const char* kPhaseNames[6] = {"listening", "recording", "revealing", "showing", "dissolving", "resting"};
     out += ",\n  \"crystal_steps_by_phase\": {";
-    for (std::size_t p = 0; p < phaseSteps.size(); ++p) {
+    for (std::size_t p = 0; p < phaseSteps_.size(); ++p) {
         std::snprintf(text, sizeof text, "%s\"%s\": %llu", p == 0 ? "" : ", ", kPhaseNames[p],
-                      static_cast<unsigned long long>(phaseSteps[p]));
+                      static_cast<unsigned long long>(phaseSteps_[p]));
         out += text;
     }
     out += "}\n}\n";
@@ -88,20 +106,13 @@ std::string RunStatistics::ToJson() const
 
 std::string RunStatistics::SummaryLine() const
 {
-    std::vector<double> stepTimes, draws;
-    std::uint32_t maxSparks = 0;
-    for (const StepSample& s : steps_) {
-        stepTimes.push_back(s.stepMilliseconds);
-        if (s.presented) draws.push_back(s.gpuDraws);
-        maxSparks = std::max(maxSparks, s.liveSparks);
-    }
-    Summary step = Summarise(stepTimes);
-    Summary draw = Summarise(draws);
+    Summary step = Summarise(stepTimes_);
+    Summary draw = Summarise(draws_);
     char text[256];
     std::snprintf(text, sizeof text,
                   "%u steps, %u frames; step %.2f ms median, %.2f ms p99, %.2f ms max; %.0f draw calls per frame "
-                  "(max %.0f); up to %u sparks",
-                  Steps(), frames_, step.median, step.p99, step.max, draw.median, draw.max, maxSparks);
+                  "(max %.0f); up to %.0f sparks",
+                  Steps(), frames_, step.median, step.p99, step.max, draw.median, draw.max, sparks_.Max());
     return text;
 }
 

@@ -248,11 +248,14 @@ std::string EditInputLevels(const std::string& text, int threshold, double gainD
             continue;
         }
         if (section != "input") continue;
+        // Both values are numbers, so a '#' on their line starts its comment, which stays.
+        const std::size_t hash = lines[i].find('#');
+        const std::string comment = hash == std::string::npos ? "" : " " + lines[i].substr(hash);
         if (IsAssignmentOf(lines[i], "threshold")) {
-            lines[i] = thresholdLine;
+            lines[i] = thresholdLine + comment;
             wroteThreshold = true;
         } else if (IsAssignmentOf(lines[i], "gain_db")) {
-            lines[i] = gainLine;
+            lines[i] = gainLine + comment;
             wroteGain = true;
         }
     }

@@ -6,8 +6,13 @@
 
 #include "app/Application.h"
 #include "app/CommandLine.h"
+#include "app/LogSetup.h"
 #include "app/Settings.h"
+#include "app/StatusFile.h"
+#include "app/StatusReport.h"
+#include "common/Log.h"
 #include "platform/AudioDevices.h"
+#include "platform/Displays.h"
 #include "platform/System.h"
 
 int main(int argc, char** argv)
@@ -16,7 +21,7 @@ int main(int argc, char** argv)
     std::string error;
     if (int status = ResolveOptions(argc, argv, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"), options, error);
         status != 0) {
-        std::fprintf(stderr, "solvane: %s\n", error.c_str());
+        LogError("", "%s", error.c_str());
         return status;
     }
     if (options.showHelp) {
@@ -27,11 +32,17 @@ int main(int argc, char** argv)
         std::printf("solvane %s\n", SOLVANE_VERSION);
         return 0;
     }
+    if (options.showStatus)
+        return ShowStatus(options.statusFile.empty() ? StatusFile::DefaultPath() : options.statusFile, stdout);
     if (options.seed) std::srand(*options.seed);
-    if (options.listDevices) return platform::PrintAudioDevices();
+    if (options.listDevices) {
+        int status = platform::PrintAudioDevices();
+        return platform::PrintDisplays() != 0 ? 1 : status;
+    }
 
+    SetUpLogging(DecorationForThisProcess(), options.logLevel);
     if (!platform::StartSystem(error)) {
-        std::fprintf(stderr, "solvane: cannot start: %s\n", error.c_str());
+        LogError("", "cannot start: %s", error.c_str());
         return 1;
     }
     int status = 0;
@@ -40,7 +51,7 @@ int main(int argc, char** argv)
         if (application.Init(nullptr, 1)) {
             application.Run();
         } else {
-            std::fprintf(stderr, "solvane: cannot start: %s\n", application.FailureReason().c_str());
+            LogError("", "cannot start: %s", application.FailureReason().c_str());
             status = 1;
         }
     }

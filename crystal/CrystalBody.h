@@ -2,12 +2,18 @@
 // which rings are built, shown and already dissolved, and its placement in
 // the scene. It grows by appended rings, reveals them, dissolves them from
 // the bottom into light sparks, and draws the shown range.
+//
+// The bands live in a vertex buffer of the device, 24 corners per ring at
+// the ring's index, written when a ring is built or bent (at most the top
+// two rings per step) and drawn from there with one indexed draw; the
+// device makes the sphere-map coordinates from the normals.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
 #include "crystal/CrystalRing.h"
+#include "platform/DeviceRef.h"
 #include "scenery/SceneNode.h"
 
 class World;
@@ -49,7 +55,19 @@ public:
     bool capVisible = false;
     Matrix4 worldMatrix = MatrixIdentity();
 
+    // Rings from this index on have bands the vertex buffer does not hold yet.
+    int StaleFrom() const { return staleFrom_; }
+
 private:
+    bool PrepareBuffers(IDirect3DDevice9* device);
+    void WriteStaleBands();
+    void IndexRings(int count);
+
     void PlaceInWorld(IDirect3DDevice9* device, const Matrix4& matrix);
     void EmitSparks(IDirect3DDevice9* device, const Vector3& centre);
+
+    DeviceRef<IDirect3DVertexBuffer9> bandVertices_;
+    DeviceRef<IDirect3DIndexBuffer9> bandIndices_;
+    int staleFrom_ = 0;
+    int indexedRings_ = 0;  // rings whose indices the index buffer holds
 };

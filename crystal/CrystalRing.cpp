@@ -11,16 +11,10 @@ namespace {
 constexpr float RadiansToDegrees = 57.29579f;
 constexpr D3DCOLOR White = 0xFFFFFFFFu;
 
-// Sphere-map coordinates of a face from its normal turned by the world matrix.
-void SphereMapCoordinates(const Vector3& n, const Matrix4& w, float& u, float& v)
+// The texture coordinates are made by the device from the normal.
+CrystalVertex MakeVertex(const Vector3& p, const Vector3& n)
 {
-    u = (n.x * w._11 + n.y * w._21 + n.z * w._31 + 1.0f) * 0.5f;
-    v = (1.0f - (n.x * w._12 + n.y * w._22 + n.z * w._32)) * 0.5f;
-}
-
-CrystalVertex MakeVertex(const Vector3& p, const Vector3& n, float u, float v)
-{
-    return CrystalVertex{p.x, p.y, p.z, n.x, n.y, n.z, White, u, v};
+    return CrystalVertex{p.x, p.y, p.z, n.x, n.y, n.z, White, 0.0f, 0.0f};
 }
 
 // The rotation that turns `from` onto `to` about their common normal, or the
@@ -160,29 +154,28 @@ bool CrystalRing::BuildFromPrevious(Vector3 centreIn, float radiusIn, CrystalRin
     return true;
 }
 
-void CrystalRing::DrawBand(IDirect3DDevice9* device, const Matrix4& world) const
+bool CrystalRing::WriteBand(CrystalVertex out[BandVertices]) const
 {
-    if (previous == nullptr) return;
+    if (previous == nullptr) return false;
     const CrystalRing& p = *previous;
     for (int i = 0; i < 6; ++i) {
         const int j = (i + 1) % 6;
         const Vector3 n = 0.25f * (rim[i].Normal() + rim[j].Normal() + p.rim[j].Normal() + p.rim[i].Normal());
-        float u, v;
-        SphereMapCoordinates(n, world, u, v);
-        const CrystalVertex face[4] = {MakeVertex(rim[i].Position(), n, u, v), MakeVertex(rim[j].Position(), n, u, v),
-                                       MakeVertex(p.rim[j].Position(), n, u, v), MakeVertex(p.rim[i].Position(), n, u, v)};
-        device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, face, sizeof(CrystalVertex));
+        CrystalVertex* face = out + i * 4;
+        face[0] = MakeVertex(rim[i].Position(), n);
+        face[1] = MakeVertex(rim[j].Position(), n);
+        face[2] = MakeVertex(p.rim[j].Position(), n);
+        face[3] = MakeVertex(p.rim[i].Position(), n);
     }
+    return true;
 }
 
-void CrystalRing::DrawCap(IDirect3DDevice9* device, const Matrix4& world) const
+void CrystalRing::DrawCap(IDirect3DDevice9* device) const
 {
     const Vector3 n = axis;
-    float u, v;
-    SphereMapCoordinates(n, world, u, v);
     CrystalVertex fan[8];
-    fan[0] = MakeVertex(centre, n, u, v);
-    for (int k = 0; k < 6; ++k) fan[k + 1] = MakeVertex(rim[k].Position(), n, u, v);
+    fan[0] = MakeVertex(centre, n);
+    for (int k = 0; k < 6; ++k) fan[k + 1] = MakeVertex(rim[k].Position(), n);
     fan[7] = fan[1];
     device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 6, fan, sizeof(CrystalVertex));
 }

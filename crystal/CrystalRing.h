@@ -2,8 +2,9 @@
 // between a ring and the ring below it and of the lid on the top ring.
 //
 // Rings are plain data kept in a fixed block of 1024 per crystal body. Every
-// face is built on the stack each frame with one sphere-map sample per face,
-// so the facets flash one by one as the crystal turns.
+// face is flat: its four corners carry the face's normal, from which the
+// device makes one sphere-map sample per face, so the facets flash one by one
+// as the crystal turns.
 #pragma once
 
 #include <cstdint>
@@ -51,10 +52,15 @@ public:
     // cross-section along the bend, and turns the previous ring to follow it.
     bool BuildFromPrevious(Vector3 centre, float radius, CrystalRing* previousRing, int tag, int peak);
 
-    // The six faces between this ring and the one below; nothing without one.
-    void DrawBand(IDirect3DDevice9* device, const Matrix4& world) const;
+    // Corners of one band face (top i, top i+1, bottom i+1, bottom i) and
+    // indices of its two triangles, as a fan of the four corners would draw them.
+    static constexpr int BandVertices = 24;
+    static constexpr int BandIndices = 36;
+    // The six faces between this ring and the one below, four corners each;
+    // false (nothing written) without a ring below.
+    bool WriteBand(CrystalVertex out[BandVertices]) const;
     // The flat lid over this ring.
-    void DrawCap(IDirect3DDevice9* device, const Matrix4& world) const;
+    void DrawCap(IDirect3DDevice9* device) const;
 
     std::int32_t bandTag = 0;     // the band table's tag of the step that built the ring
     std::int32_t peakSample = 0;  // the block's peak sample when the ring was built

@@ -10,8 +10,11 @@
 #include "crystal/CrystalCluster.h"
 #include "render/RenderDevice.h"
 #include "render/ScreenFade.h"
+#include "common/Log.h"
 #include "common/StartStep.h"
 #include "common/WorldHost.h"
+#include "platform/ImageFile.h"
+#include "platform/d3dx9mesh.h"
 #include "scenery/CopyrightOverlay.h"
 #include "scenery/Ground.h"
 #include "scenery/LightSet.h"
@@ -38,12 +41,17 @@ bool World::Fail(std::string reason)
     return false;
 }
 
-bool World::LoadFailure(const std::string& path, bool pictureRead)
+bool World::PictureFailure(std::initializer_list<std::string> paths, const std::string& what)
 {
-    std::error_code error;
-    if (!std::filesystem::exists(path, error)) return Fail("missing data file \"" + path + "\"");
-    if (!pictureRead) return Fail("cannot read data file \"" + path + "\" (not a usable picture)");
-    return Fail("cannot create the sprite for \"" + path + "\"");
+    // The loaders say nothing; the first file of the object that does not
+    // read is named here, once, with the reason.
+    for (const std::string& path : paths) {
+        std::string why;
+        if (platform::CheckImageFile(path, &why)) continue;
+        if (why == "missing") return Fail("missing data file \"" + path + "\"");
+        return Fail("cannot read data file \"" + path + "\": " + why);
+    }
+    return Fail("cannot create " + what);
 }
 
 bool World::Init(WorldHost* host, int width, int height)
@@ -59,15 +67,18 @@ bool World::Init(WorldHost* host, int width, int height)
     screenHeight = height;
 
     lights = std::make_unique<LightSet>();
-    if (!lights->Create(device, dataDir)) {
-        const std::string first = DataPath("light1.bmp");
-        std::error_code error;
-        return LoadFailure(std::filesystem::exists(first, error) ? DataPath("light2.bmp") : first, false);
-    }
+    if (!lights->Create(device, dataDir))
+        return PictureFailure({DataPath("light1.bmp"), DataPath("light2.bmp")}, "the light sparks");
 
-    // Nothing draws the ground, so its picture may be missing.
+    // Nothing draws the ground, so its picture may be missing or broken: a
+    // notice, not a failed start.
     ground = std::make_unique<Ground>();
-    ground->Create(device, dataDir);
+    if (!ground->Create(device, dataDir)) {
+        std::string why;
+        const std::string groundPath = DataPath("ground.bmp");
+        if (!platform::CheckImageFile(groundPath, &why) && why != "missing")
+            LogWarning("world", "data file \"%s\" not used: %s", groundPath.c_str(), why.c_str());
+    }
 
     recordingList = std::make_unique<RecordingList>();
 
@@ -76,10 +87,7 @@ bool World::Init(WorldHost* host, int width, int height)
         return Fail("out of memory for the spectrum analyser");
 
     crystals = std::make_unique<CrystalCluster>();
-    if (!crystals->Create(this, device)) {
-        const std::string sphereMap = DataPath("spheremap.bmp");
-        return LoadFailure(sphereMap, false);
-    }
+    if (!crystals->Create(this, device)) return PictureFailure({DataPath("spheremap.bmp")}, "the crystals");
 
     segment = std::make_unique<MusicSegment>();  // nothing loaded yet
     voiceStore = std::make_unique<VoiceStore>(VoiceStore::DefaultPaths(dataDir));
@@ -87,20 +95,29 @@ bool World::Init(WorldHost* host, int width, int height)
     const std::string titlePath = DataPath("title.png");
     title = std::make_unique<TitleOverlay>();
     if (!title->Load(&renderer, width, height, titlePath))
-        return LoadFailure(titlePath, title->HasPicture());
+        return PictureFailure({titlePath}, "the sprite for \"" + titlePath + "\"");
 
     const std::string logoPath = DataPath("logo.x");
     logo = std::make_unique<LogoMesh>();
     if (!logo->LoadLogo(device, dataDir)) {
         std::error_code error;
         if (!std::filesystem::exists(logoPath, error)) return Fail("missing data file \"" + logoPath + "\"");
-        return Fail("cannot read data file \"" + logoPath + "\" (not a usable .x mesh)");
+        // The mesh loader is silent; ask it again for the reason.
+        std::string why = "not a usable .x mesh";
+        ID3DXMesh* mesh = nullptr;
+        if (SUCCEEDED(platform::LoadMeshFromX(logoPath.c_str(), D3DXMESH_SYSTEMMEM, nullptr, nullptr, nullptr, nullptr,
+                                              &mesh, &why)) &&
+            mesh != nullptr) {
+            mesh->Release();
+            why = "not a usable .x mesh";
+        }
+        return Fail("cannot read data file \"" + logoPath + "\": " + why);
     }
 
     const std::string copyrightPath = DataPath("CopyRight.png");
     copyright = std::make_unique<CopyrightOverlay>();
     if (!copyright->Load(&renderer, width, height, copyrightPath))
-        return LoadFailure(copyrightPath, copyright->HasPicture());
+        return PictureFailure({copyrightPath}, "the sprite for \"" + copyrightPath + "\"");
 
     IDirect3DSurface9* backBuffer = renderer.BackBuffer();
     HDC deviceContext = nullptr;
@@ -116,6 +133,8 @@ bool World::Init(WorldHost* host, int width, int height)
 
 void World::Shutdown()
 {
+    // A store in progress finishes first: its blocks and file stay whole.
+    if (voiceStore != nullptr && segment != nullptr) FinishVoiceStore();
     lights.reset();
     ground.reset();
     recordingList.reset();
@@ -156,7 +175,28 @@ bool World::AnyCrystalRecording() const
 bool World::StoreVoice()
 {
     if (segment == nullptr || recordingList == nullptr || voiceStore == nullptr) return true;
-    return voiceStore->Store(*recordingList, segment, application != nullptr ? application->GetMusicPlayer() : nullptr);
+    CollectStoredVoice();
+    voiceStore->Begin(*recordingList, segment);
+    return true;
+}
+
+void World::CollectStoredVoice()
+{
+    if (voiceStore == nullptr || segment == nullptr) return;
+    voiceStore->Collect(segment, application != nullptr ? application->GetMusicPlayer() : nullptr);
+}
+
+bool World::FinishVoiceStore()
+{
+    if (voiceStore == nullptr || segment == nullptr) return false;
+    voiceStore->Finish(segment, application != nullptr ? application->GetMusicPlayer() : nullptr);
+    return voiceStore->LastLoad();
+}
+
+const StoredVoiceInfo* World::LastStoredVoice() const
+{
+    if (voiceStore == nullptr || !voiceStore->LastStored().has_value()) return nullptr;
+    return &*voiceStore->LastStored();
 }
 
 World& TheWorld()

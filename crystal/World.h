@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -25,6 +26,7 @@ class Ground;
 class LogoMesh;
 class MusicSegment;
 class VoiceStore;
+struct StoredVoiceInfo;
 
 class World {
 public:
@@ -49,11 +51,20 @@ public:
     // taken, so the second half of the buffer never changes.
     void StoreBlock(const void* bytes, std::uint32_t length);
 
-    // Writes the recording list to "memory.wav" (the data folder, else the
-    // user data folder, else the temporary folder) and loads it as the new
-    // segment. Called by each crystal when it stops recording; an unchanged
-    // list is not written again.
+    // Hands the recording list to the voice store, which writes
+    // "memory.wav" (the data folder, else the user data folder, else the
+    // temporary folder) on its own thread; the step goes on at once. Called
+    // by each crystal when it stops recording; an unchanged list is not
+    // written again. False only when there is nothing to store into.
     bool StoreVoice();
+    // Loop thread, once per step: when the store's thread has finished a
+    // voice, it becomes the new segment (the hand-off of finished work).
+    void CollectStoredVoice();
+    // Waits for a store in progress and collects it (shutdown, tests). True
+    // when the last stored voice is loaded.
+    bool FinishVoiceStore();
+    // The last voice written, for the health report; null before the first.
+    const StoredVoiceInfo* LastStoredVoice() const;
 
     // The logical screen size given to Init (640 x 480).
     int LogicalWidth() const { return screenWidth; }
@@ -92,7 +103,7 @@ public:
 private:
     bool Fail(std::string reason);
     bool AnyCrystalRecording() const;
-    bool LoadFailure(const std::string& path, bool pictureRead);
+    bool PictureFailure(std::initializer_list<std::string> paths, const std::string& what);
 
     std::unique_ptr<VoiceStore> voiceStore;
     std::string dataDir = "data";

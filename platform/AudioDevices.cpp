@@ -76,6 +76,9 @@ public:
     SdlCaptureStream(const SdlCaptureStream&) = delete;
     SdlCaptureStream& operator=(const SdlCaptureStream&) = delete;
 
+    // SDL stops a device whose hardware has gone and never restarts it.
+    bool Lost() const override { return SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED; }
+
     void Drain(std::vector<std::int16_t>& samples) override
     {
         Uint32 bytes = SDL_GetQueuedAudioSize(device_);
@@ -150,6 +153,27 @@ std::unique_ptr<CaptureStream> OpenCaptureStream(const std::string& deviceName, 
     SDL_PauseAudioDevice(device, 0);
     return std::make_unique<SdlCaptureStream>(device);
 }
+
+namespace {
+
+class SystemCaptureBackend : public CaptureBackend {
+public:
+    std::unique_ptr<CaptureStream> Open(const std::string& deviceName, int rate, std::string& error) override
+    {
+        return OpenCaptureStream(deviceName, rate, error);
+    }
+    std::vector<std::string> DeviceNames() override
+    {
+        AudioDeviceNames names;
+        std::string error;
+        if (!ListAudioDevices(names, error)) return {};
+        return names.capture;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<CaptureBackend> MakeSystemCaptureBackend() { return std::make_unique<SystemCaptureBackend>(); }
 
 std::unique_ptr<PlaybackOutput> OpenPlaybackOutput(std::string& error)
 {

@@ -21,12 +21,29 @@ public:
     virtual ~CaptureStream() = default;
     // Appends every sample that has arrived since the previous call.
     virtual void Drain(std::vector<std::int16_t>& samples) = 0;
+    // True once the device has gone (unplugged, its driver stopped): no
+    // sample will come any more, and the stream should be closed.
+    virtual bool Lost() const { return false; }
 };
 
 // Opens the named capture device (empty: the default one) as mono 16-bit at
 // rate; the platform converts from the device's own format. Says on stderr
 // which device and rate were obtained. Null (with error set) on failure.
 std::unique_ptr<CaptureStream> OpenCaptureStream(const std::string& deviceName, int rate, std::string& error);
+
+// Where capture streams come from: the sound system's devices, or in tests a
+// backend whose device can vanish and come back. Loop thread only.
+class CaptureBackend {
+public:
+    virtual ~CaptureBackend() = default;
+    // As OpenCaptureStream.
+    virtual std::unique_ptr<CaptureStream> Open(const std::string& deviceName, int rate, std::string& error) = 0;
+    // The capture devices there are now (empty when none, or no audio).
+    virtual std::vector<std::string> DeviceNames() = 0;
+};
+
+// The backend over SDL's capture devices.
+std::unique_ptr<CaptureBackend> MakeSystemCaptureBackend();
 
 // Mono signed 16-bit playback at the device's preferred rate.
 class PlaybackOutput {

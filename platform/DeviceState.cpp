@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/Matrices.h"
+#include "platform/MemoryBuffer.h"
 #include "platform/MemoryTexture.h"
 
 DWORD FloatToDword(float value)
@@ -170,14 +171,26 @@ StateKeepingDevice::StateKeepingDevice() { state_.SetDefaults(640, 480, true); }
 
 StateKeepingDevice::~StateKeepingDevice()
 {
+    ReleaseBindings();
     for (auto& t : state_.textures) {
         if (t != nullptr) t->Release();
         t = nullptr;
     }
 }
 
+void StateKeepingDevice::ReleaseBindings()
+{
+    for (Stream& stream : streams_) {
+        if (stream.buffer != nullptr) stream.buffer->Release();
+        stream = Stream{};
+    }
+    if (indices_ != nullptr) indices_->Release();
+    indices_ = nullptr;
+}
+
 void StateKeepingDevice::RestoreDefaults(UINT backBufferWidth, UINT backBufferHeight, bool autoDepth)
 {
+    ReleaseBindings();
     for (auto& t : state_.textures) {
         if (t != nullptr) t->Release();
         t = nullptr;
@@ -392,4 +405,75 @@ HRESULT StateKeepingDevice::CreateTexture(UINT width, UINT height, UINT levels, 
     if (format != D3DFMT_A8R8G8B8 && format != D3DFMT_X8R8G8B8) return D3DERR_INVALIDCALL;
     *texture = new MemoryTexture(width, height, levels, format, pool, usage);
     return D3D_OK;
+}
+
+HRESULT StateKeepingDevice::CreateVertexBuffer(UINT length, DWORD, DWORD fvf, D3DPOOL, IDirect3DVertexBuffer9** buffer,
+                                               void*)
+{
+    if (buffer == nullptr) return D3DERR_INVALIDCALL;
+    *buffer = nullptr;
+    if (length == 0 || length > (256u << 20)) return D3DERR_INVALIDCALL;
+    *buffer = new MemoryVertexBuffer(length, fvf);
+    return D3D_OK;
+}
+
+HRESULT StateKeepingDevice::CreateIndexBuffer(UINT length, DWORD, D3DFORMAT format, D3DPOOL,
+                                              IDirect3DIndexBuffer9** buffer, void*)
+{
+    if (buffer == nullptr) return D3DERR_INVALIDCALL;
+    *buffer = nullptr;
+    if (length == 0 || length > (256u << 20)) return D3DERR_INVALIDCALL;
+    if (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32) return D3DERR_INVALIDCALL;
+    *buffer = new MemoryIndexBuffer(length, format);
+    return D3D_OK;
+}
+
+HRESULT StateKeepingDevice::SetStreamSource(UINT stream, IDirect3DVertexBuffer9* buffer, UINT offset, UINT stride)
+{
+    if (stream >= kStreams) return D3DERR_INVALIDCALL;
+    Stream& slot = streams_[stream];
+    auto* memory = static_cast<MemoryVertexBuffer*>(buffer);
+    if (memory != nullptr) memory->AddRef();
+    if (slot.buffer != nullptr) slot.buffer->Release();
+    slot.buffer = memory;
+    slot.offset = offset;
+    slot.stride = stride;
+    return D3D_OK;
+}
+
+HRESULT StateKeepingDevice::SetStreamSourceFreq(UINT stream, UINT setting)
+{
+    if (stream >= kStreams) return D3DERR_INVALIDCALL;
+    streams_[stream].frequency = setting;
+    return D3D_OK;
+}
+
+HRESULT StateKeepingDevice::SetIndices(IDirect3DIndexBuffer9* buffer)
+{
+    auto* memory = static_cast<MemoryIndexBuffer*>(buffer);
+    if (memory != nullptr) memory->AddRef();
+    if (indices_ != nullptr) indices_->Release();
+    indices_ = memory;
+    return D3D_OK;
+}
+
+UINT StateKeepingDevice::InstanceCount() const
+{
+    const UINT geometry = streams_[0].frequency;
+    if ((geometry & D3DSTREAMSOURCE_INDEXEDDATA) == 0) return 1;
+    const UINT count = geometry & 0xFFFFFFu;
+    const Stream& instances = streams_[1];
+    if (instances.buffer == nullptr || (instances.frequency & D3DSTREAMSOURCE_INSTANCEDATA) == 0 ||
+        instances.stride < sizeof(InstanceRecord))
+        return 0;
+    const std::uint64_t needed = instances.offset + static_cast<std::uint64_t>(count) * instances.stride;
+    return needed <= instances.buffer->Size() ? count : 0;
+}
+
+bool StateKeepingDevice::StreamsCover(UINT first, UINT count) const
+{
+    const Stream& s = streams_[0];
+    if (s.buffer == nullptr || s.stride == 0 || count == 0) return false;
+    const std::uint64_t end = s.offset + (static_cast<std::uint64_t>(first) + count) * s.stride;
+    return end <= s.buffer->Size();
 }

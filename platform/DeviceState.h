@@ -13,6 +13,9 @@
 
 #include "platform/d3d9.h"
 
+class MemoryVertexBuffer;
+class MemoryIndexBuffer;
+
 struct DeviceState {
     static constexpr unsigned kStages = 8;
     static constexpr unsigned kLights = 8;
@@ -86,8 +89,24 @@ public:
     HRESULT GetFVF(DWORD* fvf) override;
     HRESULT CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                           IDirect3DTexture9** texture, void* sharedHandle) override;
+    HRESULT CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool, IDirect3DVertexBuffer9** buffer,
+                               void* sharedHandle) override;
+    HRESULT CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                              IDirect3DIndexBuffer9** buffer, void* sharedHandle) override;
+    HRESULT SetStreamSource(UINT stream, IDirect3DVertexBuffer9* buffer, UINT offset, UINT stride) override;
+    HRESULT SetStreamSourceFreq(UINT stream, UINT setting) override;
+    HRESULT SetIndices(IDirect3DIndexBuffer9* buffer) override;
 
     const DeviceState& State() const { return state_; }
+
+    // What the buffer draws read: stream 0 (vertices), stream 1 (instances).
+    struct Stream {
+        MemoryVertexBuffer* buffer = nullptr;  // the device holds a reference
+        UINT offset = 0;
+        UINT stride = 0;
+        UINT frequency = 1;
+    };
+    static constexpr unsigned kStreams = 2;
 
 protected:
     StateKeepingDevice();
@@ -97,6 +116,18 @@ protected:
     virtual void OnStateChanged() {}
     // Drops every texture reference and restores the defaults (Reset).
     void RestoreDefaults(UINT backBufferWidth, UINT backBufferHeight, bool autoDepth);
+    // Instances a draw from the streams makes: 1 unless stream 0 is indexed
+    // data of n instances and stream 1 holds instance records (then n; 0
+    // when the instance stream is missing or too short).
+    UINT InstanceCount() const;
+    // Checks a buffer draw against the bound streams; the vertex range read
+    // is [first, first + count).
+    bool StreamsCover(UINT first, UINT count) const;
 
     DeviceState state_;
+    Stream streams_[kStreams];
+    MemoryIndexBuffer* indices_ = nullptr;  // the device holds a reference
+
+private:
+    void ReleaseBindings();
 };

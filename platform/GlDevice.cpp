@@ -18,9 +18,11 @@
 #include <malloc.h>
 #endif
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <memory>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -29,6 +31,7 @@
 #include "platform/DeviceSurface.h"
 #include "platform/GlShaderSource.h"
 #include "platform/Matrices.h"
+#include "platform/MemoryBuffer.h"
 #include "platform/MemoryTexture.h"
 #include "platform/messages.h"
 
@@ -61,12 +64,13 @@ struct DrawKey {
     std::uint32_t specularEnable, normalizeNormals, localViewer;
     std::uint32_t fogOn, fogMode, fogColour, fogStart, fogEnd;
     std::uint32_t textureFactor;
+    std::uint32_t instanced, texGen, texTransform;
     std::uint32_t colourOp, colourArg1, colourArg2, alphaOp, alphaArg1, alphaArg2;
     std::uint32_t addressU, addressV, minFilter, magFilter, mipFilter;
     std::int32_t lightIndex;
     MemoryTexture* texture;
     std::uint64_t textureVersion;
-    D3DMATRIX world, view, projection;
+    D3DMATRIX world, view, projection, textureMatrix;
     D3DVIEWPORT9 viewport;
     D3DMATERIAL9 material;
     D3DLIGHT9 light;
@@ -165,9 +169,10 @@ struct Uniforms {
     GLint specularEnable, normalizeNormals, localViewer, fogMode, fogStart, fogEnd;
     GLint texture, hasTexture, colourStage, alphaStage, textureFactor, fogOn, fogColour, alphaTest, alphaFunc,
         alphaRef;
+    GLint instanced, texGen, texTransform, textureMatrix;
 };
 
-class GlDevice final : public StateKeepingDevice, private GpuTextureCache {
+class GlDevice final : public StateKeepingDevice, private GpuTextureCache, private GpuBufferCache {
 public:
     static GlDevice* Create(SDL_Window* window, const D3DPRESENT_PARAMETERS& params, const GlDeviceOptions& options);
 
@@ -183,6 +188,9 @@ public:
     HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertexIndex, UINT vertexCount, UINT primitiveCount,
                                    const void* indices, D3DFORMAT indexFormat, const void* vertices,
                                    UINT stride) override;
+    HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) override;
+    HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIndex, UINT minVertexIndex, UINT vertexCount,
+                                 UINT startIndex, UINT primitiveCount) override;
     bool ReadBackBuffer(std::vector<std::uint8_t>& rgb, UINT& width, UINT& height) override;
     DeviceFrameStats LastFrameStats() const override { return lastStats_; }
     void SimulateLoss(HRESULT presentResult, HRESULT cooperative) override
@@ -198,14 +206,26 @@ protected:
 private:
     GlDevice(SDL_Window* window, const GlDeviceOptions& options) : window_(window), options_(options) {}
     bool Init(const D3DPRESENT_PARAMETERS& params);
-    bool BuildProgram();
+    // The program specialised for the switches of a key: every integer
+    // switch of the shader becomes a constant, so the shader compiler drops
+    // what the state does not use. Mesa's software rasteriser runs both sides
+    // of a branch, and a possible discard forbids its early depth test, so a
+    // lean program per state costs far less per vertex and per pixel.
+    bool UseProgramFor(const DrawKey& key);
+    bool BuildProgram(const std::string& defines, GLuint& program, Uniforms& uniforms);
     bool BuildBackBuffer(UINT width, UINT height);
     void DeleteBackBuffer();
     void MakeCurrent();
     void Forget(MemoryTexture* texture) override;
     void Adopt(MemoryTexture* texture);
+    void Forget(BufferBytes* buffer) override;
+    // Brings the GPU copy of a buffer up to date: only the bytes written since.
+    void Sync(BufferBytes* buffer, GLenum target);
+    // Binds the buffer vertex array for stream 0 from `firstVertex` on, and the instance stream.
+    void BindStreams(UINT firstVertex, bool instanced);
+    void ApplyForDraw(const DrawKey& key);
 
-    void RefreshKey(PrimitiveClass primitiveClass);
+    void RefreshKey(PrimitiveClass primitiveClass, bool instanced = false);
     void BeginBatch(PrimitiveClass primitiveClass, std::size_t incoming);
     void Flush();
     void ApplyKey(const DrawKey& key);
@@ -222,8 +242,14 @@ private:
     UINT width_ = 640;
     UINT height_ = 480;
 
-    GLuint program_ = 0;
-    Uniforms u_{};
+    struct Program {
+        GLuint name = 0;
+        Uniforms uniforms{};
+    };
+    std::unordered_map<std::string, Program> programs_;  // by the switches' define lines
+    GLuint program_ = 0;  // in use
+    Uniforms u_{};        // of the program in use
+    std::string switches_;
     GLuint framebuffer_ = 0;
     GLuint colourBuffer_ = 0;
     GLuint depthBuffer_ = 0;
@@ -231,6 +257,8 @@ private:
     GLuint vertexBuffers_[kVertexBuffers] = {};
     std::size_t bufferCapacity_[kVertexBuffers] = {};
     int nextBuffer_ = 0;
+    GLuint streamArray_ = 0;  // the vertex array of draws from buffers
+    std::unordered_set<BufferBytes*> buffers_;
 
     // The open batch: kMaxBatchVertices slots, batchCount_ of them filled.
     std::unique_ptr<GpuVertex[]> batch_;
@@ -302,7 +330,10 @@ bool GlDevice::Init(const D3DPRESENT_PARAMETERS& params)
     SDL_GL_MakeCurrent(window_, context_);
     LogLine("graphics", "OpenGL %s on %s", reinterpret_cast<const char*>(glGetString(GL_VERSION)),
             reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
-    if (!BuildProgram()) return false;
+    // The general program, with every switch a uniform, proves that the
+    // shaders compile on this driver before anything is drawn.
+    if (!BuildProgram(std::string(), program_, u_)) return false;
+    programs_[std::string()] = Program{program_, u_};
 
     params_ = params;
     width_ = params.BackBufferWidth != 0 ? params.BackBufferWidth : 640;
@@ -329,6 +360,7 @@ bool GlDevice::Init(const D3DPRESENT_PARAMETERS& params)
         glVertexAttribPointer(4, 2, GL_FLOAT, GL_FALSE, stride,
                               reinterpret_cast<void*>(offsetof(GpuVertex, texCoord)));
     }
+    glGenVertexArrays(1, &streamArray_);
     glBindVertexArray(0);
     batch_ = std::make_unique_for_overwrite<GpuVertex[]>(kMaxBatchVertices);
 
@@ -361,72 +393,95 @@ GLuint CompileShader(GLenum type, const std::string& source)
     return shader;
 }
 
-bool GlDevice::BuildProgram()
+// Removes the declarations of the switches that `defines` turns into
+// constants ("#define uName value" lines).
+std::string Specialise(std::string body, const std::string& defines)
+{
+    std::size_t at = 0;
+    while ((at = defines.find("#define ", at)) != std::string::npos) {
+        at += 8;
+        const std::string name = defines.substr(at, defines.find(' ', at) - at);
+        for (const char* type : {"uniform int ", "uniform ivec3 ", "uniform ivec4 "}) {
+            const std::size_t declared = body.find(std::string(type) + name + ";");
+            if (declared == std::string::npos) continue;
+            body.erase(declared, body.find('\n', declared) - declared);
+        }
+    }
+    return defines + body;
+}
+
+bool GlDevice::BuildProgram(const std::string& defines, GLuint& program, Uniforms& u)
 {
     const std::string header = gles_ ? "#version 300 es\nprecision highp float;\nprecision highp int;\n"
                                      : "#version 330 core\n";
-    GLuint vs = CompileShader(GL_VERTEX_SHADER, header + glshader::kVertexBody);
-    GLuint fs = CompileShader(GL_FRAGMENT_SHADER, header + glshader::kFragmentBody);
+    GLuint vs = CompileShader(GL_VERTEX_SHADER, header + Specialise(glshader::kVertexBody, defines));
+    GLuint fs = CompileShader(GL_FRAGMENT_SHADER, header + Specialise(glshader::kFragmentBody, defines));
     if (vs == 0 || fs == 0) {
         if (vs) glDeleteShader(vs);
         if (fs) glDeleteShader(fs);
         return false;
     }
-    program_ = glCreateProgram();
-    glAttachShader(program_, vs);
-    glAttachShader(program_, fs);
-    glLinkProgram(program_);
+    program = glCreateProgram();
+    glAttachShader(program, vs);
+    glAttachShader(program, fs);
+    glLinkProgram(program);
     glDeleteShader(vs);
     glDeleteShader(fs);
     GLint ok = GL_FALSE;
-    glGetProgramiv(program_, GL_LINK_STATUS, &ok);
+    glGetProgramiv(program, GL_LINK_STATUS, &ok);
     if (!ok) {
         char log[2048] = {};
-        glGetProgramInfoLog(program_, sizeof log, nullptr, log);
+        glGetProgramInfoLog(program, sizeof log, nullptr, log);
         LogLine("graphics", "shader program does not link: %s", log);
+        glDeleteProgram(program);
+        program = 0;
         return false;
     }
-    glUseProgram(program_);
-    auto at = [this](const char* name) { return glGetUniformLocation(program_, name); };
-    u_.worldView = at("uWorldView");
-    u_.projection = at("uProjection");
-    u_.normalMatrix = at("uNormalMatrix");
-    u_.pretransformed = at("uPretransformed");
-    u_.viewport = at("uViewport");
-    u_.hasNormal = at("uHasNormal");
-    u_.hasDiffuse = at("uHasDiffuse");
-    u_.hasSpecular = at("uHasSpecular");
-    u_.lighting = at("uLighting");
-    u_.colourVertex = at("uColorVertex");
-    u_.materialSource = at("uMaterialSource");
-    u_.matDiffuse = at("uMatDiffuse");
-    u_.matAmbient = at("uMatAmbient");
-    u_.matSpecular = at("uMatSpecular");
-    u_.matEmissive = at("uMatEmissive");
-    u_.matPower = at("uMatPower");
-    u_.globalAmbient = at("uGlobalAmbient");
-    u_.lightOn = at("uLightOn");
-    u_.lightDirection = at("uLightDirection");
-    u_.lightDiffuse = at("uLightDiffuse");
-    u_.lightSpecular = at("uLightSpecular");
-    u_.lightAmbient = at("uLightAmbient");
-    u_.specularEnable = at("uSpecularEnable");
-    u_.normalizeNormals = at("uNormalizeNormals");
-    u_.localViewer = at("uLocalViewer");
-    u_.fogMode = at("uFogMode");
-    u_.fogStart = at("uFogStart");
-    u_.fogEnd = at("uFogEnd");
-    u_.texture = at("uTexture");
-    u_.hasTexture = at("uHasTexture");
-    u_.colourStage = at("uColourStage");
-    u_.alphaStage = at("uAlphaStage");
-    u_.textureFactor = at("uTextureFactor");
-    u_.fogOn = at("uFogOn");
-    u_.fogColour = at("uFogColour");
-    u_.alphaTest = at("uAlphaTest");
-    u_.alphaFunc = at("uAlphaFunc");
-    u_.alphaRef = at("uAlphaRef");
-    glUniform1i(u_.texture, 0);
+    glUseProgram(program);
+    auto at = [program](const char* name) { return glGetUniformLocation(program, name); };
+    u.worldView = at("uWorldView");
+    u.projection = at("uProjection");
+    u.normalMatrix = at("uNormalMatrix");
+    u.pretransformed = at("uPretransformed");
+    u.viewport = at("uViewport");
+    u.hasNormal = at("uHasNormal");
+    u.hasDiffuse = at("uHasDiffuse");
+    u.hasSpecular = at("uHasSpecular");
+    u.lighting = at("uLighting");
+    u.colourVertex = at("uColorVertex");
+    u.materialSource = at("uMaterialSource");
+    u.matDiffuse = at("uMatDiffuse");
+    u.matAmbient = at("uMatAmbient");
+    u.matSpecular = at("uMatSpecular");
+    u.matEmissive = at("uMatEmissive");
+    u.matPower = at("uMatPower");
+    u.globalAmbient = at("uGlobalAmbient");
+    u.lightOn = at("uLightOn");
+    u.lightDirection = at("uLightDirection");
+    u.lightDiffuse = at("uLightDiffuse");
+    u.lightSpecular = at("uLightSpecular");
+    u.lightAmbient = at("uLightAmbient");
+    u.specularEnable = at("uSpecularEnable");
+    u.normalizeNormals = at("uNormalizeNormals");
+    u.localViewer = at("uLocalViewer");
+    u.fogMode = at("uFogMode");
+    u.fogStart = at("uFogStart");
+    u.fogEnd = at("uFogEnd");
+    u.texture = at("uTexture");
+    u.hasTexture = at("uHasTexture");
+    u.colourStage = at("uColourStage");
+    u.alphaStage = at("uAlphaStage");
+    u.textureFactor = at("uTextureFactor");
+    u.fogOn = at("uFogOn");
+    u.fogColour = at("uFogColour");
+    u.alphaTest = at("uAlphaTest");
+    u.alphaFunc = at("uAlphaFunc");
+    u.alphaRef = at("uAlphaRef");
+    u.instanced = at("uInstanced");
+    u.texGen = at("uTexGen");
+    u.texTransform = at("uTexTransform");
+    u.textureMatrix = at("uTextureMatrix");
+    glUniform1i(u.texture, 0);
     return true;
 }
 
@@ -474,10 +529,16 @@ GlDevice::~GlDevice()
             texture->gpu = MemoryTexture::GpuLink{};
         }
         textures_.clear();
+        for (BufferBytes* buffer : buffers_) {
+            if (buffer->gpu.name != 0) glDeleteBuffers(1, &buffer->gpu.name);
+            buffer->gpu = BufferBytes::GpuLink{};
+        }
+        buffers_.clear();
+        if (streamArray_) glDeleteVertexArrays(1, &streamArray_);
         DeleteBackBuffer();
         glDeleteBuffers(kVertexBuffers, vertexBuffers_);
         glDeleteVertexArrays(kVertexBuffers, vertexArrays_);
-        if (program_) glDeleteProgram(program_);
+        for (auto& entry : programs_) glDeleteProgram(entry.second.name);
         SDL_GL_MakeCurrent(window_, nullptr);
         SDL_GL_DeleteContext(context_);
     }
@@ -673,10 +734,11 @@ bool GlDevice::ReadBackBuffer(std::vector<std::uint8_t>& rgb, UINT& width, UINT&
 // ---------------------------------------------------------------------------
 // Batching
 
-void GlDevice::RefreshKey(PrimitiveClass primitiveClass)
+void GlDevice::RefreshKey(PrimitiveClass primitiveClass, bool instanced)
 {
     if (!keyStale_) {
         key_.primitiveClass = primitiveClass;
+        key_.instanced = instanced;
         if (key_.texture != nullptr) key_.textureVersion = key_.texture->Version();
         return;
     }
@@ -686,6 +748,7 @@ void GlDevice::RefreshKey(PrimitiveClass primitiveClass)
     DrawKey& k = key_;
     std::memset(&k, 0, sizeof k);
     k.primitiveClass = primitiveClass;
+    k.instanced = instanced;
     k.pretransformed = layout_.pretransformed;
     k.hasNormal = layout_.normalOffset >= 0;
     k.hasDiffuse = layout_.diffuseOffset >= 0;
@@ -749,6 +812,14 @@ void GlDevice::RefreshKey(PrimitiveClass primitiveClass)
     k.alphaOp = s.StageState(0, D3DTSS_ALPHAOP);
     k.alphaArg1 = s.StageState(0, D3DTSS_ALPHAARG1);
     k.alphaArg2 = s.StageState(0, D3DTSS_ALPHAARG2);
+    // Texture coordinates made from the camera-space normal, and their transform.
+    if (!k.pretransformed && (s.StageState(0, D3DTSS_TEXCOORDINDEX) & 0xFFFF0000u) == D3DTSS_TCI_CAMERASPACENORMAL) {
+        k.texGen = 1;
+        if (s.StageState(0, D3DTSS_TEXTURETRANSFORMFLAGS) != D3DTTFF_DISABLE) {
+            k.texTransform = 1;
+            k.textureMatrix = s.texture0;
+        }
+    }
     k.texture = static_cast<MemoryTexture*>(s.textures[0]);
     if (k.texture != nullptr) {
         k.textureVersion = k.texture->Version();
@@ -940,14 +1011,7 @@ void GlDevice::Flush()
     batchOpen_ = false;
     if (batchCount_ == 0) return;
     MakeCurrent();
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
-    if (!appliedValid_ || !SameKey(appliedKey_, batchKey_)) {
-        ApplyKey(batchKey_);
-        appliedKey_ = batchKey_;
-        appliedValid_ = true;
-    } else if (batchKey_.texture != nullptr && batchKey_.texture->gpu.uploadedVersion != batchKey_.texture->Version()) {
-        BindTexture(batchKey_);
-    }
+    ApplyForDraw(batchKey_);
 
     const int slot = nextBuffer_;
     nextBuffer_ = (nextBuffer_ + 1) % kVertexBuffers;
@@ -961,6 +1025,7 @@ void GlDevice::Flush()
         glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(bufferCapacity_[slot]), nullptr, GL_STREAM_DRAW);
     }
     glBufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(bytes), batch_.get());
+    frameStats_.uploadBytes += static_cast<std::uint32_t>(bytes);
     const GLenum mode = batchKey_.primitiveClass == kTriangles ? GL_TRIANGLES
                         : batchKey_.primitiveClass == kLines   ? GL_LINES
                                                                : GL_POINTS;
@@ -968,6 +1033,161 @@ void GlDevice::Flush()
     ++frameStats_.gpuDraws;
     frameStats_.vertices += static_cast<std::uint32_t>(batchCount_);
     batchCount_ = 0;
+}
+
+void GlDevice::ApplyForDraw(const DrawKey& key)
+{
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
+    if (!appliedValid_ || !SameKey(appliedKey_, key)) {
+        ApplyKey(key);
+        appliedKey_ = key;
+        appliedValid_ = true;
+    } else if (key.texture != nullptr && key.texture->gpu.uploadedVersion != key.texture->Version()) {
+        BindTexture(key);
+    }
+}
+
+void GlDevice::Forget(BufferBytes* buffer)
+{
+    if (buffers_.erase(buffer) == 0) return;
+    MakeCurrent();
+    if (buffer->gpu.name != 0) glDeleteBuffers(1, &buffer->gpu.name);
+    buffer->gpu = BufferBytes::GpuLink{};
+}
+
+void GlDevice::Sync(BufferBytes* buffer, GLenum target)
+{
+    if (buffer->gpu.cache != this) {
+        if (buffer->gpu.cache != nullptr) buffer->gpu.cache->Forget(buffer);
+        buffer->gpu = BufferBytes::GpuLink{};
+        buffer->gpu.cache = this;
+        buffers_.insert(buffer);
+    }
+    if (buffer->gpu.name == 0) {
+        // Storage first; the bytes follow as they are written, so a buffer
+        // sized for 1024 rings sends only the rings built.
+        glGenBuffers(1, &buffer->gpu.name);
+        glBindBuffer(target, buffer->gpu.name);
+        glBufferData(target, buffer->Size(), nullptr, GL_STATIC_DRAW);
+    } else {
+        glBindBuffer(target, buffer->gpu.name);
+    }
+    if (!buffer->Dirty()) return;
+    const UINT begin = buffer->DirtyBegin(), end = buffer->DirtyEnd();
+    glBufferSubData(target, begin, end - begin, buffer->Data() + begin);
+    frameStats_.uploadBytes += end - begin;
+    buffer->MarkClean();
+}
+
+void GlDevice::BindStreams(UINT firstVertex, bool instanced)
+{
+    glBindVertexArray(streamArray_);
+    const Stream& s = streams_[0];
+    Sync(s.buffer, GL_ARRAY_BUFFER);
+    const GLsizei stride = static_cast<GLsizei>(s.stride);
+    const std::size_t base = s.offset + static_cast<std::size_t>(firstVertex) * s.stride;
+    auto at = [base](int offset) { return reinterpret_cast<void*>(base + static_cast<std::size_t>(offset)); };
+    const VertexLayout& l = layout_;
+    glEnableVertexAttribArray(0);
+    glVertexAttribPointer(0, std::min(l.positionFloats, 4), GL_FLOAT, GL_FALSE, stride, at(0));
+    auto attribute = [&](GLuint index, int offset, GLint size, GLenum type, GLboolean normalised) {
+        if (offset < 0) {
+            glDisableVertexAttribArray(index);
+            return;
+        }
+        glEnableVertexAttribArray(index);
+        glVertexAttribPointer(index, size, type, normalised, stride, at(offset));
+    };
+    attribute(1, l.normalOffset, 3, GL_FLOAT, GL_FALSE);
+    attribute(2, l.diffuseOffset, 4, GL_UNSIGNED_BYTE, GL_TRUE);
+    attribute(3, l.specularOffset, 4, GL_UNSIGNED_BYTE, GL_TRUE);
+    attribute(4, l.texCount > 0 ? l.texOffset : -1, 2, GL_FLOAT, GL_FALSE);
+    if (!instanced) {
+        glDisableVertexAttribArray(5);
+        glDisableVertexAttribArray(6);
+        return;
+    }
+    const Stream& i = streams_[1];
+    Sync(i.buffer, GL_ARRAY_BUFFER);
+    const GLsizei instanceStride = static_cast<GLsizei>(i.stride);
+    glEnableVertexAttribArray(5);
+    glVertexAttribPointer(5, 3, GL_FLOAT, GL_FALSE, instanceStride, reinterpret_cast<void*>(std::size_t{i.offset}));
+    glVertexAttribDivisor(5, 1);
+    glEnableVertexAttribArray(6);
+    glVertexAttribPointer(6, 4, GL_UNSIGNED_BYTE, GL_TRUE, instanceStride,
+                          reinterpret_cast<void*>(i.offset + offsetof(InstanceRecord, diffuse)));
+    glVertexAttribDivisor(6, 1);
+}
+
+GLenum PrimitiveMode(D3DPRIMITIVETYPE type)
+{
+    switch (type) {
+    case D3DPT_POINTLIST: return GL_POINTS;
+    case D3DPT_LINELIST: return GL_LINES;
+    case D3DPT_LINESTRIP: return GL_LINE_STRIP;
+    case D3DPT_TRIANGLESTRIP: return GL_TRIANGLE_STRIP;
+    case D3DPT_TRIANGLEFAN: return GL_TRIANGLE_FAN;
+    default: return GL_TRIANGLES;
+    }
+}
+
+HRESULT GlDevice::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount)
+{
+    const UINT count = VerticesForPrimitives(type, primitiveCount);
+    if (count == 0 || !StreamsCover(startVertex, count)) return D3DERR_INVALIDCALL;
+    const UINT instances = InstanceCount();
+    if (instances == 0) return D3DERR_INVALIDCALL;
+    const bool instanced = (streams_[0].frequency & D3DSTREAMSOURCE_INDEXEDDATA) != 0;
+    Flush();
+    MakeCurrent();
+    RefreshKey(ClassOf(type), instanced);
+    if (layout_.positionFloats == 0 || streams_[0].stride < layout_.size) return D3DERR_INVALIDCALL;
+    ApplyForDraw(key_);
+    BindStreams(startVertex, instanced);
+    if (instanced)
+        glDrawArraysInstanced(PrimitiveMode(type), 0, static_cast<GLsizei>(count), static_cast<GLsizei>(instances));
+    else
+        glDrawArrays(PrimitiveMode(type), 0, static_cast<GLsizei>(count));
+    glBindVertexArray(0);
+    ++frameStats_.gpuDraws;
+    frameStats_.vertices += count * instances;
+    if (ClassOf(type) == kTriangles) frameStats_.triangles += primitiveCount * instances;
+    return D3D_OK;
+}
+
+HRESULT GlDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIndex, UINT minVertexIndex,
+                                       UINT vertexCount, UINT startIndex, UINT primitiveCount)
+{
+    const UINT count = VerticesForPrimitives(type, primitiveCount);
+    const std::int64_t first = static_cast<std::int64_t>(baseVertexIndex) + minVertexIndex;
+    if (count == 0 || indices_ == nullptr || first < 0 || baseVertexIndex < 0) return D3DERR_INVALIDCALL;
+    if (static_cast<std::uint64_t>(startIndex) + count > indices_->Size() / indices_->IndexSize())
+        return D3DERR_INVALIDCALL;
+    if (!StreamsCover(static_cast<UINT>(first), vertexCount)) return D3DERR_INVALIDCALL;
+    const UINT instances = InstanceCount();
+    if (instances == 0) return D3DERR_INVALIDCALL;
+    const bool instanced = (streams_[0].frequency & D3DSTREAMSOURCE_INDEXEDDATA) != 0;
+    Flush();
+    MakeCurrent();
+    RefreshKey(ClassOf(type), instanced);
+    if (layout_.positionFloats == 0 || streams_[0].stride < layout_.size) return D3DERR_INVALIDCALL;
+    ApplyForDraw(key_);
+    // NOTE: GLES 3.0 has no base-vertex draws; stream 0 starts at the base vertex instead.
+    BindStreams(static_cast<UINT>(baseVertexIndex), instanced);
+    Sync(indices_, GL_ELEMENT_ARRAY_BUFFER);
+    const GLenum indexType = indices_->IndexSize() == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT;
+    const auto* offset = reinterpret_cast<const void*>(static_cast<std::size_t>(startIndex) * indices_->IndexSize());
+    if (instanced)
+        glDrawElementsInstanced(PrimitiveMode(type), static_cast<GLsizei>(count), indexType, offset,
+                                static_cast<GLsizei>(instances));
+    else
+        glDrawRangeElements(PrimitiveMode(type), minVertexIndex, minVertexIndex + vertexCount - 1,
+                            static_cast<GLsizei>(count), indexType, offset);
+    glBindVertexArray(0);
+    ++frameStats_.gpuDraws;
+    frameStats_.vertices += vertexCount * instances;
+    if (ClassOf(type) == kTriangles) frameStats_.triangles += primitiveCount * instances;
+    return D3D_OK;
 }
 
 void GlDevice::BindTexture(const DrawKey& key)
@@ -978,6 +1198,7 @@ void GlDevice::BindTexture(const DrawKey& key)
         glBindTexture(GL_TEXTURE_2D, 0);
         return;
     }
+    ++frameStats_.textureBinds;
     Upload(texture);
     glBindTexture(GL_TEXTURE_2D, texture->gpu.name);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, WrapMode(key.addressU));
@@ -1019,9 +1240,47 @@ void GlDevice::Upload(MemoryTexture* texture)
     texture->gpu.uploadedVersion = texture->Version();
 }
 
+bool GlDevice::UseProgramFor(const DrawKey& k)
+{
+    const bool lightOn = k.lighting && k.lightIndex >= 0 && k.light.Type == D3DLIGHT_DIRECTIONAL;
+    char defines[1024];
+    std::snprintf(defines, sizeof defines,
+                  "#define uPretransformed %u\n#define uHasNormal %u\n#define uHasDiffuse %u\n"
+                  "#define uHasSpecular %u\n#define uLighting %u\n#define uColorVertex %u\n"
+                  "#define uMaterialSource ivec4(%u, %u, %u, %u)\n#define uLightOn %d\n"
+                  "#define uSpecularEnable %u\n#define uNormalizeNormals %u\n#define uLocalViewer %u\n"
+                  "#define uFogMode %u\n#define uInstanced %u\n#define uTexGen %u\n#define uTexTransform %u\n"
+                  "#define uHasTexture %d\n#define uColourStage ivec3(%u, %u, %u)\n"
+                  "#define uAlphaStage ivec3(%u, %u, %u)\n#define uFogOn %u\n#define uAlphaTest %u\n"
+                  "#define uAlphaFunc %u\n",
+                  k.pretransformed, k.hasNormal, k.hasDiffuse, k.hasSpecular, k.lighting,
+                  k.lighting ? k.colourVertex : 0u, k.lighting ? k.diffuseSource : 0u,
+                  k.lighting ? k.ambientSource : 0u, k.lighting ? k.specularSource : 0u,
+                  k.lighting ? k.emissiveSource : 0u, lightOn ? 1 : 0, k.specularEnable,
+                  k.lighting ? k.normalizeNormals : 0u, k.lighting ? k.localViewer : 0u, k.fogOn ? k.fogMode : 0u,
+                  k.instanced, k.texGen, k.texTransform, k.texture != nullptr ? 1 : 0, k.colourOp, k.colourArg1,
+                  k.colourArg2, k.alphaOp, k.alphaArg1, k.alphaArg2, k.fogOn, k.alphaTest,
+                  k.alphaTest ? k.alphaFunc : 0u);
+    if (switches_ == defines) return true;
+    auto found = programs_.find(defines);
+    if (found == programs_.end()) {
+        Program built;
+        if (!BuildProgram(defines, built.name, built.uniforms)) {
+            // Drawing goes on with the general program, slower but the same.
+            built = programs_[std::string()];
+        }
+        found = programs_.emplace(defines, built).first;
+    }
+    switches_ = defines;
+    program_ = found->second.name;
+    u_ = found->second.uniforms;
+    glUseProgram(program_);
+    return true;
+}
+
 void GlDevice::ApplyKey(const DrawKey& k)
 {
-    glUseProgram(program_);
+    UseProgramFor(k);
 
     // Fixed-function GL state.
     if (k.zEnable) {
@@ -1107,6 +1366,10 @@ void GlDevice::ApplyKey(const DrawKey& k)
     glUniform1i(u_.fogMode, k.fogOn ? static_cast<GLint>(k.fogMode) : 0);
     glUniform1f(u_.fogStart, DwordToFloat(k.fogStart));
     glUniform1f(u_.fogEnd, DwordToFloat(k.fogEnd));
+    glUniform1i(u_.instanced, static_cast<GLint>(k.instanced));
+    glUniform1i(u_.texGen, static_cast<GLint>(k.texGen));
+    glUniform1i(u_.texTransform, static_cast<GLint>(k.texTransform));
+    if (k.texTransform) glUniformMatrix4fv(u_.textureMatrix, 1, GL_FALSE, &k.textureMatrix.m[0][0]);
 
     // Pixel stage.
     glUniform1i(u_.hasTexture, k.texture != nullptr ? 1 : 0);

@@ -21,6 +21,8 @@ layout(location = 1) in vec3 aNormal;
 layout(location = 2) in vec4 aDiffuse;   // bytes B, G, R, A of a D3DCOLOR
 layout(location = 3) in vec4 aSpecular;  // likewise
 layout(location = 4) in vec2 aTexCoord;
+layout(location = 5) in vec4 aInstance;        // x, y, scale of an instance record
+layout(location = 6) in vec4 aInstanceColour;  // its colour, bytes B, G, R, A
 
 uniform mat4 uWorldView;
 uniform mat4 uProjection;
@@ -50,6 +52,10 @@ uniform int uLocalViewer;
 uniform int uFogMode;            // 0 none, 1 linear by depth, 2 linear by range, 3 from specular alpha
 uniform float uFogStart;
 uniform float uFogEnd;
+uniform int uInstanced;
+uniform int uTexGen;             // 0 the vertex's coordinates, 1 the camera-space normal
+uniform int uTexTransform;       // the generated coordinates go through uTextureMatrix
+uniform mat4 uTextureMatrix;
 
 out vec4 vDiffuse;
 out vec4 vSpecular;
@@ -69,16 +75,25 @@ void main()
 {
     vec4 colour1 = uHasDiffuse != 0 ? aDiffuse.zyxw : vec4(1.0);
     vec4 colour2 = uHasSpecular != 0 ? aSpecular.zyxw : vec4(0.0);
+    vec4 position = aPosition;
+    if (uInstanced != 0) {
+        position.xyz = position.xyz * aInstance.z + vec3(aInstance.xy, 0.0);
+        colour1 = aInstanceColour.zyxw;
+    }
     vTexCoord = aTexCoord;
+    if (uTexGen == 1) {
+        vec4 generated = vec4(uHasNormal != 0 ? uNormalMatrix * aNormal : vec3(0.0), 1.0);
+        vTexCoord = (uTexTransform != 0 ? uTextureMatrix * generated : generated).xy;
+    }
     vec3 viewPosition = vec3(0.0);
 
     if (uPretransformed != 0) {
-        float w = aPosition.w > 0.0 ? 1.0 / aPosition.w : 1.0;
-        vec2 ndc = vec2((aPosition.x - uViewport.x) / uViewport.z * 2.0 - 1.0,
-                        1.0 - (aPosition.y - uViewport.y) / uViewport.w * 2.0);
-        gl_Position = vec4(ndc * w, (aPosition.z * 2.0 - 1.0) * w, w);
+        float w = position.w > 0.0 ? 1.0 / position.w : 1.0;
+        vec2 ndc = vec2((position.x - uViewport.x) / uViewport.z * 2.0 - 1.0,
+                        1.0 - (position.y - uViewport.y) / uViewport.w * 2.0);
+        gl_Position = vec4(ndc * w, (position.z * 2.0 - 1.0) * w, w);
     } else {
-        vec4 view = uWorldView * vec4(aPosition.xyz, 1.0);
+        vec4 view = uWorldView * vec4(position.xyz, 1.0);
         viewPosition = view.xyz;
         vec4 clip = uProjection * view;
         // Direct3D's clip depth runs from 0 to w, OpenGL's from -w to w.

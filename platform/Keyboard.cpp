@@ -24,8 +24,12 @@ bool ParseKeyPress(const std::string& text, ScriptedPress& press, std::string& e
     if (key == "escape") press.virtualKey = VK_ESCAPE;
     else if (key == "left") press.virtualKey = VK_LEFT;
     else if (key == "right") press.virtualKey = VK_RIGHT;
+    else if (key == "up") press.virtualKey = VK_UP;
+    else if (key == "down") press.virtualKey = VK_DOWN;
+    else if (key == "f1") press.virtualKey = VK_F1;
+    else if (key == "s") press.virtualKey = VK_S;
     else {
-        error = "unknown key \"" + key + "\" (escape, left or right)";
+        error = "unknown key \"" + key + "\" (escape, left, right, up, down, f1 or s)";
         return false;
     }
     std::string range = text.substr(at + 1);

@@ -1,5 +1,5 @@
-// GetAsyncKeyState for the three keys the installation reads (Escape, left
-// and right arrow): non-zero while the key is down, or when it was pressed
+// GetAsyncKeyState for the keys the installation reads (Escape, the arrows,
+// F1 for the diagnostics panel, S to save the calibration): non-zero while the key is down, or when it was pressed
 // since the previous query for that key.
 //
 // Two sources feed it: the window's key events, and the keys scripted with

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/DeviceSurface.h"
+#include "platform/MemoryBuffer.h"
 
 float RecordedDraw::FloatAt(UINT vertex, UINT offset) const
 {
@@ -12,6 +13,27 @@ float RecordedDraw::FloatAt(UINT vertex, UINT offset) const
     std::size_t at = static_cast<std::size_t>(vertex) * stride + offset;
     if (at + sizeof f <= vertices.size()) std::memcpy(&f, vertices.data() + at, sizeof f);
     return f;
+}
+
+RecordedDraw RecordedDraw::Instance(UINT k) const
+{
+    RecordedDraw one = *this;
+    one.instanceCount = 1;
+    one.instances.clear();
+    if (k >= instances.size()) return one;
+    const InstanceRecord& r = instances[k];
+    const VertexLayout layout = DescribeFvf(fvf);
+    for (UINT v = 0; v < one.VertexCount(); ++v) {
+        std::uint8_t* at = one.vertices.data() + static_cast<std::size_t>(v) * stride;
+        float p[3];
+        std::memcpy(p, at, sizeof p);
+        p[0] = p[0] * r.scale + r.x;
+        p[1] = p[1] * r.scale + r.y;
+        p[2] = p[2] * r.scale;
+        std::memcpy(at, p, sizeof p);
+        if (layout.diffuseOffset >= 0) std::memcpy(at + layout.diffuseOffset, &r.diffuse, sizeof r.diffuse);
+    }
+    return one;
 }
 
 DWORD RecordedDraw::DwordAt(UINT vertex, UINT offset) const
@@ -148,6 +170,7 @@ HRESULT RecordingDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCo
     UINT count = VerticesForPrimitives(type, primitiveCount);
     if (vertices == nullptr || stride == 0 || count == 0) return D3DERR_INVALIDCALL;
     CountDraw(type, primitiveCount, count);
+    if (!recordDraws_) return D3D_OK;
     RecordedDraw draw = NewDraw(type, primitiveCount, stride);
     if (keepVertices_) {
         const auto* bytes = static_cast<const std::uint8_t*>(vertices);
@@ -166,6 +189,7 @@ HRESULT RecordingDevice::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT, UIN
     if (vertices == nullptr || indices == nullptr || stride == 0 || count == 0) return D3DERR_INVALIDCALL;
     if (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32) return D3DERR_INVALIDCALL;
     CountDraw(type, primitiveCount, count);
+    if (!recordDraws_) return D3D_OK;
     RecordedDraw draw = NewDraw(type, primitiveCount, stride);
     if (keepVertices_) {
         const auto* bytes = static_cast<const std::uint8_t*>(vertices);
@@ -178,6 +202,64 @@ HRESULT RecordingDevice::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT, UIN
         }
     }
     draw.state = Snapshot();
+    draws_.push_back(std::move(draw));
+    return D3D_OK;
+}
+
+HRESULT RecordingDevice::RecordFromStreams(RecordedDraw& draw, UINT first, UINT count)
+{
+    const UINT instances = InstanceCount();
+    if (instances == 0) return D3DERR_INVALIDCALL;
+    draw.fromBuffers = true;
+    draw.instanceCount = instances;
+    if (keepVertices_) {
+        const Stream& s = streams_[0];
+        const std::uint8_t* from = s.buffer->Data() + s.offset + static_cast<std::size_t>(first) * s.stride;
+        draw.vertices.assign(from, from + static_cast<std::size_t>(count) * s.stride);
+        if ((streams_[0].frequency & D3DSTREAMSOURCE_INDEXEDDATA) != 0) {
+            const Stream& i = streams_[1];
+            draw.instances.resize(instances);
+            for (UINT k = 0; k < instances; ++k)
+                std::memcpy(&draw.instances[k], i.buffer->Data() + i.offset + static_cast<std::size_t>(k) * i.stride,
+                            sizeof(InstanceRecord));
+        }
+    }
+    draw.state = Snapshot();
+    return D3D_OK;
+}
+
+HRESULT RecordingDevice::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount)
+{
+    const UINT count = VerticesForPrimitives(type, primitiveCount);
+    if (count == 0 || !StreamsCover(startVertex, count)) return D3DERR_INVALIDCALL;
+    RecordedDraw draw = NewDraw(type, primitiveCount, streams_[0].stride);
+    if (HRESULT r = RecordFromStreams(draw, startVertex, count); r != D3D_OK) return r;
+    CountDraw(type, primitiveCount * draw.instanceCount, count * draw.instanceCount);
+    draws_.push_back(std::move(draw));
+    return D3D_OK;
+}
+
+HRESULT RecordingDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIndex, UINT minVertexIndex,
+                                              UINT vertexCount, UINT startIndex, UINT primitiveCount)
+{
+    const UINT count = VerticesForPrimitives(type, primitiveCount);
+    const std::int64_t first = static_cast<std::int64_t>(baseVertexIndex) + minVertexIndex;
+    if (count == 0 || indices_ == nullptr || first < 0) return D3DERR_INVALIDCALL;
+    if (static_cast<std::uint64_t>(startIndex) + count > indices_->Size() / indices_->IndexSize())
+        return D3DERR_INVALIDCALL;
+    if (!StreamsCover(static_cast<UINT>(first), vertexCount)) return D3DERR_INVALIDCALL;
+    for (UINT i = 0; i < count; ++i) {
+        const UINT index = indices_->IndexAt(startIndex + i);
+        if (index < minVertexIndex || index - minVertexIndex >= vertexCount) return D3DERR_INVALIDCALL;
+    }
+    RecordedDraw draw = NewDraw(type, primitiveCount, streams_[0].stride);
+    if (HRESULT r = RecordFromStreams(draw, static_cast<UINT>(first), vertexCount); r != D3D_OK) return r;
+    if (keepVertices_) {
+        draw.indices.resize(count);
+        for (UINT i = 0; i < count; ++i)
+            draw.indices[i] = static_cast<std::uint16_t>(indices_->IndexAt(startIndex + i) - minVertexIndex);
+    }
+    CountDraw(type, primitiveCount * draw.instanceCount, count * draw.instanceCount);
     draws_.push_back(std::move(draw));
     return D3D_OK;
 }
@@ -209,7 +291,9 @@ HRESULT RecordingDirect3D9::CreateDevice(UINT adapter, D3DDEVTYPE type, HWND, DW
                        return r.first == type && r.second == processing;
                    });
     if (refused) return D3DERR_NOTAVAILABLE;
-    *device = new RecordingDevice(*params);
+    auto* created = new RecordingDevice(*params);
+    if (countOnly_) created->SetRecordDraws(false);
+    *device = created;
     return D3D_OK;
 }
 
@@ -217,4 +301,12 @@ IDirect3D9* RecordingDirect3DCreate9(UINT sdkVersion)
 {
     if (sdkVersion != D3D_SDK_VERSION) return nullptr;
     return new RecordingDirect3D9();
+}
+
+IDirect3D9* NullDirect3DCreate9(UINT sdkVersion)
+{
+    if (sdkVersion != D3D_SDK_VERSION) return nullptr;
+    auto* direct3d = new RecordingDirect3D9();
+    direct3d->CountOnly();
+    return direct3d;
 }

@@ -22,9 +22,17 @@ struct RecordedDraw {
     DWORD fvf = 0;
     std::vector<std::uint8_t> vertices;  // VerticesForPrimitives(type, count) * stride bytes
     std::vector<std::uint16_t> indices;  // indexed draws only (32-bit indices are narrowed)
+    // Draws from buffers: the vertices are the range the draw reads, its
+    // indices count from the first of them; instanced draws add their records.
+    bool fromBuffers = false;
+    UINT instanceCount = 1;
+    std::vector<InstanceRecord> instances;
     std::shared_ptr<const DeviceState> state;  // the state in force at the draw
 
     UINT VertexCount() const { return stride == 0 ? 0 : static_cast<UINT>(vertices.size() / stride); }
+    // Instance k of an instanced draw as the device draws it: the vertices
+    // scaled and moved by the instance record and given its colour.
+    RecordedDraw Instance(UINT k) const;
     // Reads a float or a DWORD of vertex i at a byte offset.
     float FloatAt(UINT vertex, UINT offset) const;
     DWORD DwordAt(UINT vertex, UINT offset) const;
@@ -46,6 +54,9 @@ public:
     HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertexIndex, UINT vertexCount, UINT primitiveCount,
                                    const void* indices, D3DFORMAT indexFormat, const void* vertices,
                                    UINT stride) override;
+    HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) override;
+    HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIndex, UINT minVertexIndex, UINT vertexCount,
+                                 UINT startIndex, UINT primitiveCount) override;
     bool ReadBackBuffer(std::vector<std::uint8_t>& rgb, UINT& width, UINT& height) override;
     DeviceFrameStats LastFrameStats() const override { return lastStats_; }
     void SimulateLoss(HRESULT presentResult, HRESULT cooperative) override;
@@ -61,6 +72,9 @@ public:
     D3DCOLOR LastClearColour() const { return lastClearColour_; }
     // Keeps no vertex copies (for long runs that only count).
     void SetKeepVertices(bool keep) { keepVertices_ = keep; }
+    // Keeps no draw records at all, only the frame counters: the null
+    // renderer of whole runs, whose memory must not grow per frame.
+    void SetRecordDraws(bool record) { recordDraws_ = record; }
 
     // --- Injected failures ---------------------------------------------------
     void FailNextReset(HRESULT result) { resetFailure_ = result; }
@@ -76,6 +90,8 @@ private:
     void CountDraw(D3DPRIMITIVETYPE type, UINT primitiveCount, UINT vertexCount);
     // A record of a draw under the vertex format in force; vertices and state are added by the caller.
     RecordedDraw NewDraw(D3DPRIMITIVETYPE type, UINT primitiveCount, UINT stride) const;
+    // Adds the vertices [first, first + count) of stream 0 and the instance records.
+    HRESULT RecordFromStreams(RecordedDraw& draw, UINT first, UINT count);
 
     D3DPRESENT_PARAMETERS params_;
     std::vector<RecordedDraw> draws_;
@@ -86,6 +102,7 @@ private:
     DWORD lastClearFlags_ = 0;
     D3DCOLOR lastClearColour_ = 0;
     bool keepVertices_ = true;
+    bool recordDraws_ = true;
     bool inScene_ = false;
     HRESULT pendingPresentResult_ = D3D_OK;
     HRESULT cooperative_ = D3D_OK;
@@ -104,12 +121,18 @@ public:
     void RefuseAll() { refuseAll_ = true; }
     // Every CreateDevice call made, in order.
     const std::vector<std::pair<D3DDEVTYPE, DWORD>>& Attempts() const { return attempts_; }
+    // Devices made from now on record no draws (see SetRecordDraws).
+    void CountOnly() { countOnly_ = true; }
 
 private:
     std::vector<std::pair<D3DDEVTYPE, DWORD>> refused_;
     std::vector<std::pair<D3DDEVTYPE, DWORD>> attempts_;
     bool refuseAll_ = false;
+    bool countOnly_ = false;
 };
 
 // The factory for tests: a fresh RecordingDirect3D9 for every call.
 IDirect3D9* RecordingDirect3DCreate9(UINT sdkVersion);
+// The null renderer (--renderer null): devices that keep state and count
+// draws but draw and record nothing, so a whole run needs no GL.
+IDirect3D9* NullDirect3DCreate9(UINT sdkVersion);

@@ -2,7 +2,10 @@
 
 #include <SDL.h>
 
+#include <cstdlib>
+
 #include "common/Log.h"
+#include "platform/Displays.h"
 
 namespace platform {
 
@@ -17,12 +20,21 @@ bool StartVideo(WindowMode& mode, std::string& error)
 {
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
     if (mode != WindowMode::Headless) {
-        if (TryVideoDriver(nullptr)) {
-            LogLine("video", "using the \"%s\" video driver", SDL_GetCurrentVideoDriver());
-            return true;
+        // NOTE: no quiet fallback to offscreen rendering: under a service
+        // manager a start before the session's display is up must fail, so
+        // that it is tried again, rather than run unseen.
+        const char* x11 = std::getenv("DISPLAY");
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        if ((x11 == nullptr || x11[0] == '\0') && (wayland == nullptr || wayland[0] == '\0')) {
+            error = "no display (DISPLAY and WAYLAND_DISPLAY are unset); use --headless to render offscreen";
+            return false;
         }
-        LogLine("video", "no display (%s); rendering offscreen", SDL_GetError());
-        mode = WindowMode::Headless;
+        if (!TryVideoDriver(nullptr)) {
+            error = std::string("no display (") + SDL_GetError() + "); use --headless to render offscreen";
+            return false;
+        }
+        LogLine("video", "using the \"%s\" video driver", SDL_GetCurrentVideoDriver());
+        return true;
     }
     // Ask for the offscreen driver by name: SDL's automatic choice would
     // pick a dummy driver that cannot create an OpenGL context.
@@ -48,17 +60,26 @@ std::unique_ptr<Window> Window::Create(const WindowSettings& settings, MessageQu
     Uint32 flags = SDL_WINDOW_OPENGL;
     int width = settings.width;
     int height = settings.height;
-    int x = SDL_WINDOWPOS_UNDEFINED;
-    int y = SDL_WINDOWPOS_UNDEFINED;
+    const int display = settings.display;
+    if (display < 0 || display >= SDL_GetNumVideoDisplays()) {
+        error = "there is no display " + std::to_string(display) + " (displays: " + DescribeDisplays(ListDisplays()) +
+                ")";
+        return nullptr;
+    }
+    int x = display == 0 ? SDL_WINDOWPOS_UNDEFINED : static_cast<int>(SDL_WINDOWPOS_UNDEFINED_DISPLAY(display));
+    int y = x;
     if (settings.mode == WindowMode::FullScreen) {
         flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
         SDL_DisplayMode desktop;
-        if (SDL_GetDesktopDisplayMode(0, &desktop) == 0) {
+        if (SDL_GetDesktopDisplayMode(display, &desktop) == 0) {
             width = desktop.w;
             height = desktop.h;
         }
-        x = 0;
-        y = 0;
+        // The window's place picks the display that full screen covers.
+        SDL_Rect bounds{0, 0, 0, 0};
+        SDL_GetDisplayBounds(display, &bounds);
+        x = bounds.x;
+        y = bounds.y;
     } else if (settings.mode == WindowMode::Headless) {
         flags |= SDL_WINDOW_HIDDEN;
     }
@@ -85,6 +106,10 @@ static int VirtualKeyOf(SDL_Keycode key)
     case SDLK_ESCAPE: return VK_ESCAPE;
     case SDLK_LEFT: return VK_LEFT;
     case SDLK_RIGHT: return VK_RIGHT;
+    case SDLK_UP: return VK_UP;
+    case SDLK_DOWN: return VK_DOWN;
+    case SDLK_F1: return VK_F1;
+    case SDLK_s: return VK_S;
     default: return -1;
     }
 }

@@ -2,8 +2,8 @@
 //
 // Full screen by default (desktop resolution, cursor hidden, no minimising
 // on focus loss), a 640x480 window with --windowed, and SDL's "offscreen"
-// video driver with --headless or whenever no display can be opened: then
-// nothing is shown but frames are still rendered.
+// video driver with --headless: then nothing is shown but frames are still
+// rendered. Without a display and without --headless the start fails.
 //
 // The window owns the HWND record that the message functions of
 // platform/messages.h work on, and turns SDL's events into window messages.
@@ -24,11 +24,12 @@ struct WindowSettings {
     std::string title = "Solvane";
     int width = 640;   // used by Windowed and Headless
     int height = 480;
+    int display = 0;   // the display that FullScreen covers and Windowed opens on
 };
 
-// Starts SDL's video subsystem, falling back to the offscreen driver when no
-// display can be opened; says on stderr which driver was chosen. The mode
-// may be changed to Headless by the fallback.
+// Starts SDL's video subsystem (the offscreen driver for Headless); says on
+// stderr which driver was chosen. Without a display a mode other than
+// Headless fails, and `error` says so and names --headless.
 bool StartVideo(WindowMode& mode, std::string& error);
 void StopVideo();
 

@@ -116,6 +116,50 @@ bool CheckBinary(const std::vector<char>& bytes, unsigned floatBytes, std::uint6
     return true;
 }
 
+// NOTE: assimp's parser crashes (a null material) on a TextureFilename that
+// is not inside a Material block; such a file is refused here.
+bool CheckTextNesting(const std::vector<char>& bytes, std::string* whyNot)
+{
+    std::vector<std::string> open;  // the type word of each block still open
+    std::string word, type;         // type: the first word since the last punctuation
+    const size_t end = bytes.size();
+    auto endWord = [&] {
+        if (!word.empty() && type.empty()) type = word;
+        word.clear();
+    };
+    for (size_t i = 16; i < end; ++i) {
+        const char c = bytes[i];
+        if (c == '#' || (c == '/' && i + 1 < end && bytes[i + 1] == '/')) {
+            while (i < end && bytes[i] != '\n') ++i;
+            continue;
+        }
+        if (c == '"') {
+            while (++i < end && bytes[i] != '"') {
+            }
+            word.clear();
+            type = "\"";
+            continue;
+        }
+        if (IsTokenChar(c)) {
+            word += c;
+            continue;
+        }
+        endWord();
+        if (c == '{') {
+            if (type == "TextureFilename" && (open.empty() || open.back() != "Material"))
+                return Fail(whyNot, "a TextureFilename outside a Material");
+            open.push_back(type);
+            type.clear();
+        } else if (c == '}') {
+            if (!open.empty()) open.pop_back();
+            type.clear();
+        } else if (!std::isspace(static_cast<unsigned char>(c))) {
+            type.clear();
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool CheckXFileBytes(const std::vector<char>& bytes, std::string* whyNot)
@@ -127,7 +171,7 @@ bool CheckXFileBytes(const std::vector<char>& bytes, std::string* whyNot)
     const std::string floatBits(bytes.data() + 12, 4);
     if (floatBits != "0032" && floatBits != "0064") return Fail(whyNot, "unknown float size in the .x header");
     const std::uint64_t limit = bytes.size();
-    if (format == "txt ") return CheckText(bytes, limit, whyNot);
+    if (format == "txt ") return CheckText(bytes, limit, whyNot) && CheckTextNesting(bytes, whyNot);
     if (format == "bin ") return CheckBinary(bytes, floatBits == "0032" ? 4 : 8, limit, whyNot);
     if (format == "tzip" || format == "bzip") return Fail(whyNot, "compressed .x files are not supported");
     return Fail(whyNot, "unknown .x format \"" + format + "\"");

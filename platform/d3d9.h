@@ -204,6 +204,11 @@ constexpr DWORD D3DLOCK_DISCARD = 0x2000;
 constexpr DWORD D3DLOCK_DONOTWAIT = 0x4000;
 
 constexpr DWORD D3DUSAGE_DYNAMIC = 0x200;
+constexpr DWORD D3DUSAGE_WRITEONLY = 0x8;
+
+// Stream frequencies for instanced drawing (SetStreamSourceFreq).
+constexpr UINT D3DSTREAMSOURCE_INDEXEDDATA = 1u << 30;
+constexpr UINT D3DSTREAMSOURCE_INSTANCEDATA = 2u << 30;
 
 // Flexible vertex format bits.
 constexpr DWORD D3DFVF_XYZ = 0x002;
@@ -422,6 +427,36 @@ private:
 
 class IDirect3DDevice9;
 
+// Vertex and index buffers keep their bytes in CPU memory; a backend that
+// draws for real mirrors the changed range on the GPU at the next draw.
+// Lock(offset, size 0 = to the end) hands out the bytes to write.
+class IDirect3DVertexBuffer9 : public Unknown {
+public:
+    virtual HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) = 0;
+    virtual HRESULT Unlock() = 0;
+    virtual UINT Length() const = 0;
+};
+
+class IDirect3DIndexBuffer9 : public Unknown {
+public:
+    virtual HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) = 0;
+    virtual HRESULT Unlock() = 0;
+    virtual UINT Length() const = 0;
+    virtual D3DFORMAT Format() const = 0;
+};
+
+// The record of one instance in stream 1 when stream 0 is drawn once per
+// instance. Fixed-function Direct3D 9 has no instancing; this port gives the
+// instance a place and a colour: each vertex of stream 0 is scaled by
+// `scale` about its origin, moved by (x, y) and, when the instance stream's
+// format has D3DFVF_DIFFUSE, takes the instance's colour.
+struct InstanceRecord {
+    float x, y, scale;
+    D3DCOLOR diffuse;
+};
+static_assert(sizeof(InstanceRecord) == 16, "instance records are 16 bytes");
+constexpr DWORD InstanceRecordFormat = D3DFVF_XYZ | D3DFVF_DIFFUSE;
+
 // A texture whose texels live in CPU memory (A8R8G8B8, one array per mip
 // level). Backends mirror it on the GPU when it is drawn after a change.
 class IDirect3DTexture9 : public Unknown {
@@ -448,6 +483,8 @@ struct DeviceFrameStats {
     std::uint32_t triangles = 0;
     std::uint32_t vertices = 0;
     std::uint32_t presentCount = 0;    // Presents since the device was created (not reset per frame)
+    std::uint32_t uploadBytes = 0;     // bytes sent to GPU vertex, index and instance buffers
+    std::uint32_t textureBinds = 0;    // textures bound (and uploaded when changed) for draws
 };
 
 class IDirect3DDevice9 : public Unknown {
@@ -490,6 +527,20 @@ public:
     virtual HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertexIndex, UINT vertexCount,
                                            UINT primitiveCount, const void* indices, D3DFORMAT indexFormat,
                                            const void* vertices, UINT stride) = 0;
+
+    virtual HRESULT CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                                       IDirect3DVertexBuffer9** buffer, void* sharedHandle) = 0;
+    virtual HRESULT CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                      IDirect3DIndexBuffer9** buffer, void* sharedHandle) = 0;
+    // Stream 0 carries the vertices in the format of SetFVF; stream 1, when
+    // its frequency is D3DSTREAMSOURCE_INSTANCEDATA | 1 and stream 0's is
+    // D3DSTREAMSOURCE_INDEXEDDATA | n, carries n InstanceRecords.
+    virtual HRESULT SetStreamSource(UINT stream, IDirect3DVertexBuffer9* buffer, UINT offset, UINT stride) = 0;
+    virtual HRESULT SetStreamSourceFreq(UINT stream, UINT setting) = 0;
+    virtual HRESULT SetIndices(IDirect3DIndexBuffer9* buffer) = 0;
+    virtual HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) = 0;
+    virtual HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIndex, UINT minVertexIndex,
+                                         UINT vertexCount, UINT startIndex, UINT primitiveCount) = 0;
 
     // Not part of Direct3D: services of this port.
     // Reads the 640x480 back buffer as tightly packed RGB rows, top row first.

@@ -1,8 +1,6 @@
-// The D3DX stand-ins: math, texture loading (PNG through libpng, BMP through
-// SDL) and the sprite, all on top of the IDirect3DDevice9 interface.
+// The D3DX stand-ins: math, texture loading (PNG and BMP through
+// platform/ImageFile) and the sprite, all on top of the IDirect3DDevice9 interface.
 #include "platform/d3dx9.h"
-
-#include <SDL.h>
 
 #include <algorithm>
 #include <cstring>
@@ -10,8 +8,8 @@
 #include <vector>
 
 #include "common/Log.h"
+#include "platform/ImageFile.h"
 #include "platform/Matrices.h"
-#include "platform/PngFile.h"
 
 // ---------------------------------------------------------------------------
 // Math
@@ -238,69 +236,26 @@ bool HasExtension(const std::string& path, const char* extension)
     return true;
 }
 
-bool DecodePng(const std::string& path, Picture& picture)
+// Silent on failure: the caller knows which file it asked for and says so
+// once (platform::CheckImageFile gives the reason in words). The content
+// decides the kind, not the name, except that a .png name must hold a PNG.
+bool Decode(const std::string& path, Picture& picture)
 {
-    unsigned w = 0, h = 0;
+    std::vector<std::uint8_t> file;
+    if (!platform::ReadWholeFile(path, std::size_t{1} << 28, file, nullptr)) return false;
+    static const std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    const bool isPng = file.size() >= 8 && std::memcmp(file.data(), kPngSignature, 8) == 0;
+    if (!isPng && HasExtension(path, ".png")) return false;
     std::vector<std::uint8_t> bytes;
-    std::string error;
-    if (!platform::ReadPng(path, w, h, platform::PixelLayout::Bgra, bytes, &error)) {
-        LogLine("texture", "cannot read \"%s\": %s", path.c_str(), error.c_str());
+    unsigned w = 0, h = 0;
+    if (!platform::DecodeImage(file.data(), file.size(), platform::PixelLayout::Bgra, w, h, bytes, nullptr))
         return false;
-    }
     picture.width = w;
     picture.height = h;
     picture.texels.resize(static_cast<std::size_t>(w) * h);
     std::memcpy(picture.texels.data(), bytes.data(), picture.texels.size() * 4);
-    picture.format = D3DXIFF_PNG;
+    picture.format = isPng ? D3DXIFF_PNG : D3DXIFF_BMP;
     return true;
-}
-
-bool DecodeBmp(const std::string& path, Picture& picture)
-{
-    SDL_Surface* loaded = SDL_LoadBMP(path.c_str());
-    if (loaded == nullptr) {
-        LogLine("texture", "cannot read \"%s\": %s", path.c_str(), SDL_GetError());
-        return false;
-    }
-    SDL_Surface* argb = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_ARGB8888, 0);
-    SDL_FreeSurface(loaded);
-    if (argb == nullptr) {
-        LogLine("texture", "cannot convert \"%s\": %s", path.c_str(), SDL_GetError());
-        return false;
-    }
-    picture.width = static_cast<UINT>(argb->w);
-    picture.height = static_cast<UINT>(argb->h);
-    picture.texels.resize(static_cast<std::size_t>(picture.width) * picture.height);
-    SDL_LockSurface(argb);
-    for (UINT y = 0; y < picture.height; ++y)
-        std::memcpy(picture.texels.data() + static_cast<std::size_t>(y) * picture.width,
-                    static_cast<const std::uint8_t*>(argb->pixels) + static_cast<std::size_t>(y) * argb->pitch,
-                    picture.width * 4u);
-    SDL_UnlockSurface(argb);
-    SDL_FreeSurface(argb);
-    picture.format = D3DXIFF_BMP;
-    return true;
-}
-
-bool Decode(const std::string& path, Picture& picture)
-{
-    // The content decides, not the name: a PNG signature means PNG, anything
-    // else is handed to the BMP reader.
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        LogLine("texture", "cannot open \"%s\"", path.c_str());
-        return false;
-    }
-    unsigned char head[8] = {};
-    std::size_t got = std::fread(head, 1, sizeof head, file);
-    std::fclose(file);
-    static const unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    bool isPng = got == 8 && std::memcmp(head, kPngSignature, 8) == 0;
-    if (!isPng && HasExtension(path, ".png")) {
-        LogLine("texture", "cannot read \"%s\": not a PNG file", path.c_str());
-        return false;
-    }
-    return isPng ? DecodePng(path, picture) : DecodeBmp(path, picture);
 }
 
 UINT RoundUpToPowerOfTwo(UINT v)

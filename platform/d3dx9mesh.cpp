@@ -93,7 +93,7 @@ DWORD D3DXGetFVFVertexSize(DWORD fvf) { return LayoutOf(fvf).size; }
 // ---------------------------------------------------------------------------
 // Buffers
 
-HRESULT MeshStorage::Lock(UINT offset, UINT size, void** data, DWORD)
+HRESULT MeshStorage::LockBytes(UINT offset, UINT size, void** data, DWORD)
 {
     if (data == nullptr || offset > bytes_.size() || size > bytes_.size() - offset) return D3DERR_INVALIDCALL;
     ++locks_;
@@ -101,7 +101,7 @@ HRESULT MeshStorage::Lock(UINT offset, UINT size, void** data, DWORD)
     return D3D_OK;
 }
 
-HRESULT MeshStorage::Unlock()
+HRESULT MeshStorage::UnlockBytes()
 {
     if (locks_ > 0) --locks_;
     return D3D_OK;
@@ -117,8 +117,8 @@ ID3DXMesh::ID3DXMesh(DWORD faces, DWORD vertices, DWORD options, DWORD fvf, IDir
       fvf_(fvf),
       stride_(D3DXGetFVFVertexSize(fvf)),
       device_(device),
-      vertexBuffer_(new IDirect3DVertexBuffer9),
-      indexBuffer_(new IDirect3DIndexBuffer9),
+      vertexBuffer_(new MeshVertexBuffer),
+      indexBuffer_(new MeshIndexBuffer),
       attributes_(faces, 0)
 {
     vertexBuffer_->Bytes().assign(static_cast<size_t>(vertices) * stride_, 0);
@@ -518,6 +518,17 @@ HRESULT LoadMeshFromX(const char* path, DWORD options, IDirect3DDevice9* device,
     if (!file) return Refuse(D3DERR_NOTFOUND, whyNot, "cannot open the file");
     std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (file.bad()) return Refuse(D3DXERR_INVALIDDATA, whyNot, "cannot read the file");
+    return LoadMeshFromXInMemory(bytes, options, device, adjacency, materials, materialCount, mesh, whyNot);
+}
+
+HRESULT LoadMeshFromXInMemory(const std::vector<char>& bytes, DWORD options, IDirect3DDevice9* device,
+                              ID3DXBuffer** adjacency, ID3DXBuffer** materials, DWORD* materialCount,
+                              ID3DXMesh** mesh, std::string* whyNot)
+{
+    if (mesh == nullptr) return Refuse(D3DERR_INVALIDCALL, whyNot, "no mesh to fill");
+    *mesh = nullptr;
+    if ((options & D3DXMESH_32BIT) != 0)
+        return Refuse(D3DERR_INVALIDCALL, whyNot, "meshes with 32-bit indices are not supported");
     std::string reason;
     if (!CheckXFileBytes(bytes, &reason)) return Refuse(D3DXERR_INVALIDDATA, whyNot, reason);
 

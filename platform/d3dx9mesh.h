@@ -67,10 +67,10 @@ private:
 };
 
 // Vertex and index storage of a mesh, lockable like Direct3D's buffers.
-class MeshStorage : public Unknown {
+class MeshStorage {
 public:
-    HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags);
-    HRESULT Unlock();
+    HRESULT LockBytes(UINT offset, UINT size, void** data, DWORD flags);
+    HRESULT UnlockBytes();
     std::vector<std::uint8_t>& Bytes() { return bytes_; }
     bool IsLocked() const { return locks_ > 0; }
 
@@ -79,8 +79,20 @@ private:
     int locks_ = 0;
 };
 
-class IDirect3DVertexBuffer9 : public MeshStorage {};
-class IDirect3DIndexBuffer9 : public MeshStorage {};
+class MeshVertexBuffer final : public IDirect3DVertexBuffer9, public MeshStorage {
+public:
+    HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override { return LockBytes(offset, size, data, flags); }
+    HRESULT Unlock() override { return UnlockBytes(); }
+    UINT Length() const override { return static_cast<UINT>(const_cast<MeshVertexBuffer*>(this)->Bytes().size()); }
+};
+
+class MeshIndexBuffer final : public IDirect3DIndexBuffer9, public MeshStorage {
+public:
+    HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override { return LockBytes(offset, size, data, flags); }
+    HRESULT Unlock() override { return UnlockBytes(); }
+    UINT Length() const override { return static_cast<UINT>(const_cast<MeshIndexBuffer*>(this)->Bytes().size()); }
+    D3DFORMAT Format() const override { return D3DFMT_INDEX16; }
+};
 
 class ID3DXMesh : public Unknown {
 public:
@@ -133,8 +145,8 @@ private:
     DWORD fvf_;
     DWORD stride_;
     IDirect3DDevice9* device_;
-    IDirect3DVertexBuffer9* vertexBuffer_;
-    IDirect3DIndexBuffer9* indexBuffer_;
+    MeshVertexBuffer* vertexBuffer_;
+    MeshIndexBuffer* indexBuffer_;
     std::vector<DWORD> attributes_;
     std::vector<D3DXATTRIBUTERANGE> attributeTable_;
 };
@@ -167,5 +179,10 @@ namespace platform {
 // found", "needs 32-bit indices: 70000 vertices", ...), for the caller's log.
 HRESULT LoadMeshFromX(const char* path, DWORD options, IDirect3DDevice9* device, ID3DXBuffer** adjacency,
                       ID3DXBuffer** materials, DWORD* materialCount, ID3DXMesh** mesh, std::string* whyNot);
+
+// The same for the bytes of a whole .x file already in memory.
+HRESULT LoadMeshFromXInMemory(const std::vector<char>& bytes, DWORD options, IDirect3DDevice9* device,
+                              ID3DXBuffer** adjacency, ID3DXBuffer** materials, DWORD* materialCount,
+                              ID3DXMesh** mesh, std::string* whyNot);
 
 }  // namespace platform

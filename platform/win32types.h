@@ -11,6 +11,7 @@ using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
 using UINT = unsigned int;
+using INT = int;
 using ULONG = std::uint32_t;
 using LONG = std::int32_t;
 using BOOL = int;
@@ -81,6 +82,10 @@ constexpr WPARAM WA_ACTIVE = 1;
 constexpr int VK_ESCAPE = 0x1B;
 constexpr int VK_LEFT = 0x25;
 constexpr int VK_RIGHT = 0x27;
+constexpr int VK_UP = 0x26;
+constexpr int VK_DOWN = 0x28;
+constexpr int VK_F1 = 0x70;
+constexpr int VK_S = 0x53;  // Windows gives letters their upper-case character code
 
 // Capture buffer header flags (waveIn).
 constexpr DWORD WHDR_DONE = 0x00000001;

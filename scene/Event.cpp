@@ -66,6 +66,7 @@ void Event::RenderFrame(const DrawingStep& drawing)
     device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
     if (SUCCEEDED(device->BeginScene())) {
         drawing(device);
+        application->DrawOverlays(device);
         device->EndScene();
     }
     // A frame whose scene could not begin is still presented.

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "common/WorldHost.h"
+#include "platform/d3d9.h"
 #include "platform/win32types.h"
 
 class World;
@@ -28,4 +29,7 @@ public:
     virtual NetLink* Link() const = 0;
     // Non-zero while the key is held or when it was pressed since the last query.
     virtual std::int16_t GetAsyncKeyState(int virtualKey) = 0;
+    // Draws the operator's panels over a finished frame, before it is
+    // presented (the diagnostics panel, the problems notice). Most hosts have none.
+    virtual void DrawOverlays(IDirect3DDevice9* device) { (void)device; }
 };

@@ -1,6 +1,8 @@
 // Emission, ageing and drawing of the light sparks.
 #include "scenery/LightSet.h"
 
+#include <algorithm>
+#include <bit>
 #include <memory>
 
 LightSet::LightSet()
@@ -15,83 +17,105 @@ LightSet::~LightSet()
 
 void LightSet::FillQuad()
 {
+    static const float corner[4][2] = {{-1.0f, -1.0f}, {1.0f, -1.0f}, {1.0f, 1.0f}, {-1.0f, 1.0f}};
     static const float uv[4][2] = {{0.0f, 0.0f}, {0.0f, 1.0f}, {1.0f, 1.0f}, {1.0f, 0.0f}};
-    for (int corner = 0; corner < 4; ++corner)
-        quad[corner] = ParticleVertex{0.0f, 0.0f, 0.0f, 1.0f, 0xFFFFFFFFu, uv[corner][0], uv[corner][1]};
+    for (int k = 0; k < 4; ++k)
+        quad[k] = ParticleVertex{corner[k][0], corner[k][1], 0.0f, 1.0f, 0xFFFFFFFFu, uv[k][0], uv[k][1]};
 }
 
 bool LightSet::Create(IDirect3DDevice9* device, const std::string& dataDir)
 {
     particles = std::make_unique<LightParticle[]>(Capacity);
-    firstFreeHint_ = 0;
+    live_.clear();
+    live_.reserve(Capacity);
+    busy_.assign((Capacity + 63) / 64, 0);
+    firstFreeWordHint_ = 0;
     if (!firstTexture.LoadFromFile(device, (dataDir + "/light1.bmp").c_str())) return false;
     if (!secondTexture.LoadFromFile(device, (dataDir + "/light2.bmp").c_str())) return false;
     FillQuad();
     return true;
 }
 
+void LightSet::SetBusy(int slot, bool busy)
+{
+    const std::uint64_t bit = std::uint64_t{1} << (slot % 64);
+    if (busy) {
+        busy_[slot / 64] |= bit;
+    } else {
+        busy_[slot / 64] &= ~bit;
+        if (slot / 64 < firstFreeWordHint_) firstFreeWordHint_ = slot / 64;
+    }
+}
+
 bool LightSet::Emit(const SparkRecord& spark)
 {
     if (!particles) return false;
-    // NOTE: the scan always starts low so that a spark takes the lowest free
-    // slot; the hint only skips the run of busy slots every scan would pass.
-    for (int slot = firstFreeHint_; slot < Capacity; ++slot) {
-        LightParticle& p = particles[slot];
-        if (p.life >= 1) continue;
-        p.x = spark.x;
-        p.y = spark.y;
-        p.size = spark.size;
-        p.life = spark.life;
-        p.lifespan = spark.lifespan;
-        p.dx = spark.dx;
-        p.dy = spark.dy;
-        firstFreeHint_ = p.life >= 1 ? slot + 1 : slot;
-        return true;
-    }
-    firstFreeHint_ = Capacity;
-    return false;
+    // The lowest free slot: the first clear bit after the full words.
+    int slot = Capacity;
+    const int words = static_cast<int>(busy_.size());
+    while (firstFreeWordHint_ < words && busy_[firstFreeWordHint_] == ~std::uint64_t{0}) ++firstFreeWordHint_;
+    if (firstFreeWordHint_ < words)
+        slot = firstFreeWordHint_ * 64 + std::countr_one(busy_[firstFreeWordHint_]);
+    if (slot >= Capacity) return false;
+    LightParticle& p = particles[slot];
+    p.x = spark.x;
+    p.y = spark.y;
+    p.size = spark.size;
+    p.life = spark.life;
+    p.lifespan = spark.lifespan;
+    p.dx = spark.dx;
+    p.dy = spark.dy;
+    // A spark born without life leaves its slot free, as it would any other.
+    if (p.life < 1) return true;
+    SetBusy(slot, true);
+    if (live_.empty() || live_.back() < slot)
+        live_.push_back(slot);
+    else
+        live_.insert(std::upper_bound(live_.begin(), live_.end(), slot), slot);
+    return true;
 }
 
 void LightSet::UpdateParticles(IDirect3DDevice9*, const Matrix4&)
 {
     if (!particles) return;
-    for (int slot = 0; slot < Capacity; ++slot) {
+    auto kept = live_.begin();
+    for (const std::int32_t slot : live_) {
         LightParticle& p = particles[slot];
-        if (p.life > 0 && p.lifespan != -1) {
+        if (p.lifespan != -1) {
             p.life -= 1;
             p.x -= p.dx;
             p.y -= p.dy;
-            if (p.life < 1 && slot < firstFreeHint_) firstFreeHint_ = slot;
         }
+        if (p.life >= 1)
+            *kept++ = slot;
+        else
+            SetBusy(slot, false);
     }
+    live_.erase(kept, live_.end());
 }
 
-int LightSet::LiveCount() const
+InstanceRecord LightSet::Instance(const LightParticle& p)
 {
-    if (!particles) return 0;
-    int live = 0;
-    for (int slot = 0; slot < Capacity; ++slot)
-        if (particles[slot].life >= 1) ++live;
-    return live;
-}
-
-void LightSet::DrawParticle(IDirect3DDevice9* device, const LightParticle& p)
-{
-    if (p.life < 1) return;
     const float f = p.lifespan == -1 ? 1.0f : static_cast<float>(p.life) / static_cast<float>(p.lifespan);
-    const float g = f * p.size;
     // NOTE: a spark given more life than its lifespan would overflow into
     // the neighbouring colour bytes; the level is kept within one byte.
     int truncated = static_cast<int>(f * 255.0f);
     truncated = truncated < 0 ? 0 : (truncated > 255 ? 255 : truncated);
     const unsigned level = static_cast<unsigned>(truncated);
-    const D3DCOLOR colour = (level << 24) | (level << 16) | (level << 8) | level;
-    quad[0].x = p.x - g; quad[0].y = p.y - g;
-    quad[1].x = p.x + g; quad[1].y = p.y - g;
-    quad[2].x = p.x + g; quad[2].y = p.y + g;
-    quad[3].x = p.x - g; quad[3].y = p.y + g;
-    for (ParticleVertex& corner : quad) corner.diffuse = colour;
-    device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, quad, sizeof(ParticleVertex));
+    return InstanceRecord{p.x, p.y, f * p.size, (level << 24) | (level << 16) | (level << 8) | level};
+}
+
+void LightSet::DrawParticle(IDirect3DDevice9* device, const LightParticle& p)
+{
+    const InstanceRecord r = Instance(p);
+    ParticleVertex corners[4];
+    for (int k = 0; k < 4; ++k) {
+        corners[k] = quad[k];
+        corners[k].x = p.x + quad[k].x * r.scale;
+        corners[k].y = p.y + quad[k].y * r.scale;
+        corners[k].diffuse = r.diffuse;
+    }
+    device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, corners, sizeof(ParticleVertex));
 }
 
 void LightSet::DrawParticles(IDirect3DDevice9* device, const Matrix4&)
@@ -116,11 +140,19 @@ void LightSet::DrawParticles(IDirect3DDevice9* device, const Matrix4&)
     device->SetRenderState(D3DRS_FOGENABLE, FALSE);
     device->SetFVF(ParticleVertexFormat);
 
-    if (particles) {
-        device->SetTexture(0, firstTexture.texture);
-        DrawParticle(device, particles[0]);
+    // NOTE: the sparks go as immediate squares into the device's batch.
+    // Drawn as instances they cost Mesa's software rasteriser a pass of its
+    // pipeline per spark, several times what one long batch costs.
+    if (particles && !live_.empty()) {
+        // Slot 0 has a glow of its own.
+        std::size_t next = 0;
+        if (live_.front() == 0) {
+            device->SetTexture(0, firstTexture.texture);
+            DrawParticle(device, particles[0]);
+            next = 1;
+        }
         device->SetTexture(0, secondTexture.texture);
-        for (int slot = 1; slot < Capacity; ++slot) DrawParticle(device, particles[slot]);
+        for (; next < live_.size(); ++next) DrawParticle(device, particles[live_[next]]);
     }
 
     device->SetRenderState(D3DRS_FOGENABLE, TRUE);

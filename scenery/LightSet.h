@@ -1,11 +1,16 @@
 // The pool of light sparks thrown by the dissolving crystals: 40 960 slots
 // allocated once, each spark drifting away from the screen centre while it
 // shrinks and fades, drawn as an additively blended textured square.
+//
+// The live sparks are also listed densely in slot order, so stepping,
+// counting and drawing touch only them; a bit per slot finds the lowest free
+// slot.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/d3d9.h"
 #include "scenery/Matrix4.h"
@@ -61,16 +66,24 @@ public:
     void DrawParticles(IDirect3DDevice9* device, const Matrix4& matrix);
 
     const LightParticle& Particle(int slot) const { return particles[slot]; }
-    int LiveCount() const;
+    int LiveCount() const { return static_cast<int>(live_.size()); }
 
+    // The unit square every spark is drawn from: corners at -1 and 1, with
+    // the texture's corners; a spark scales it by its half side and moves it.
     ParticleVertex quad[4];
     std::unique_ptr<LightParticle[]> particles;
     TextureHolder firstTexture;
     TextureHolder secondTexture;
 
 private:
+    // Where, how large and how bright a spark is drawn.
+    static InstanceRecord Instance(const LightParticle& particle);
     void DrawParticle(IDirect3DDevice9* device, const LightParticle& particle);
     void FillQuad();
-    // Lowest slot that may be free; every slot below it is busy.
-    int firstFreeHint_ = 0;
+    bool IsBusy(int slot) const { return (busy_[slot / 64] >> (slot % 64)) & 1u; }
+    void SetBusy(int slot, bool busy);
+
+    std::vector<std::int32_t> live_;   // slots of the live sparks, ascending
+    std::vector<std::uint64_t> busy_;  // one bit per slot: holds a live spark
+    int firstFreeWordHint_ = 0;        // every word below it is full
 };

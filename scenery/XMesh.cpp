@@ -35,8 +35,8 @@ bool XMesh::Load(IDirect3DDevice9* targetDevice, const char* filePath)
     std::string whyNot;
     HRESULT result = platform::LoadMeshFromX(path.c_str(), D3DXMESH_SYSTEMMEM, device, &adjacency, &materialBuffer,
                                              &materialCount, &mesh, &whyNot);
+    // Silent: whoever asked for the file reports the failure, once.
     if (FAILED(result)) {
-        LogLine("mesh", "cannot load %s: %s", path.c_str(), whyNot.c_str());
         materialCount = 0;
         return false;
     }

@@ -8,9 +8,11 @@ packages=(
   libsdl2-dev libepoxy-dev libpng-dev zlib1g-dev libassimp-dev libkissfft-dev
   libgtest-dev libgmock-dev libbenchmark-dev liblo-dev liblo-tools
   libgl1-mesa-dri libegl-mesa0 libgl1-mesa-dev mesa-utils
+  libspdlog-dev libfmt-dev nlohmann-json3-dev libsystemd-dev
   python3 sox espeak-ng systemd ccache
   clang-14 libfuzzer-14-dev
-  libtomlplusplus-dev
+  libtomlplusplus-dev libimgui-dev fonts-dejavu-core
+  libcpp-httplib-dev curl chromium
 )
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -34,6 +34,18 @@ std::shared_ptr<const MusicWave> MusicLoader::LoadObjectFromFile(const std::stri
     return wave;
 }
 
+std::shared_ptr<const MusicWave> MusicLoader::AddDecoded(const std::string& path, int rate, std::vector<std::int16_t> samples)
+{
+    const std::string key = Resolve(path);
+    auto wave = std::make_shared<MusicWave>();
+    wave->path = key;
+    wave->rate = rate;
+    wave->samples = std::move(samples);
+    cache_[key] = wave;
+    ++decodes_;
+    return wave;
+}
+
 void MusicLoader::CollectGarbage()
 {
     for (auto it = cache_.begin(); it != cache_.end();) {

@@ -30,6 +30,11 @@ public:
     // The wave at path, from the cache or freshly decoded; null when the file
     // is missing or unreadable.
     std::shared_ptr<const MusicWave> LoadObjectFromFile(const std::string& path);
+    // Puts a wave decoded elsewhere (the voice store's thread) into the
+    // cache under path, replacing what was there; counts as a decode.
+    // The caller holds the returned wave until something else does (a
+    // segment): CollectGarbage drops waves nobody holds.
+    std::shared_ptr<const MusicWave> AddDecoded(const std::string& path, int rate, std::vector<std::int16_t> samples);
     // Drops cached waves that nothing else holds any more.
     void CollectGarbage();
     // Forgets every cached wave (holders keep theirs).

@@ -3,15 +3,19 @@
 //
 // Each element is a separately allocated block of 8000 samples that the list
 // owns: removing a block frees it, and so does destroying the list.
+// Blocks made by AppendBlock are shared: Snapshot hands them to the voice
+// store's thread, which keeps them alive (and unchanged: a block is never
+// written after it is appended) until the file is written, even if FreeAll
+// runs on the loop thread meanwhile.
 // Every change bumps a generation number, so that a store of an unchanged
 // list can be recognised and skipped (a long recording is several MB).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
-
-#include "common/PointerList.h"
+#include <vector>
 
 constexpr int kVoiceBlockSamples = 8000;  // one 50 ms microphone block at 160 000 Hz
 
@@ -34,9 +38,9 @@ public:
     // Clear under the name the crystals' reset uses.
     void FreeAll() { Clear(); }
 
-    int Count() const { return blocks_.Count(); }
-    VoiceBlock* operator[](int index) const { return blocks_[index]; }
-    VoiceBlock* At(int index) const { return blocks_.At(index); }
+    int Count() const { return static_cast<int>(blocks_.size()); }
+    VoiceBlock* operator[](int index) const { return blocks_[static_cast<std::size_t>(index)].block.get(); }
+    VoiceBlock* At(int index) const { return (index >= 0 && index < Count()) ? (*this)[index] : nullptr; }
 
     // Writes the list as a 160 000 Hz mono 16-bit wave file, creating or
     // truncating path. True only when every byte reached the file; a short
@@ -49,13 +53,26 @@ public:
     // recording crystal may offer the current block; it is kept once.
     bool AppendBlock(const std::int16_t* samples, std::uint32_t serial);
 
+    // The blocks in list order, kept alive for as long as the caller holds
+    // them. Loop thread; cheap (no samples are copied for appended blocks).
+    std::vector<std::shared_ptr<const VoiceBlock>> Snapshot() const;
+
     // Changes with every Add, RemoveAt and Clear.
     std::uint64_t Generation() const { return generation_; }
     // Total bytes of samples the list holds.
     std::uint64_t DataBytes() const { return static_cast<std::uint64_t>(Count()) * sizeof(VoiceBlock); }
 
 private:
-    OwningPointerList<VoiceBlock> blocks_;
+    struct Slot {
+        std::shared_ptr<VoiceBlock> block;
+        // Blocks added by hand may still be written through operator[], so
+        // Snapshot copies them instead of sharing them.
+        bool appended = false;
+    };
+
+    void AddSlot(Slot slot);
+
+    std::vector<Slot> blocks_;
     std::uint64_t generation_ = 0;
     bool hasLastSerial_ = false;
     std::uint32_t lastSerial_ = 0;

@@ -3,9 +3,11 @@
 #include "sound/VoiceCapture.h"
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstring>
 
+#include "common/Level.h"
 #include "common/Log.h"
 #include "platform/WaveFile.h"
 
@@ -40,7 +42,87 @@ VoiceCapture::~VoiceCapture() { Close(); }
 
 void VoiceCapture::Configure(const VoiceCaptureSettings& settings) { settings_ = settings; }
 
-void VoiceCapture::UseStream(std::unique_ptr<platform::CaptureStream> stream) { injected_ = std::move(stream); }
+void VoiceCapture::UseStream(std::unique_ptr<platform::CaptureStream> stream, std::string name)
+{
+    injected_ = std::move(stream);
+    injectedName_ = std::move(name);
+}
+
+void VoiceCapture::UseBackend(std::unique_ptr<platform::CaptureBackend> backend) { backend_ = std::move(backend); }
+
+const char* VoiceCapture::StateName(MicrophoneState state)
+{
+    switch (state) {
+    case MicrophoneState::Recording: return "recording";
+    case MicrophoneState::Lost: return "lost";
+    case MicrophoneState::None: return "none";
+    case MicrophoneState::File: return "file";
+    }
+    return "none";
+}
+
+bool VoiceCapture::TryOpenDevice(bool atStart)
+{
+    Device& d = device_;
+    lastTryMs_ = Now();
+    if (backend_ == nullptr) backend_ = platform::MakeSystemCaptureBackend();
+    const std::string& name = settings_.inputDevice;
+    const std::string shown = name.empty() ? "the default capture device" : "capture device \"" + name + "\"";
+    std::string error;
+    d.stream = backend_->Open(name, kRate, error);
+    if (d.stream == nullptr && atStart && !name.empty()) {
+        // A mistyped name is the likely cause: show the names there are.
+        const std::vector<std::string> names = backend_->DeviceNames();
+        if (std::find(names.begin(), names.end(), name) == names.end()) {
+            std::string list;
+            for (const std::string& n : names) list += (list.empty() ? "\"" : ", \"") + n + "\"";
+            error = shown + " does not exist (capture devices: " + (list.empty() ? std::string("none") : list) + ")";
+        }
+    }
+    if (d.stream != nullptr) {
+        state_ = MicrophoneState::Recording;
+        if (!atStart) LogLine("capture", "%s is back; recording again", shown.c_str());
+        return true;
+    }
+    if (atStart) {
+        state_ = MicrophoneState::None;
+        LogWarning("capture", "%s; running without sound input, trying again every %u s", error.c_str(),
+                   kRetryMs / 1000);
+    }
+    return false;
+}
+
+// Loop thread, every pass: a device that went is closed and said so once; a
+// missing one is tried again every kRetryMs.
+void VoiceCapture::WatchDevice()
+{
+    Device& d = device_;
+    if (d.stream != nullptr && d.stream->Lost()) {
+        d.stream.reset();
+        d.pending.clear();
+        state_ = MicrophoneState::Lost;
+        lastTryMs_ = Now();
+        LogWarning("capture", "%s was lost; going on silent, trying again every %u s",
+                   settings_.inputDevice.empty() ? "the default capture device"
+                                                 : ("capture device \"" + settings_.inputDevice + "\"").c_str(),
+                   kRetryMs / 1000);
+        return;
+    }
+    if (d.stream == nullptr && Now() - lastTryMs_ >= kRetryMs) TryOpenDevice(false);
+}
+
+void VoiceCapture::MeasureLevel(const std::int16_t* block)
+{
+    int peak = 0;
+    double sum = 0;
+    for (int i = 0; i < kBlockSamples; ++i) {
+        const int v = block[i];
+        peak = std::max(peak, v < 0 ? -v : v);
+        sum += static_cast<double>(v) * v;
+    }
+    peakDbfs_ = level::SampleToDbfs(peak);
+    rmsDbfs_ = level::SampleToDbfs(std::sqrt(sum / kBlockSamples));
+}
 
 std::uint32_t VoiceCapture::Now() const
 {
@@ -62,24 +144,29 @@ void VoiceCapture::Open(HWND hwnd)
         if (platform::LoadMonoWave(settings_.voiceFile, kRate, wave, error)) {
             d.file = std::move(wave.samples);
             d.input = Input::File;
+            state_ = MicrophoneState::File;
+            deviceName_ = settings_.voiceFile;
             LogLine("capture", "voice file \"%s\" (%.2f s) as the microphone at %d Hz mono 16-bit, %s",
                     settings_.voiceFile.c_str(), static_cast<double>(d.file.size()) / kRate, kRate,
                     settings_.fast ? "one block per scene step" : "one block per 50 ms");
         } else {
+            // Not logged here: an unreadable voice file fails the start, and
+            // the caller's one line says why.
             openFailure_ = "voice file " + error;
-            LogLine("capture", "%s; running without sound input", openFailure_.c_str());
         }
     } else if (injected_ != nullptr) {
         d.stream = std::move(injected_);
         d.input = Input::Stream;
+        fromDevice_ = false;
+        state_ = MicrophoneState::Recording;
+        deviceName_ = injectedName_;
     } else {
-        std::string error;
-        d.stream = platform::OpenCaptureStream(settings_.inputDevice, kRate, error);
-        if (d.stream != nullptr) {
-            d.input = Input::Stream;
-        } else {
-            LogLine("capture", "%s; running without sound input", error.c_str());
-        }
+        // Open even without a device: the buffers are queued and the device
+        // is tried again until it is there.
+        d.input = Input::Stream;
+        fromDevice_ = true;
+        deviceName_ = settings_.inputDevice.empty() ? "default" : settings_.inputDevice;
+        TryOpenDevice(true);
     }
     if (d.input == Input::None) return;  // like a failed waveInOpen: every later call fails
 
@@ -128,7 +215,7 @@ bool VoiceCapture::NextBlock(std::int16_t* block)
 {
     Device& d = device_;
     if (d.input == Input::Stream) {
-        if (d.pending.size() < static_cast<std::size_t>(kBlockSamples)) return false;
+        if (d.stream == nullptr || d.pending.size() < static_cast<std::size_t>(kBlockSamples)) return false;
         std::copy_n(d.pending.begin(), kBlockSamples, block);
         d.pending.erase(d.pending.begin(), d.pending.begin() + kBlockSamples);
         return true;
@@ -187,6 +274,7 @@ void VoiceCapture::Deliver()
     h.dwBytesRecorded = kBufferBytes;
     h.dwFlags = (h.dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
     d.awaitingHandBack[k] = true;
+    MeasureLevel(buffers_[k].get());
     PostMessageA(d.window, MM_WIM_DATA, 0, reinterpret_cast<LPARAM>(&h));
 }
 
@@ -194,7 +282,8 @@ void VoiceCapture::Poll()
 {
     Device& d = device_;
     if (!d.open || !d.started) return;
-    if (d.input == Input::Stream) {
+    if (d.input == Input::Stream && fromDevice_) WatchDevice();
+    if (d.input == Input::Stream && d.stream != nullptr) {
         d.stream->Drain(d.pending);
         if (d.pending.size() > kMaxPendingSamples)
             d.pending.erase(d.pending.begin(),

@@ -12,7 +12,9 @@
 // The input is a capture device (the default one, or --input-device NAME),
 // or a wave file (--voice FILE) paced by the clock: one block per 50 ms, or
 // with --fast one block per loop pass. After the file's end the input is
-// silent. Without a device the installation runs on without sound input.
+// silent. Without a device the installation runs on without sound input and
+// tries to open it again every 2 s; a device that disappears is the same:
+// one line when it goes, one when it is back, and recording goes on.
 //
 // Poll() runs on the loop thread every pass; the device's own audio thread
 // only fills the platform's queue.
@@ -24,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Level.h"
 #include "platform/AudioDevices.h"
 #include "platform/WakeSignal.h"
 #include "platform/messages.h"
@@ -51,7 +54,23 @@ public:
     // Chooses the input; call before Open.
     void Configure(const VoiceCaptureSettings& settings);
     // Uses this stream instead of opening a device (tests, --demo).
-    void UseStream(std::unique_ptr<platform::CaptureStream> stream);
+    void UseStream(std::unique_ptr<platform::CaptureStream> stream, std::string name = "built-in stream");
+    // Opens devices through this backend instead of the sound system's
+    // (tests: a device that vanishes and comes back).
+    void UseBackend(std::unique_ptr<platform::CaptureBackend> backend);
+
+    // What the health report shows.
+    enum class MicrophoneState { Recording, Lost, None, File };
+    MicrophoneState State() const { return state_; }
+    static const char* StateName(MicrophoneState state);
+    // The device (or file) recorded from, or asked for while none is open.
+    const std::string& DeviceName() const { return deviceName_; }
+    // Largest sample and RMS of the latest block handed over, in dB below
+    // full scale (level::kSilenceDbfs for a silent block or none yet).
+    double LastPeakDbfs() const { return peakDbfs_; }
+    double LastRmsDbfs() const { return rmsDbfs_; }
+    // How often a missing device is tried again.
+    static constexpr std::uint32_t kRetryMs = 2000;
 
     // Opens the input, queues both buffers and starts recording. Nothing is
     // returned: without an input the capture stays silent (see OpenFailure).
@@ -109,6 +128,11 @@ private:
     bool BlockReady() const;
     bool BufferFree() const;
     void Deliver();
+    // Opens the device asked for through the backend; says why not once
+    // (at the start) or says that it is back (later).
+    bool TryOpenDevice(bool atStart);
+    void WatchDevice();
+    void MeasureLevel(const std::int16_t* block);
 
     std::unique_ptr<std::int16_t[]> buffers_[2];
     Device device_;
@@ -117,6 +141,14 @@ private:
 
     VoiceCaptureSettings settings_;
     std::unique_ptr<platform::CaptureStream> injected_;
+    std::string injectedName_;
+    std::unique_ptr<platform::CaptureBackend> backend_;
+    bool fromDevice_ = false;  // the stream comes from backend_ and may go and come back
+    std::uint32_t lastTryMs_ = 0;
+    MicrophoneState state_ = MicrophoneState::None;
+    std::string deviceName_;
+    double peakDbfs_ = level::kSilenceDbfs;
+    double rmsDbfs_ = level::kSilenceDbfs;
     std::string openFailure_;
     platform::WakeSignal wake_;
 };

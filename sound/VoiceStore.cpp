@@ -1,9 +1,17 @@
-// Writing "memory.wav" to the first place that takes it, and loading it.
+// Writing "memory.wav" to the first place that takes it, on the store's own
+// thread, and loading it on the loop thread.
 #include "sound/VoiceStore.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "common/Log.h"
 #include "sound/MusicPlayer.h"
@@ -13,9 +21,46 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+constexpr std::uint64_t kFirstPauseMs = 10'000;
+constexpr std::uint64_t kLongestPauseMs = 600'000;
+
+std::string PartialPath(const std::string& path) { return path + ".partial"; }
+
+// The rename is on the disk only once the folder is: without this a power
+// cut could bring back the folder's old entry.
+void SyncFolder(const std::string& path)
+{
+    const fs::path folder = fs::path(path).parent_path();
+    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
 VoiceStore::VoiceStore(std::vector<std::string> paths) : paths_(std::move(paths))
 {
     if (!paths_.empty()) lastPath_ = paths_.back();
+    // A kill while writing leaves a partial file; it is never the voice.
+    for (const std::string& path : paths_) {
+        std::error_code ignored;
+        fs::remove(PartialPath(path), ignored);
+    }
+}
+
+VoiceStore::~VoiceStore()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    // The thread writes what it was given before it ends: a voice handed
+    // over is not lost because the program ends.
+    if (thread_.joinable()) thread_.join();
 }
 
 std::vector<std::string> VoiceStore::DefaultPaths(const std::string& dataDir)
@@ -36,8 +81,22 @@ std::vector<std::string> VoiceStore::DefaultPaths(const std::string& dataDir)
     return paths;
 }
 
+std::uint64_t VoiceStore::NowMs() const
+{
+    if (clock_) return clock_();
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+bool VoiceStore::Busy() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return working_ || job_.has_value() || !finished_.empty();
+}
+
 bool VoiceStore::Unchanged(const RecordingList& list, const MusicSegment* segment) const
 {
+    if (pending_ && pendingList_ == &list && pendingGeneration_ == list.Generation()) return true;
     if (!haveWritten_ || writtenList_ != &list || writtenGeneration_ != list.Generation()) return false;
     if (segment == nullptr || !segment->IsLoaded()) return false;
     // The file must still be the one written (nobody removed or replaced it).
@@ -46,51 +105,158 @@ bool VoiceStore::Unchanged(const RecordingList& list, const MusicSegment* segmen
     return !error && size == writtenBytes_;
 }
 
-bool VoiceStore::WriteSomewhere(const RecordingList& list)
+void VoiceStore::Begin(const RecordingList& list, const std::unique_ptr<MusicSegment>& segment)
+{
+    if (segment == nullptr) return;
+    if (Unchanged(list, segment.get())) return;
+    if (failures_ > 0 && NowMs() < nextTryMs_) {
+        ++deferred_;
+        return;
+    }
+    Job job{list.Snapshot()};
+    pending_ = true;
+    pendingList_ = &list;
+    pendingGeneration_ = list.Generation();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        job_ = std::move(job);
+        if (!thread_.joinable()) thread_ = std::thread(&VoiceStore::Run, this);
+    }
+    wake_.notify_all();
+}
+
+void VoiceStore::Run()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stopping_ || job_.has_value(); });
+        if (!job_.has_value()) return;  // stopping, nothing left to write
+        Job job = std::move(*job_);
+        job_.reset();
+        working_ = true;
+        lock.unlock();
+        Result result = Write(job);
+        job.blocks.clear();  // the blocks may go now
+        lock.lock();
+        working_ = false;
+        finished_.push_back(std::move(result));
+        wake_.notify_all();
+    }
+}
+
+VoiceStore::Result VoiceStore::Write(const Job& job)
 {
     StdioFileSink stdioSink;
     FileSink& sink = sink_ != nullptr ? *sink_ : stdioSink;
+    std::vector<const VoiceBlock*> blocks;
+    blocks.reserve(job.blocks.size());
+    for (const auto& block : job.blocks) blocks.push_back(block.get());
+
+    Result result;
+    result.blocks = static_cast<int>(blocks.size());
     for (std::size_t i = 0; i < paths_.size(); ++i) {
         const std::string& path = paths_[i];
-        lastPath_ = path;
+        const std::string partial = PartialPath(path);
+        result.path = path;
+        std::error_code ignored;
         if (i > 0) {
             // The fallback folders are made when missing; the data folder is not.
-            std::error_code ignored;
             fs::create_directories(fs::path(path).parent_path(), ignored);
         }
-        if (list.WriteWave(path, sink)) {
-            ++writes_;
-            LogLine("memory", "stored the voice in \"%s\" (%d blocks, %.2f s)", path.c_str(), list.Count(),
-                    list.Count() * 0.05);
-            return true;
+        WaveFileWriter writer(sink);
+        std::string why;
+        if (writer.WriteBlocks(blocks.data(), blocks.size(), partial)) {
+            std::error_code renamed;
+            fs::rename(partial, path, renamed);
+            if (!renamed) {
+                SyncFolder(path);
+                result.written = true;
+                result.unixTime = static_cast<std::int64_t>(std::time(nullptr));
+                break;
+            }
+            why = renamed.message();
+        } else {
+            why = sink.LastError();
         }
-        LogLine("memory", "cannot write \"%s\": %s%s", path.c_str(), sink.LastError().c_str(),
-                i + 1 < paths_.size() ? "; trying the next place" : "; the voice is not stored");
+        fs::remove(partial, ignored);
+        result.failures += "cannot write \"" + path + "\": " + why + "; ";
     }
-    return false;
+    if (result.written) {
+        // Read back from the disk, as the music player would load any file.
+        result.decoded = platform::LoadMonoWave(result.path, 0, result.wave, result.decodeError);
+    }
+    return result;
+}
+
+void VoiceStore::Apply(Result& result, std::unique_ptr<MusicSegment>& segment, MusicPlayer* player)
+{
+    lastPath_ = result.path;
+    if (!result.written) {
+        ++failures_;
+        const std::uint64_t pause = std::min(kLongestPauseMs, kFirstPauseMs << std::min<std::uint32_t>(failures_ - 1, 16));
+        nextTryMs_ = NowMs() + pause;
+        LogWarning("memory", "%sthe voice is not stored; next try in %llu s at the earliest", result.failures.c_str(),
+                   static_cast<unsigned long long>(pause / 1000));
+        haveWritten_ = false;
+        lastLoad_ = false;
+        // The previous voice stays loaded: its file is still whole.
+        return;
+    }
+    failures_ = 0;
+    ++writes_;
+    haveWritten_ = true;
+    writtenList_ = pendingList_;
+    writtenGeneration_ = pendingGeneration_;
+    writtenBytes_ = kWaveHeaderBytes + static_cast<std::uint64_t>(result.blocks) * sizeof(VoiceBlock);
+    lastStored_ = StoredVoiceInfo{result.path, result.blocks, result.unixTime};
+    LogLine("memory", "%sstored the voice in \"%s\" (%d blocks, %.2f s)", result.failures.c_str(), result.path.c_str(),
+            result.blocks, result.blocks * 0.05);
+
+    segment.reset();  // unloads the old voice from the performance
+    MusicLoader* loader = player != nullptr ? player->Loader() : nullptr;
+    MusicPerformance* performance = player != nullptr ? player->Performance() : nullptr;
+    std::shared_ptr<const MusicWave> decoded;  // held until the segment holds it
+    if (loader != nullptr) {
+        // The file was rewritten under the same name: the cache must not
+        // hand out the old recording.
+        loader->CollectGarbage();
+        loader->ClearCache();
+        if (result.decoded)
+            decoded = loader->AddDecoded(result.path, result.wave.rate, std::move(result.wave.samples));
+        else
+            LogWarning("memory", "cannot read back the stored voice: %s", result.decodeError.c_str());
+    }
+    segment = std::make_unique<MusicSegment>();
+    lastLoad_ = segment->Load(performance, loader, result.path, true);
+}
+
+bool VoiceStore::Collect(std::unique_ptr<MusicSegment>& segment, MusicPlayer* player)
+{
+    std::vector<Result> finished;
+    bool idle = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished.swap(finished_);
+        idle = !working_ && !job_.has_value();
+    }
+    for (Result& result : finished) Apply(result, segment, player);
+    if (idle) pending_ = false;
+    return !finished.empty();
+}
+
+void VoiceStore::Finish(std::unique_ptr<MusicSegment>& segment, MusicPlayer* player)
+{
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [this] { return !working_ && !job_.has_value(); });
+    }
+    Collect(segment, player);
 }
 
 bool VoiceStore::Store(const RecordingList& list, std::unique_ptr<MusicSegment>& segment, MusicPlayer* player)
 {
     if (segment == nullptr) return true;
-    if (Unchanged(list, segment.get())) return lastLoad_;
-
-    segment.reset();  // unloads the old voice from the performance
-    MusicLoader* loader = player != nullptr ? player->Loader() : nullptr;
-    MusicPerformance* performance = player != nullptr ? player->Performance() : nullptr;
-    if (loader != nullptr) {
-        // The file is about to be rewritten under the same name.
-        loader->CollectGarbage();
-        loader->ClearCache();
-    }
-    haveWritten_ = false;
-    if (WriteSomewhere(list)) {
-        haveWritten_ = true;
-        writtenList_ = &list;
-        writtenGeneration_ = list.Generation();
-        writtenBytes_ = kWaveHeaderBytes + list.DataBytes();
-    }
-    segment = std::make_unique<MusicSegment>();
-    lastLoad_ = segment->Load(performance, loader, lastPath_, true);
+    Begin(list, segment);
+    Finish(segment, player);
     return lastLoad_;
 }

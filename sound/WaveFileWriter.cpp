@@ -6,6 +6,9 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <vector>
+
+#include <unistd.h>
 
 #include "sound/RecordingList.h"
 
@@ -40,7 +43,9 @@ bool StdioFileSink::Flush()
 {
     if (file_ == nullptr) return false;
     errno = 0;
-    if (std::fflush(file_) != 0) {
+    // NOTE: fsync as well: a file renamed over the previous voice must be on
+    // the disk first, or a power cut could leave neither of them whole.
+    if (std::fflush(file_) != 0 || fsync(fileno(file_)) != 0) {
         Fail();
         return false;
     }
@@ -106,7 +111,14 @@ void WaveFileWriter::BuildHeader(std::uint32_t dataBytes, unsigned char (&header
 
 bool WaveFileWriter::WriteWave(const RecordingList& list, const std::string& path)
 {
-    const std::uint64_t dataBytes = list.DataBytes();
+    std::vector<const VoiceBlock*> blocks(static_cast<std::size_t>(list.Count()));
+    for (int i = 0; i < list.Count(); ++i) blocks[static_cast<std::size_t>(i)] = list[i];
+    return WriteBlocks(blocks.data(), blocks.size(), path);
+}
+
+bool WaveFileWriter::WriteBlocks(const VoiceBlock* const* blocks, std::size_t count, const std::string& path)
+{
+    const std::uint64_t dataBytes = static_cast<std::uint64_t>(count) * sizeof(VoiceBlock);
     // The RIFF length field is 32 bits wide.
     if (dataBytes > std::numeric_limits<std::uint32_t>::max() - 38) return false;
     if (!sink_.Open(path)) return false;
@@ -114,11 +126,12 @@ bool WaveFileWriter::WriteWave(const RecordingList& list, const std::string& pat
     unsigned char header[kWaveHeaderBytes];
     BuildHeader(static_cast<std::uint32_t>(dataBytes), header);
     bool ok = sink_.Write(header, sizeof header) == sizeof header;
-    for (int i = 0; ok && i < list.Count(); ++i)
-        ok = sink_.Write(list[i]->samples, sizeof(VoiceBlock)) == sizeof(VoiceBlock);
+    for (std::size_t i = 0; ok && i < count; ++i)
+        ok = sink_.Write(blocks[i]->samples, sizeof(VoiceBlock)) == sizeof(VoiceBlock);
 
     // NOTE: a full disk often shows only when the buffered bytes are flushed
-    // or the file is closed, so both count. The partial file stays.
+    // or the file is closed, so both count. The partial file stays: the
+    // caller writes to a temporary name and removes it.
     bool flushed = sink_.Flush();
     bool closed = sink_.Close();
     return ok && flushed && closed;

@@ -14,8 +14,10 @@
 #include "platform/mmsystem.h"
 
 class RecordingList;
+struct VoiceBlock;
 
-// What the writer writes through: create-or-truncate, write, flush, close.
+// What the writer writes through: create-or-truncate, write, flush (to the
+// disk, not only out of the process), close.
 class FileSink {
 public:
     virtual ~FileSink() = default;
@@ -57,6 +59,8 @@ class WaveFileWriter {
 public:
     explicit WaveFileWriter(FileSink& sink) : sink_(sink) {}
     bool WriteWave(const RecordingList& list, const std::string& path);
+    // The same for blocks held elsewhere (the voice store's snapshot).
+    bool WriteBlocks(const VoiceBlock* const* blocks, std::size_t count, const std::string& path);
 
     // The 46 header bytes for a data chunk of dataBytes.
     static void BuildHeader(std::uint32_t dataBytes, unsigned char (&header)[kWaveHeaderBytes]);

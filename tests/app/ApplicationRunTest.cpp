@@ -50,6 +50,9 @@ TEST_F(ApplicationRun, EscapeDuringTheMainSceneClosesAfterTheClosingSequence)
     EXPECT_EQ(app.Run(), 0);
     // Escape in step 100 hands over at step 101; the closing sequence takes 97 steps.
     EXPECT_EQ(app.StepCount(), 197u);
+    // The step that closed the window is in the statistics too.
+    EXPECT_EQ(app.Statistics().Steps(), 197u);
+    EXPECT_EQ(app.Statistics().Frames(), 197u);
 }
 
 TEST_F(ApplicationRun, MissingPictureFailsTheStartNamingTheFile)

@@ -39,23 +39,41 @@ TEST_F(CrystalDraw, SeedAloneDrawsNothingTwoRingsABandThreeRingsALid)
 
     Grow(1);
     const auto& band = DrawCrystal();
-    ASSERT_EQ(band.size(), 6u);
-    for (const RecordedDraw& face : band) {
-        EXPECT_EQ(face.type, D3DPT_TRIANGLEFAN);
-        EXPECT_EQ(face.primitiveCount, 2u);
-        EXPECT_EQ(face.stride, 36u);
-        EXPECT_EQ(face.fvf, 0x152u);
-    }
+    ASSERT_EQ(band.size(), 1u);
+    // Six faces of two triangles each, drawn from the buffer.
+    EXPECT_TRUE(band[0].fromBuffers);
+    EXPECT_EQ(band[0].type, D3DPT_TRIANGLELIST);
+    EXPECT_EQ(band[0].primitiveCount, 12u);
+    EXPECT_EQ(band[0].VertexCount(), 24u);
+    EXPECT_EQ(band[0].stride, 36u);
+    EXPECT_EQ(band[0].fvf, 0x152u);
 
     Grow(1);
     const auto& capped = DrawCrystal();
-    ASSERT_EQ(capped.size(), 13u);
+    ASSERT_EQ(capped.size(), 2u);
+    EXPECT_EQ(capped[0].primitiveCount, 24u);
     const RecordedDraw& lid = capped.back();
+    EXPECT_EQ(lid.type, D3DPT_TRIANGLEFAN);
     EXPECT_EQ(lid.primitiveCount, 6u);
     ASSERT_EQ(lid.VertexCount(), 8u);
     // The fan repeats the first corner to close the hexagon.
     EXPECT_EQ(lid.FloatAt(7, kPosition), lid.FloatAt(1, kPosition));
     EXPECT_EQ(lid.FloatAt(0, kPosition), crystal.body->Ring(2).centre.x);
+}
+
+// The sphere-map coordinates the device makes from a vertex: the normal
+// turned to camera space by world and view, then by the texture transform.
+void GeneratedCoordinates(const DeviceState& s, float nx, float ny, float nz, float& u, float& v)
+{
+    EXPECT_EQ(s.StageState(0, D3DTSS_TEXCOORDINDEX), D3DTSS_TCI_CAMERASPACENORMAL);
+    EXPECT_EQ(s.StageState(0, D3DTSS_TEXTURETRANSFORMFLAGS), static_cast<DWORD>(D3DTTFF_COUNT2));
+    float world[3], camera[3];
+    for (int c = 0; c < 3; ++c) world[c] = nx * s.world.m[0][c] + ny * s.world.m[1][c] + nz * s.world.m[2][c];
+    for (int c = 0; c < 3; ++c)
+        camera[c] = world[0] * s.view.m[0][c] + world[1] * s.view.m[1][c] + world[2] * s.view.m[2][c];
+    const D3DMATRIX& t = s.texture0;
+    u = camera[0] * t._11 + camera[1] * t._21 + camera[2] * t._31 + t._41;
+    v = camera[0] * t._12 + camera[1] * t._22 + camera[2] * t._32 + t._42;
 }
 
 TEST_F(CrystalDraw, FacesAreFlatWithOneSphereMapSampleEach)
@@ -65,32 +83,78 @@ TEST_F(CrystalDraw, FacesAreFlatWithOneSphereMapSampleEach)
     turn._11 = turn._33 = std::cos(0.3f);
     turn._13 = -std::sin(0.3f);
     turn._31 = std::sin(0.3f);
+    // A view that turns and moves, so that the texture transform has to undo it.
+    Matrix4 view = MatrixIdentity();
+    view._11 = view._22 = std::cos(0.7f);
+    view._12 = std::sin(0.7f);
+    view._21 = -std::sin(0.7f);
+    view._42 = 30.0f;
+    device->SetTransform(D3DTS_VIEW, &view);
     const auto& draws = DrawCrystal(turn);
-    ASSERT_EQ(draws.size(), 19u);
+    ASSERT_EQ(draws.size(), 2u);
+    const RecordedDraw& bands = draws[0];
+    ASSERT_EQ(bands.VertexCount(), 3u * 24u);
     const Matrix4& w = crystal.body->worldMatrix;
     const CrystalRing& ring = crystal.body->Ring(2);
     const CrystalRing& below = crystal.body->Ring(1);
     for (int i = 0; i < 6; ++i) {
-        const RecordedDraw& face = draws[6 + i];  // the band of ring 2
+        const UINT face = 24 + i * 4;  // the band of ring 2, after the band of ring 1
         const int j = (i + 1) % 6;
         const Vector3 n = 0.25f * (ring.rim[i].Normal() + ring.rim[j].Normal() + below.rim[j].Normal() + below.rim[i].Normal());
         const float u = (n.x * w._11 + n.y * w._21 + n.z * w._31 + 1.0f) * 0.5f;
         const float v = (1.0f - (n.x * w._12 + n.y * w._22 + n.z * w._32)) * 0.5f;
         // Corners in the order top i, top j, bottom j, bottom i.
-        EXPECT_EQ(face.FloatAt(0, kPosition), ring.rim[i].position[0]);
-        EXPECT_EQ(face.FloatAt(1, kPosition), ring.rim[j].position[0]);
-        EXPECT_EQ(face.FloatAt(2, kPosition + 4), below.rim[j].position[1]);
-        EXPECT_EQ(face.FloatAt(3, kPosition + 8), below.rim[i].position[2]);
+        EXPECT_EQ(bands.FloatAt(face + 0, kPosition), ring.rim[i].position[0]);
+        EXPECT_EQ(bands.FloatAt(face + 1, kPosition), ring.rim[j].position[0]);
+        EXPECT_EQ(bands.FloatAt(face + 2, kPosition + 4), below.rim[j].position[1]);
+        EXPECT_EQ(bands.FloatAt(face + 3, kPosition + 8), below.rim[i].position[2]);
         for (UINT corner = 0; corner < 4; ++corner) {
-            EXPECT_FLOAT_EQ(face.FloatAt(corner, kNormal), n.x);
-            EXPECT_FLOAT_EQ(face.FloatAt(corner, kNormal + 8), n.z);
-            EXPECT_EQ(face.DwordAt(corner, kDiffuse), 0xFFFFFFFFu);
-            EXPECT_FLOAT_EQ(face.FloatAt(corner, kU), u);
-            EXPECT_FLOAT_EQ(face.FloatAt(corner, kV), v);
+            EXPECT_FLOAT_EQ(bands.FloatAt(face + corner, kNormal), n.x);
+            EXPECT_FLOAT_EQ(bands.FloatAt(face + corner, kNormal + 8), n.z);
+            EXPECT_EQ(bands.DwordAt(face + corner, kDiffuse), 0xFFFFFFFFu);
+            float gu, gv;
+            GeneratedCoordinates(*bands.state, bands.FloatAt(face + corner, kNormal),
+                                 bands.FloatAt(face + corner, kNormal + 4), bands.FloatAt(face + corner, kNormal + 8),
+                                 gu, gv);
+            EXPECT_NEAR(gu, u, 1e-5f);
+            EXPECT_NEAR(gv, v, 1e-5f);
         }
+        // Two triangles as the fan of the four corners: (0, 1, 2), (0, 2, 3).
+        const std::uint16_t expected[6] = {0, 1, 2, 0, 2, 3};
+        for (int k = 0; k < 6; ++k) EXPECT_EQ(bands.indices[(6 + i) * 6 + k], face + expected[k]);
         // The average of four unit normals is not renormalised.
         EXPECT_LE(std::sqrt(Dot(n, n)), 1.0f + 1e-6f);
     }
+    // The lid samples the map with its axis the same way.
+    float gu, gv;
+    const RecordedDraw& lid = draws[1];
+    GeneratedCoordinates(*lid.state, lid.FloatAt(0, kNormal), lid.FloatAt(0, kNormal + 4), lid.FloatAt(0, kNormal + 8),
+                         gu, gv);
+    const Vector3 a = crystal.body->Ring(3).axis;
+    EXPECT_NEAR(gu, (a.x * w._11 + a.y * w._21 + a.z * w._31 + 1.0f) * 0.5f, 1e-5f);
+    EXPECT_NEAR(gv, (1.0f - (a.x * w._12 + a.y * w._22 + a.z * w._32)) * 0.5f, 1e-5f);
+    // Texture coordinates go back to the vertices' own for whoever draws next.
+    DWORD index = 1;
+    device->GetTextureStageState(0, D3DTSS_TEXCOORDINDEX, &index);
+    EXPECT_EQ(index, 0u);
+}
+
+TEST_F(CrystalDraw, OnlyTheRingsBuiltOrBentSinceTheLastDrawAreWritten)
+{
+    Grow(5);
+    DrawCrystal();
+    EXPECT_EQ(crystal.body->StaleFrom(), crystal.body->builtRings);
+    // A new ring bends the one below it: two bands to write again.
+    Grow(1);
+    EXPECT_EQ(crystal.body->StaleFrom(), crystal.body->builtRings - 2);
+    const auto& draws = DrawCrystal();
+    ASSERT_FALSE(draws.empty());
+    const CrystalRing& top = crystal.body->Ring(6);
+    const CrystalRing& bent = crystal.body->Ring(5);
+    // Ring 5's band (from ring 1 on, the fifth block of 24) shows its bent rim.
+    EXPECT_EQ(draws[0].FloatAt(4 * 24, kPosition), bent.rim[0].position[0]);
+    EXPECT_EQ(draws[0].FloatAt(5 * 24, kPosition), top.rim[0].position[0]);
+    EXPECT_EQ(draws[0].FloatAt(5 * 24 + 3, kPosition + 4), bent.rim[0].position[1]);
 }
 
 TEST_F(CrystalDraw, StatesTextureAndMaterialInForce)
@@ -114,13 +178,19 @@ TEST_F(CrystalDraw, StatesTextureAndMaterialInForce)
 TEST_F(CrystalDraw, LidGoesAtTheFirstDissolvingStepAndComesBackWithTheReset)
 {
     Grow(9);
-    EXPECT_EQ(DrawCrystal().size(), 9u * 6u + 1u);
+    const auto& full = DrawCrystal();
+    ASSERT_EQ(full.size(), 2u);
+    EXPECT_EQ(full[0].primitiveCount, 9u * 12u);
     ASSERT_TRUE(crystal.body->Animate(device, MatrixIdentity(), -4));
     // Rings 4..9 still draw their bands; the lid is gone.
-    EXPECT_EQ(DrawCrystal().size(), 6u * 6u);
+    const auto& dissolving = DrawCrystal();
+    ASSERT_EQ(dissolving.size(), 1u);
+    EXPECT_EQ(dissolving[0].primitiveCount, 6u * 12u);
     crystal.Reset();
     Grow(2);
-    EXPECT_EQ(DrawCrystal().size(), 13u);
+    const auto& regrown = DrawCrystal();
+    ASSERT_EQ(regrown.size(), 2u);
+    EXPECT_EQ(regrown[0].primitiveCount, 2u * 12u);
 }
 
 TEST_F(CrystalDraw, MirroredCrystalsStandUnderTheirTwinsWithCullingOff)
@@ -132,11 +202,11 @@ TEST_F(CrystalDraw, MirroredCrystalsStandUnderTheirTwinsWithCullingOff)
     device->ClearDraws();
     cluster.Draw(device, MatrixIdentity());
     const auto& draws = device->Draws();
-    ASSERT_EQ(draws.size(), 16u * 19u);
+    ASSERT_EQ(draws.size(), 16u * 2u);
 
     for (int k = 0; k < 8; ++k) {
-        const RecordedDraw& upright = draws[k * 19];
-        const RecordedDraw& mirrored = draws[(k + 8) * 19];
+        const RecordedDraw& upright = draws[k * 2];
+        const RecordedDraw& mirrored = draws[(k + 8) * 2];
         const D3DMATRIX& a = upright.state->world;
         const D3DMATRIX& b = mirrored.state->world;
         SCOPED_TRACE(k);

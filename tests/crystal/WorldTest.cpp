@@ -2,7 +2,12 @@
 // failures that name the missing file.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <string>
 #include <vector>
+
+#include "common/Log.h"
 
 #include "support/SceneTestHost.h"
 #include "crystal/World.h"
@@ -98,6 +103,33 @@ TEST_F(WorldTest, UnreadablePictureFailsNamingTheFile)
     EXPECT_FALSE(world.Init(&host, 640, 480));
     EXPECT_NE(world.LastError().find("title.png"), std::string::npos) << world.LastError();
     EXPECT_EQ(world.LastError().find("missing"), std::string::npos) << world.LastError();
+}
+
+// A 210-byte BMP that claims 100 000 x 100 000 pixels: refused from its
+// header, and the failure names the file that is broken, not its neighbour,
+// in the one line the start prints (the loaders themselves say nothing).
+TEST_F(WorldTest, BrokenPictureFailsOnceNamingThatFile)
+{
+    std::vector<std::uint8_t> hostile = {'B', 'M', 210, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0,
+                                         0xA0, 0x86, 0x01, 0, 0xA0, 0x86, 0x01, 0, 1, 0, 24, 0};
+    hostile.resize(210, 0x40);
+    for (const char* broken : {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png"}) {
+        std::string folder = MakeDataFolder("world-hostile", {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png",
+                                                              "CopyRight.png", "logo.x"});
+        std::FILE* file = std::fopen((folder + "/" + broken).c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fwrite(hostile.data(), 1, hostile.size(), file);
+        std::fclose(file);
+        const std::vector<std::string> before = RecentLogLines(200);
+        World world;
+        host.options.dataDir = folder;
+        EXPECT_FALSE(world.Init(&host, 640, 480)) << broken;
+        EXPECT_NE(world.LastError().find("\"" + folder + "/" + broken + "\""), std::string::npos)
+            << broken << ": " << world.LastError();
+        EXPECT_NE(world.LastError().find("100000 x 100000"), std::string::npos) << broken << ": " << world.LastError();
+        EXPECT_EQ(RecentLogLines(200), before) << broken << ": the loader logged a line of its own";
+        world.Shutdown();
+    }
 }
 
 TEST_F(WorldTest, GroundPictureIsOptionalAndTheLogoIsLoaded)

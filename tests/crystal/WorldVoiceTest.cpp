@@ -119,6 +119,7 @@ TEST_F(WorldVoice, StoreVoiceWritesTheDataFolderAndLoadsIt)
     Record(3000);
     testing::internal::CaptureStderr();
     for (int crystal = 0; crystal < 16; ++crystal) EXPECT_TRUE(world.StoreVoice());
+    EXPECT_TRUE(world.FinishVoiceStore());
     std::string err = testing::internal::GetCapturedStderr();
     std::string path = host.options.dataDir + "/memory.wav";
     EXPECT_EQ(46u + 48000u, fs::file_size(path));
@@ -137,6 +138,7 @@ TEST_F(WorldVoice, ARefusingDataFolderSendsTheVoiceToTheUserDataFolder)
     Record(500);
     testing::internal::CaptureStderr();
     EXPECT_TRUE(world.StoreVoice());
+    EXPECT_TRUE(world.FinishVoiceStore());
     testing::internal::GetCapturedStderr();
     fs::path stored = userData / "solvane" / "memory.wav";
     EXPECT_EQ(46u + 16000u, fs::file_size(stored));
@@ -150,7 +152,8 @@ TEST_F(WorldVoice, WithoutAMusicPlayerTheVoiceIsWrittenButNotLoaded)
     ASSERT_NO_FATAL_FAILURE(InitWorld("world-voice-no-player"));
     Record(9);
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(world.StoreVoice());
+    EXPECT_TRUE(world.StoreVoice());
+    EXPECT_FALSE(world.FinishVoiceStore());
     testing::internal::GetCapturedStderr();
     EXPECT_TRUE(fs::exists(host.options.dataDir + "/memory.wav"));
 }

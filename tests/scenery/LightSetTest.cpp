@@ -1,6 +1,8 @@
 // The spark pool: emission into the lowest free slot, ageing, and what a
 // spark looks like when drawn at birth, half-way and at death.
 #include <memory>
+#include <random>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -28,11 +30,12 @@ protected:
     void SetUp() override { ASSERT_TRUE(lights.Create(recorder.device, SOLVANE_SOURCE_DIR "/data")); }
 
     // The corners and the colour of the one spark drawn.
-    const RecordedDraw& DrawOnce()
+    RecordedDraw DrawOnce()
     {
         recorder.device->ClearDraws();
         lights.DrawParticles(recorder.device, MatrixIdentity());
         EXPECT_EQ(recorder.device->Draws().size(), 1u);
+        if (recorder.device->Draws().empty()) return RecordedDraw{};
         return recorder.device->Draws().front();
     }
 
@@ -143,6 +146,60 @@ TEST_F(LightSetTest, DrawingUsesTheFirstTextureForSlotZeroOnlyAndRestoresState)
     IDirect3DTexture9* texture = nullptr;
     recorder.device->GetTexture(0, &texture);
     EXPECT_EQ(texture, nullptr);
+}
+
+// The dense list of live sparks against the plain rule it replaces: every
+// slot scanned, a spark takes the lowest slot whose life is below 1, every
+// live spark ages by one step. Random births, lifespans and everlasting
+// sparks; the slots, the count and the drawn order must agree throughout.
+TEST_F(LightSetTest, LiveListAgreesWithAScanOfEverySlot)
+{
+    struct Slot {
+        float x = 0.0f;
+        int life = 0;
+        int lifespan = 0;
+    };
+    std::vector<Slot> model(LightSet::Capacity);
+    std::mt19937 random(12345);
+    auto lifeOf = [&](int kind) { return kind == 0 ? 0 : 1 + static_cast<int>(random() % 40); };
+    for (int round = 0; round < 300; ++round) {
+        const int births = static_cast<int>(random() % 200);
+        for (int b = 0; b < births; ++b) {
+            const int life = lifeOf(static_cast<int>(random() % 20));
+            const int lifespan = random() % 50 == 0 ? -1 : life;
+            const float x = static_cast<float>(round * 1000 + b);
+            int slot = 0;
+            while (slot < LightSet::Capacity && model[slot].life >= 1) ++slot;
+            const bool stored = slot < LightSet::Capacity;
+            if (stored) model[slot] = Slot{x, life, lifespan};
+            ASSERT_EQ(lights.Emit(SparkRecord{x, 0.0f, 4.0f, life, lifespan, 1.0f, 0.0f}), stored);
+        }
+        lights.UpdateParticles(recorder.device, MatrixIdentity());
+        for (Slot& m : model)
+            if (m.life > 0 && m.lifespan != -1) {
+                m.life -= 1;
+                m.x -= 1.0f;
+            }
+        int live = 0;
+        for (const Slot& m : model) live += m.life >= 1;
+        ASSERT_EQ(lights.LiveCount(), live) << "round " << round;
+        if (round % 50 != 49) continue;
+        // Drawn in slot order: the left edge of each square, x minus its half side.
+        std::vector<float> drawn;
+        for (int slot = 0; slot < LightSet::Capacity; ++slot) {
+            const Slot& m = model[slot];
+            if (m.life < 1) continue;
+            ASSERT_EQ(lights.Particle(slot).x, m.x) << "slot " << slot;
+            ASSERT_EQ(lights.Particle(slot).life, m.life) << "slot " << slot;
+            const float f = m.lifespan == -1 ? 1.0f : static_cast<float>(m.life) / static_cast<float>(m.lifespan);
+            drawn.push_back(m.x - f * 4.0f);
+        }
+        recorder.device->ClearDraws();
+        lights.DrawParticles(recorder.device, MatrixIdentity());
+        std::vector<float> recorded;
+        for (const RecordedDraw& draw : recorder.device->Draws()) recorded.push_back(draw.FloatAt(0, 0));
+        EXPECT_EQ(recorded, drawn) << "round " << round;
+    }
 }
 
 TEST(LightSet, MissingTextureFailsCreation)

@@ -25,6 +25,9 @@ if stats['steps'] != 300 or stats['frames'] != 300: fail('steps and frames shoul
 if stats['frames_written'] != len(frames) or len(frames) != 30: fail('frames written disagree: %d files' % len(frames))
 if frames[0] != 'frame-000010.png' or frames[-1] != 'frame-000300.png': fail('unexpected frame names')
 if stats['draw_calls_per_frame']['max'] < 1: fail('nothing was drawn')
+# Crystals and sparks send their vertices once, not every frame; pictures bind their textures.
+if not 0 < stats['upload_bytes_per_frame']['max'] < 1000000: fail('upload bytes per frame: %r' % stats['upload_bytes_per_frame'])
+if stats['texture_binds_per_frame']['max'] < 1: fail('no texture was bound')
 phases = stats['crystal_steps_by_phase']
 if sum(phases.values()) != 16 * 300: fail('sixteen crystals counted on every step: %r' % phases)
 if phases['recording'] == 0: fail('the demo voice should make the crystals record')

@@ -8,9 +8,13 @@ trap 'rm -rf "$out"' EXIT
 export SDL_AUDIODRIVER=dummy
 
 "$solvane" --headless --fast --steps 70 --frames "$out/title" 2>"$out/title.log"
-"$solvane" --headless --fast --press escape@100 --frames "$out/close" --frame-every 1 2>"$out/close.log"
+"$solvane" --headless --fast --press escape@100 --frames "$out/close" --frame-every 1 --stats "$out/close.json" \
+  2>"$out/close.log"
 test "$(ls "$out/close" | wc -l)" -eq 197 || { echo "expected 197 frames"; exit 1; }
 test ! -e "$out/close/frame-000198.png"
+# The step that ends the run is counted like every other.
+python3 -c 'import json,sys; s=json.load(open(sys.argv[1])); sys.exit(0 if (s["steps"], s["frames"], s["frames_written"]) == (197, 197, 197) else "stats: %r" % s)' "$out/close.json"
+grep -q "solvane: stopped: the closing sequence ended, up .* 197 steps" "$out/close.log" || { cat "$out/close.log"; exit 1; }
 
 python3 - "$out" <<'PY'
 import sys

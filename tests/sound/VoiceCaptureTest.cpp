@@ -266,7 +266,8 @@ TEST_F(Capture, UnreadableVoiceFileLeavesTheCaptureSilentAndSaysWhy)
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_FALSE(capture.IsOpen());
     EXPECT_NE(std::string::npos, capture.OpenFailure().find("/nonexistent/voice.wav"));
-    EXPECT_EQ(0u, err.find("solvane: capture: "));
+    // The reason is the caller's to print, once (it fails the start).
+    EXPECT_EQ("", err);
     capture.Poll();
     EXPECT_EQ(0, window.Pump());
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 
 #include "SoundTestSupport.h"
 #include "sound/MusicPlayer.h"
@@ -149,19 +150,76 @@ TEST_F(Store, AnUnwritableDataFolderSendsTheVoiceToTheUserDataFolder)
     EXPECT_NE(std::string::npos, err.find("cannot write \"" + paths[0] + "\"")) << err;
 }
 
-TEST_F(Store, AFullDiskLeavesThePartialFileAndMovesOn)
+TEST_F(Store, AFullDiskLeavesNoPartialFileAndMovesOn)
 {
     Append(4, 9);
-    FillingDiskSink sink(paths[0], 46 + 20000);
+    FillingDiskSink sink(paths[0] + ".partial", 46 + 20000);
     VoiceStore store(paths);
     store.UseFileSink(&sink);
     testing::internal::CaptureStderr();
     EXPECT_TRUE(store.Store(list, segment, &player));
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(46u + 20000u, fs::file_size(paths[0]));
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(fs::exists(paths[0]));
+    EXPECT_FALSE(fs::exists(paths[0] + ".partial"));
     EXPECT_EQ(46u + 64000u, fs::file_size(paths[1]));
+    EXPECT_FALSE(fs::exists(paths[1] + ".partial"));
     EXPECT_EQ(paths[1], store.LastPath());
     EXPECT_EQ(32000, segment->Length());
+    // One line for the store, naming the place that refused.
+    EXPECT_EQ(1, std::count(err.begin(), err.end(), '\n')) << err;
+    EXPECT_NE(std::string::npos, err.find("cannot write \"" + paths[0] + "\": No space left on device")) << err;
+}
+
+// A full disk in the data folder: the previous voice stays, whole, and no
+// partial file is left beside it.
+TEST_F(Store, AFailedRewriteKeepsThePreviousVoiceWhole)
+{
+    Append(2, 5);
+    VoiceStore first(paths);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(first.Store(list, segment, &player));
+    testing::internal::GetCapturedStderr();
+    Append(3, 6);
+    FillingDiskSink sink(paths[0] + ".partial", 46 + 20000);
+    VoiceStore second({paths[0]});
+    second.UseFileSink(&sink);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(second.Store(list, segment, &player));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(46u + 32000u, fs::file_size(paths[0]));
+    EXPECT_FALSE(fs::exists(paths[0] + ".partial"));
+    ASSERT_TRUE(segment->IsLoaded()) << "the previous voice stays loaded";
+    EXPECT_EQ(16000, segment->Length());
+}
+
+// Every place fails: the next store waits 10 s, then 20, 40 ... at most
+// 10 minutes, and each failure is one line.
+TEST_F(Store, AfterAFailureTheNextTryWaitsLongerEachTime)
+{
+    for (auto& path : paths) fs::create_directories(path);  // refused whatever the rights
+    std::uint64_t now = 0;
+    VoiceStore store(paths);
+    store.UseClock([&now] { return now; });
+    testing::internal::CaptureStderr();
+    std::vector<std::uint64_t> pauses;
+    std::uint64_t lastTry = 0;
+    int tries = 0;
+    for (int step = 0; step < 20000 && tries < 10; ++step) {
+        now = static_cast<std::uint64_t>(step) * 1000;  // a store asked for every second
+        Append(1, 1);                                     // always a changed list
+        const std::uint32_t deferredBefore = store.Deferred();
+        store.Store(list, segment, &player);
+        if (store.Deferred() == deferredBefore) {
+            if (tries > 0) pauses.push_back(now - lastTry);
+            lastTry = now;
+            ++tries;
+        }
+    }
+    std::string err = testing::internal::GetCapturedStderr();
+    const std::vector<std::uint64_t> expected = {10000, 20000, 40000, 80000, 160000, 320000, 600000, 600000, 600000};
+    EXPECT_EQ(expected, pauses);
+    EXPECT_EQ(10, std::count(err.begin(), err.end(), '\n')) << err;
+    EXPECT_NE(std::string::npos, err.find("next try in 600 s")) << err;
 }
 
 TEST_F(Store, WhenEveryPlaceFailsTheLastIsStillLoaded)

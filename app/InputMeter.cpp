@@ -1,0 +1,44 @@
+#include "app/InputMeter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "common/Level.h"
+
+void InputMeter::AddBlock(const std::int16_t* samples, std::size_t count)
+{
+    int peak = 0;
+    double sumOfSquares = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        peak = std::max<int>(peak, samples[i]);
+        sumOfSquares += static_cast<double>(samples[i]) * samples[i];
+    }
+    latestPeak_ = peak;
+    latestRms_ = count == 0 ? 0 : std::sqrt(sumOfSquares / static_cast<double>(count));
+    peaks_[next_] = peak;
+    next_ = (next_ + 1) % kHistoryBlocks;
+    filled_ = std::min(filled_ + 1, kHistoryBlocks);
+}
+
+int InputMeter::PeakAgo(std::size_t n) const
+{
+    if (n >= filled_) return 0;
+    return peaks_[(next_ + kHistoryBlocks - 1 - n) % kHistoryBlocks];
+}
+
+int InputMeter::NoiseFloor() const
+{
+    if (filled_ == 0) return 0;
+    std::vector<int> sorted(filled_);
+    for (std::size_t i = 0; i < filled_; ++i) sorted[i] = PeakAgo(i);
+    std::sort(sorted.begin(), sorted.end());
+    // Nearest rank: the smallest peak that at least 95 % of the blocks do not exceed.
+    std::size_t rank = static_cast<std::size_t>(std::ceil(0.95 * static_cast<double>(filled_)));
+    return sorted[std::max<std::size_t>(rank, 1) - 1];
+}
+
+int InputMeter::SuggestedThreshold() const
+{
+    return std::clamp(2 * NoiseFloor(), level::kDefaultThreshold, level::kMaxThreshold);
+}

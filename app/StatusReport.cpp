@@ -1,0 +1,131 @@
+#include "app/StatusReport.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <filesystem>
+#include <fstream>
+
+#include "app/Health.h"
+
+namespace {
+
+// 12345 -> "12 345", as the operator reads large counts.
+std::string Grouped(std::uint64_t value)
+{
+    std::string digits = std::to_string(value);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0) out += ' ';
+        out += digits[i];
+    }
+    return out;
+}
+
+std::string Duration(double seconds)
+{
+    auto total = static_cast<long long>(std::max(0.0, seconds));
+    char text[64];
+    if (total >= 86400)
+        std::snprintf(text, sizeof text, "%lld d %lld h", total / 86400, total % 86400 / 3600);
+    else if (total >= 3600)
+        std::snprintf(text, sizeof text, "%lld h %02lld min", total / 3600, total % 3600 / 60);
+    else if (total >= 60)
+        std::snprintf(text, sizeof text, "%lld min %02lld s", total / 60, total % 60);
+    else
+        std::snprintf(text, sizeof text, "%lld s", total);
+    return text;
+}
+
+template <typename T>
+T Get(const nlohmann::json& object, const char* key, T fallback)
+{
+    if (!object.is_object() || !object.contains(key)) return fallback;
+    const nlohmann::json& value = object.at(key);
+    if constexpr (std::is_same_v<T, std::string>) {
+        return value.is_string() ? value.get<std::string>() : fallback;
+    } else {
+        return value.is_number() ? value.get<T>() : fallback;
+    }
+}
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+}  // namespace
+
+std::string DescribeStatus(const nlohmann::json& status, double ageSeconds)
+{
+    std::string out;
+    out += Format("started %s, up %s, step %s (%.1f steps/s, step time p99 %.1f ms)\n",
+                  Get<std::string>(status, "started_at", "?").c_str(),
+                  Duration(Get<double>(status, "uptime_s", 0)).c_str(),
+                  Grouped(Get<std::uint64_t>(status, "steps", 0)).c_str(), Get<double>(status, "steps_per_second", 0),
+                  Get<double>(status, "step_ms_p99", 0));
+    const nlohmann::json microphone = status.value("microphone", nlohmann::json::object());
+    std::string device = Get<std::string>(microphone, "device", "");
+    out += Format("microphone: %s%s%s; input peak %.1f dBFS, RMS %.1f dBFS; threshold %d, gain %.1f dB\n",
+                  Get<std::string>(microphone, "state", "?").c_str(), device.empty() ? "" : " ",
+                  device.empty() ? "" : ("\"" + device + "\"").c_str(), Get<double>(status, "input_peak_dbfs", -120),
+                  Get<double>(status, "input_rms_dbfs", -120), Get<int>(status, "threshold", 0),
+                  Get<double>(status, "gain_db", 0));
+    std::string phases;
+    const nlohmann::json crystals = status.value("crystals", nlohmann::json::object());
+    for (const char* phase : Health::kPhaseNames) {
+        auto count = Get<std::uint64_t>(crystals, phase, 0);
+        if (count == 0) continue;
+        phases += (phases.empty() ? "" : ", ") + std::to_string(count) + " " + phase;
+    }
+    out += Format("crystals: %s; %u sparks\n", phases.empty() ? "none" : phases.c_str(),
+                  Get<unsigned>(status, "sparks", 0));
+    const nlohmann::json peer = status.value("peer", nlohmann::json::object());
+    std::string address = Get<std::string>(peer, "address", "");
+    double contact = Get<double>(peer, "last_contact", -1);
+    out += Format("peer: %s%s%s, %s; pictures: %s received, %u in flight\n",
+                  Get<std::string>(peer, "state", "?").c_str(), address.empty() ? "" : " ", address.c_str(),
+                  contact < 0 ? "no contact yet" : ("last contact " + Duration(contact) + " ago").c_str(),
+                  Grouped(Get<std::uint64_t>(status, "pictures_received", 0)).c_str(),
+                  Get<unsigned>(status, "pictures_in_flight", 0));
+    const nlohmann::json voice = status.value("last_voice", nlohmann::json::object());
+    std::string path = Get<std::string>(voice, "path", "");
+    if (path.empty())
+        out += "last voice: none stored yet\n";
+    else
+        out += Format("last voice: \"%s\", %u blocks, at %s\n", path.c_str(), Get<unsigned>(voice, "blocks", 0),
+                      Get<std::string>(voice, "time", "?").c_str());
+    out += Format("log: %s warnings, %s errors\n", Grouped(Get<std::uint64_t>(status, "warnings", 0)).c_str(),
+                  Grouped(Get<std::uint64_t>(status, "errors", 0)).c_str());
+    if (ageSeconds > kStatusStaleSeconds)
+        out += "the file was last written " + Duration(ageSeconds) +
+               " ago: the installation is not running or is stuck\n";
+    return out;
+}
+
+int ShowStatus(const std::string& path, std::FILE* out)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        std::fprintf(out, "no status file \"%s\": the installation is not running, or writes it elsewhere "
+                          "(--status-file)\n", path.c_str());
+        return 1;
+    }
+    nlohmann::json status = nlohmann::json::parse(file, nullptr, false);
+    if (status.is_discarded() || !status.is_object()) {
+        std::fprintf(out, "the status file \"%s\" is not readable JSON\n", path.c_str());
+        return 1;
+    }
+    std::error_code error;
+    auto written = std::filesystem::last_write_time(path, error);
+    double age = error ? 0
+                       : std::chrono::duration<double>(std::filesystem::file_time_type::clock::now() - written).count();
+    std::fprintf(out, "status of the installation (\"%s\", written %.1f s ago)\n", path.c_str(), std::max(0.0, age));
+    std::fputs(DescribeStatus(status, age).c_str(), out);
+    return age > kStatusStaleSeconds ? 1 : 0;
+}
