@@ -12,6 +12,7 @@
 #include "app/Settings.h"
 #include "common/Level.h"
 #include "common/Log.h"
+#include "common/StartStep.h"
 #include "crystal/Crystal.h"
 #include "crystal/CrystalCluster.h"
 #include "crystal/World.h"
@@ -90,6 +91,17 @@ bool Application::Fail(const std::string& reason)
 
 bool Application::Init(HINSTANCE instance, int showCommand)
 {
+    // The steps that allocate much name themselves when memory runs out;
+    // anywhere else it still ends the start with a line, not an abort.
+    try {
+        return StartUp(instance, showCommand);
+    } catch (const std::bad_alloc&) {
+        return Fail("out of memory");
+    }
+}
+
+bool Application::StartUp(HINSTANCE instance, int showCommand)
+{
     {
         // Checked first, so that a mistyped --data is named as such instead
         // of as the first data file that cannot be found in it.
@@ -110,7 +122,7 @@ bool Application::Init(HINSTANCE instance, int showCommand)
     ticker_.SetInterval(frameInterval_);
 
     world_ = &TheWorld();
-    if (!world_->Init(this, logicalWidth_, logicalHeight_))
+    if (!RunStartStep([&] { return world_->Init(this, logicalWidth_, logicalHeight_); }))
         return Fail(world_->LastError().empty() ? "cannot build the scene" : world_->LastError());
     world_->loudThreshold = threshold_;
     HDC deviceContext = nullptr;
@@ -118,10 +130,11 @@ bool Application::Init(HINSTANCE instance, int showCommand)
     if (backBuffer == nullptr || FAILED(backBuffer->GetDC(&deviceContext)))
         return Fail("cannot get a device context of the back buffer");
     incomingImages_ = &TheIncomingImages();
-    bool imagesCreated = incomingImages_->Create(deviceContext, &renderDevice_, logicalWidth_, logicalHeight_);
+    bool imagesCreated = RunStartStep(
+        [&] { return incomingImages_->Create(deviceContext, &renderDevice_, logicalWidth_, logicalHeight_); });
     backBuffer->ReleaseDC(deviceContext);
     if (!imagesCreated) return Fail("cannot create the incoming pictures");
-    if (!TheEventSequencer().Create(this)) return Fail("cannot create the scene events");
+    if (!RunStartStep([&] { return TheEventSequencer().Create(this); })) return Fail("cannot create the scene events");
     sequencerReady_ = true;
     if (!options_.framesDir.empty()) {
         std::error_code error;

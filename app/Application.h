@@ -96,10 +96,10 @@ public:
 
 protected:
     int IdleWaitMilliseconds() override;
-    void OnLoopEnd() override {}
 
 private:
     bool Fail(const std::string& reason);
+    bool StartUp(HINSTANCE instance, int showCommand);
     bool OpenNetworkLink();
     void ReportStepOverOsc(int flashAlphaBefore);
     void AfterStep(double stepMilliseconds, std::uint32_t presentsBefore);

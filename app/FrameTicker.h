@@ -34,7 +34,6 @@ public:
     }
 
     void SetInterval(DWORD interval) { interval_ = interval; }
-    DWORD Interval() const { return interval_; }
 
 private:
     DWORD interval_;

@@ -15,6 +15,8 @@
 #include <mutex>
 #include <string>
 
+#include "common/Level.h"
+
 struct Health {
     // Phase names in life-cycle order, as they appear in every report.
     static constexpr std::array<const char*, 6> kPhaseNames{
@@ -27,7 +29,7 @@ struct Health {
     double step_ms_p99 = 0;          // over the last minute
     double input_peak_dbfs = -120;   // latest block
     double input_rms_dbfs = -120;
-    int threshold = 4000;            // block peak (16-bit sample units) above which a block is loud
+    int threshold = level::kDefaultThreshold;  // block peak (16-bit sample units) above which a block is loud
     double gain_db = 0;
     std::array<std::uint32_t, 6> crystals{};  // count per phase, see kPhaseNames
     std::uint32_t sparks = 0;

@@ -2,18 +2,19 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include <vector>
 
 #include "common/Level.h"
+#include "sound/Loudness.h"
 
 void InputMeter::AddBlock(const std::int16_t* samples, std::size_t count)
 {
-    int peak = 0;
+    // The same peak the crystals compare with the threshold, so that the
+    // meter shows exactly what counts as loud.
+    const int peak = BlockPeak(std::span<const std::int16_t>(samples, count));
     double sumOfSquares = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        peak = std::max<int>(peak, samples[i]);
-        sumOfSquares += static_cast<double>(samples[i]) * samples[i];
-    }
+    for (std::size_t i = 0; i < count; ++i) sumOfSquares += static_cast<double>(samples[i]) * samples[i];
     latestPeak_ = peak;
     latestRms_ = count == 0 ? 0 : std::sqrt(sumOfSquares / static_cast<double>(count));
     peaks_[next_] = peak;

@@ -22,11 +22,9 @@ MainWindow::~MainWindow()
     }
 }
 
-bool MainWindow::CreateMainWindow(HINSTANCE instance, int showCommand, const char* className, const char* title,
+bool MainWindow::CreateMainWindow(HINSTANCE instance, int, const char*, const char* title,
                                   int fullScreen, int width, int height)
 {
-    (void)showCommand;
-    (void)className;
     instance_ = instance;
     platform::WindowSettings settings;
     settings.title = title;
@@ -44,7 +42,7 @@ bool MainWindow::CreateMainWindow(HINSTANCE instance, int showCommand, const cha
     hwnd_->proc = &MainWindow::StaticWindowProc;
     // Messages that arrive before the binding are handled by DefWindowProcA alone.
     SetWindowLongA(hwnd_, GWL_USERDATA, reinterpret_cast<LPARAM>(this));
-    return OnCreated();
+    return true;
 }
 
 void MainWindow::AdoptWindow(HWND hwnd)
@@ -113,6 +111,5 @@ int MainWindow::Run()
         Tick();
         if (queue_.Empty()) WaitIdle(IdleWaitMilliseconds());
     }
-    OnLoopEnd();
     return static_cast<int>(msg.wParam);
 }

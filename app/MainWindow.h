@@ -47,10 +47,8 @@ public:
     void AdoptWindow(HWND hwnd);
 
 protected:
-    virtual bool OnCreated() { return true; }
     virtual void Tick() {}
     virtual LRESULT WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-    virtual void OnLoopEnd() {}
     // How long an idle pass may sleep, in milliseconds. The base never sleeps.
     virtual int IdleWaitMilliseconds() { return 0; }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/Level.h"
+
 struct KeyPress {
     int virtualKey = 0;    // VK_ESCAPE, VK_LEFT, VK_RIGHT, VK_UP, VK_DOWN, VK_F1 or VK_S
     std::uint32_t first = 0;  // first scene step the key is held (steps count from 1)
@@ -37,7 +39,7 @@ struct Options {
     // then the command line overrides them.
     std::string configFile;       // --config; empty: the user's settings file, if any
     double gainDb = 0;            // applied to captured samples, clipped to 16 bits
-    int threshold = 4000;         // block peak above which a block is loud
+    int threshold = level::kDefaultThreshold;  // block peak above which a block is loud
     int displayIndex = 0;
     std::string logLevel = "info";
     std::string statusFile;       // empty: the default place

@@ -42,7 +42,6 @@ public:
 
     std::uint32_t Steps() const { return static_cast<std::uint32_t>(steps_); }
     std::uint32_t Frames() const { return frames_; }
-    std::uint32_t FramesWritten() const { return framesWritten_; }
 
     std::string ToJson() const;
     std::string SummaryLine() const;

@@ -1,14 +1,31 @@
-// Growable arrays of raw pointers in insertion order.
+// Growable arrays of pointers in insertion order.
 //
 // PointerList does not own its elements: the render device's resource list
-// and the world's recording list use it to refer to objects that live
-// elsewhere. OwningPointerList deletes each element as it is removed, front
-// to back, which is how the event sequencer gives up its events.
+// uses it to refer to objects that live elsewhere. OwningPointerList owns
+// its elements and deletes each one as it is removed, front to back, which
+// is how the event sequencer gives up its events.
+//
+// Both grow to count + max(count, 1) when full, so the capacity follows the
+// same steps whatever the standard library's own growth rule is. A failed
+// allocation throws std::bad_alloc like any other container.
 #pragma once
 
-#include <cstdlib>
-#include <cstring>
-#include <new>
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+namespace pointer_list {
+
+// Makes room for one more element the way both lists grow.
+template <typename Vector>
+void GrowForOneMore(Vector& items)
+{
+    if (items.size() < items.capacity()) return;
+    items.reserve(items.size() + std::max<std::size_t>(items.size(), 1));
+}
+
+}  // namespace pointer_list
 
 template <typename T>
 class PointerList {
@@ -17,85 +34,96 @@ public:
     PointerList(const PointerList&) = delete;
     PointerList& operator=(const PointerList&) = delete;
 
-    virtual ~PointerList()
+    void Add(T* item)
     {
-        // Derived lists have already emptied themselves; this only frees the storage.
-        count_ = 0;
-        std::free(items_);
-        items_ = nullptr;
-        capacity_ = 0;
+        pointer_list::GrowForOneMore(items_);
+        items_.push_back(item);
     }
 
-    // Appends; when full the capacity grows to count + max(count, 1).
-    virtual bool Add(T* item)
+    // Removes the element at index; later elements shift down. An index out
+    // of range changes nothing.
+    void RemoveAt(int index)
     {
-        if (count_ == capacity_) {
-            int grown = count_ + (count_ > 0 ? count_ : 1);
-            void* storage = std::realloc(static_cast<void*>(items_), sizeof(T*) * static_cast<std::size_t>(grown));
-            if (storage == nullptr) return false;
-            items_ = static_cast<T**>(storage);
-            capacity_ = grown;
-        }
-        items_[count_++] = item;
-        return true;
+        if (index < 0 || index >= Count()) return;
+        items_.erase(items_.begin() + index);
     }
 
-    // Removes the element at index; later elements shift down.
-    virtual void RemoveAt(int index)
-    {
-        if (index < 0 || index >= count_) return;
-        std::memmove(static_cast<void*>(items_ + index), static_cast<const void*>(items_ + index + 1),
-                     sizeof(T*) * static_cast<std::size_t>(count_ - index - 1));
-        --count_;
-    }
+    // Empties the list; its storage is kept for the next elements.
+    void Clear() { items_.clear(); }
 
-    virtual void Clear()
-    {
-        while (count_ > 0) RemoveAt(0);
-    }
-
-    virtual void Assign(const PointerList& other)
+    // Replaces the elements with those of other, in its order.
+    void Assign(const PointerList& other)
     {
         Clear();
-        for (int i = 0; i < other.count_; ++i) Add(other.items_[i]);
+        for (T* item : other) Add(item);
     }
 
-    virtual int IndexOf(const T* item) const
+    // The index of the first element equal to item, or -1.
+    int IndexOf(const T* item) const
     {
-        for (int i = 0; i < count_; ++i)
-            if (items_[i] == item) return i;
-        return -1;
+        auto found = std::find(items_.begin(), items_.end(), item);
+        return found == items_.end() ? -1 : static_cast<int>(found - items_.begin());
     }
 
-    int Count() const { return count_; }
-    int Capacity() const { return capacity_; }
-    T* operator[](int index) const { return items_[index]; }
-    T* At(int index) const { return (index >= 0 && index < count_) ? items_[index] : nullptr; }
+    int Count() const { return static_cast<int>(items_.size()); }
+    int Capacity() const { return static_cast<int>(items_.capacity()); }
+    T* operator[](int index) const { return items_[static_cast<std::size_t>(index)]; }
+    T* At(int index) const { return (index >= 0 && index < Count()) ? (*this)[index] : nullptr; }
 
-    T** begin() const { return items_; }
-    T** end() const { return items_ + count_; }
+    auto begin() const { return items_.begin(); }
+    auto end() const { return items_.end(); }
 
-protected:
-    // The element slot is left as it is; used by OwningPointerList before it deletes.
-    T** items_ = nullptr;
-    int count_ = 0;
-    int capacity_ = 0;
+private:
+    std::vector<T*> items_;
 };
 
 template <typename T>
-class OwningPointerList : public PointerList<T> {
+class OwningPointerList {
 public:
-    ~OwningPointerList() override { OwningPointerList::Clear(); }
+    OwningPointerList() = default;
+    OwningPointerList(const OwningPointerList&) = delete;
+    OwningPointerList& operator=(const OwningPointerList&) = delete;
+    ~OwningPointerList() { Clear(); }
 
-    void RemoveAt(int index) override
+    // Takes the element over; a null pointer is kept as an empty slot.
+    void Add(std::unique_ptr<T> item)
     {
-        if (index < 0 || index >= this->count_) return;
-        delete this->items_[index];
-        PointerList<T>::RemoveAt(index);
+        pointer_list::GrowForOneMore(items_);
+        items_.push_back(std::move(item));
     }
 
-    void Clear() override
+    // Deletes the element at index; later elements shift down. An index out
+    // of range changes nothing.
+    void RemoveAt(int index)
     {
-        while (this->count_ > 0) RemoveAt(0);
+        if (index < 0 || index >= Count()) return;
+        items_[static_cast<std::size_t>(index)].reset();
+        items_.erase(items_.begin() + index);
     }
+
+    // Deletes every element, front to back, then empties the list.
+    void Clear()
+    {
+        for (auto& item : items_) item.reset();
+        items_.clear();
+    }
+
+    // The index of the first element that is item, or -1.
+    int IndexOf(const T* item) const
+    {
+        for (std::size_t i = 0; i < items_.size(); ++i)
+            if (items_[i].get() == item) return static_cast<int>(i);
+        return -1;
+    }
+
+    int Count() const { return static_cast<int>(items_.size()); }
+    int Capacity() const { return static_cast<int>(items_.capacity()); }
+    T* operator[](int index) const { return items_[static_cast<std::size_t>(index)].get(); }
+    T* At(int index) const { return (index >= 0 && index < Count()) ? (*this)[index] : nullptr; }
+
+    auto begin() const { return items_.begin(); }
+    auto end() const { return items_.end(); }
+
+private:
+    std::vector<std::unique_ptr<T>> items_;
 };

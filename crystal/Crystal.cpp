@@ -1,9 +1,10 @@
 // The life cycle of one crystal, its creation and drawing.
 #include "crystal/Crystal.h"
 
-#include <new>
+#include <memory>
 
 #include "crystal/World.h"
+#include "sound/Loudness.h"
 #include "sound/RecordingList.h"
 
 Crystal::~Crystal()
@@ -15,8 +16,7 @@ bool Crystal::Create(World* worldLink, IDirect3DDevice9* device)
 {
     world = worldLink;
     shapeBuilder.SetWorld(worldLink);
-    body.reset(new (std::nothrow) CrystalBody);
-    if (!body) return false;
+    body = std::make_unique<CrystalBody>();
     if (!body->Create(worldLink)) return false;
     if (!sphereMap.LoadFromFile(device, world->DataPath("spheremap.bmp").c_str())) return false;
     Reset();
@@ -34,10 +34,7 @@ void Crystal::Reset()
 bool Crystal::IsLoud() const
 {
     if (world == nullptr) return false;
-    int peak = 0;
-    for (const std::int16_t sample : world->recordingBuffer)
-        if (sample > peak) peak = sample;
-    return peak > world->loudThreshold;
+    return IsLoudPeak(BlockPeak(world->recordingBuffer), world->loudThreshold);
 }
 
 void Crystal::KeepBlock()
@@ -66,7 +63,7 @@ void Crystal::Update(IDirect3DDevice9* device, const Matrix4& matrix)
         shapeBuilder.Grow(*body);
         recordedFrames += 1;
         flashRequest = false;
-        if (shapeBuilder.peak > (world != nullptr ? world->loudThreshold : LoudPeak)) {
+        if (IsLoudPeak(shapeBuilder.peak, world != nullptr ? world->loudThreshold : level::kDefaultThreshold)) {
             quietFrames = 0;
         } else {
             quietFrames += 1;

@@ -25,7 +25,6 @@ enum CrystalLifecycle : std::int32_t {
 
 class Crystal : public SceneNode {
 public:
-    static constexpr int LoudPeak = 4000;        // a block is loud above this sample value
     static constexpr int QuietStepsToStop = 5;   // consecutive quiet steps end a recording
     static constexpr int MaxRecordedSteps = 513;
     static constexpr int HoldSteps = 17;         // Showing and Resting

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <new>
+#include <memory>
 
 #include "crystal/World.h"
 #include "scenery/LightSet.h"
@@ -25,8 +25,7 @@ void TransformRow(float v[4], const Matrix4& m)
 bool CrystalBody::Create(World* worldLink)
 {
     world = worldLink;
-    rings.reset(new (std::nothrow) CrystalRing[RingCapacity]);
-    if (!rings) return false;
+    rings = std::make_unique<CrystalRing[]>(RingCapacity);
     ResetShape(0.1f);
     return true;
 }

@@ -26,9 +26,9 @@ public:
     ~CrystalBody() override = default;
 
     // Takes no part in the scene step: Animate places the body.
-    void Update(IDirect3DDevice9* device, const Matrix4& matrix) override {}
+    void Update(IDirect3DDevice9*, const Matrix4&) override {}
 
-    // Allocates the ring block and plants the seed; false when out of memory.
+    // Allocates the ring block and plants the seed.
     bool Create(World* worldLink);
     // Counters back to a lone seed ring of `radius`; returns the built count (1).
     int ResetShape(float radius);

@@ -2,7 +2,7 @@
 #include "crystal/CrystalCluster.h"
 
 #include <cmath>
-#include <new>
+#include <memory>
 
 CrystalCluster::~CrystalCluster()
 {
@@ -20,8 +20,7 @@ bool CrystalCluster::Create(World* worldLink, IDirect3DDevice9* device)
 {
     world = worldLink;
     for (int k = 0; k < Count; ++k) {
-        crystals[k].reset(new (std::nothrow) Crystal);
-        if (!crystals[k]) return false;
+        crystals[k] = std::make_unique<Crystal>();
         if (!crystals[k]->Create(worldLink, device)) return false;
         // The mirrored crystals stand where their upright twins stand.
         const float degrees = 45.0f * static_cast<float>(k % Upright);

@@ -93,7 +93,6 @@ void CrystalRing::BuildRing(Vector3 centreIn, float radiusIn)
     radius = radiusIn;
     sideAxis = MakeVector(0.0f, 0.0f, 1.0f);
     previous = nullptr;
-    reserved = 0;
     axis = MakeVector(0.0f, 1.0f, 0.0f);
     for (int k = 0; k < 6; ++k) {
         const Matrix4 turn = AxisAngleMatrix(MakeVector(0.0f, 1.0f, 0.0f), static_cast<float>(k * 60) * DegreesToRadians);
@@ -110,8 +109,8 @@ void CrystalRing::BuildRing(Vector3 centreIn, float radiusIn)
 bool CrystalRing::BuildFromPrevious(Vector3 centreIn, float radiusIn, CrystalRing* previousRing, int tag, int peak)
 {
     CrystalRing& p = *previousRing;
-    tagB = tag;
-    tagA = peak;
+    bandTag = tag;
+    peakSample = peak;
     radius = radiusIn;
     centre = centreIn;
     previous = previousRing;

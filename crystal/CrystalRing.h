@@ -13,19 +13,16 @@
 #include "scenery/Matrix4.h"
 #include "scenery/Vector3.h"
 
-// A rim corner: position, then the unit normal towards the ring centre, in
-// the room of a vector record.
+// A rim corner: position, then the unit normal towards the ring centre.
 struct RingVertex {
     float position[3] = {0.0f, 0.0f, 0.0f};
     float normal[3] = {0.0f, 0.0f, 0.0f};
-    float spare[2] = {0.0f, 0.0f};
 
     Vector3 Position() const { return MakeVector(position[0], position[1], position[2]); }
     Vector3 Normal() const { return MakeVector(normal[0], normal[1], normal[2]); }
     void SetPosition(const Vector3& v);
     void SetNormal(const Vector3& v);
 };
-static_assert(sizeof(RingVertex) == 32, "a rim corner is eight floats");
 
 // The vertex the crystals are drawn with (position, normal, diffuse, uv).
 struct CrystalVertex {
@@ -48,7 +45,6 @@ public:
     CrystalRing() = default;
     CrystalRing(const CrystalRing&) = delete;
     CrystalRing& operator=(const CrystalRing&) = delete;
-    virtual ~CrystalRing() = default;
 
     // The seed: a flat hexagon of `radius` about `centre`, axis up, no ring below.
     void BuildRing(Vector3 centre, float radius);
@@ -66,10 +62,9 @@ public:
     // The flat lid over this ring.
     void DrawCap(IDirect3DDevice9* device) const;
 
-    std::int32_t tagB = 0;   // the band table's tag of the step that built the ring
-    std::int32_t tagA = 0;   // the block's peak sample when the ring was built
+    std::int32_t bandTag = 0;     // the band table's tag of the step that built the ring
+    std::int32_t peakSample = 0;  // the block's peak sample when the ring was built
     CrystalRing* previous = nullptr;
-    std::int32_t reserved = 0;
     float radius = 0.0f;
     Vector3 centre;
     Vector3 sideAxis;

@@ -5,6 +5,7 @@
 
 #include "crystal/CrystalBody.h"
 #include "crystal/World.h"
+#include "sound/Loudness.h"
 #include "sound/SpectrumAnalyser.h"
 
 namespace {
@@ -23,7 +24,7 @@ bool ShapeBuilder::SetWorld(World* worldLink)
 
 BandStep ShapeBuilder::StepFor(int loudest, int peakSample, int threshold)
 {
-    if (peakSample <= threshold) return {0.8f, 0.0f, 0};
+    if (!IsLoudPeak(peakSample, threshold)) return {0.8f, 0.0f, 0};
     // Bins of 39.0625 Hz: up to bin 11 long steps, from bin 12 short ones.
     struct Row {
         int lastBin;
@@ -59,8 +60,7 @@ void ShapeBuilder::Grow(CrystalBody& body)
             }
         }
     }
-    for (const std::int16_t sample : world->recordingBuffer)
-        if (sample > peak) peak = sample;
+    peak = BlockPeak(world->recordingBuffer);
     const BandStep chosen = StepFor(band, peak, world->loudThreshold);
     body.GrowStep(chosen.step, Tilt, chosen.turn, RingRadius, chosen.tag, peak);
 }

@@ -4,6 +4,8 @@
 // step.
 #pragma once
 
+#include "common/Level.h"
+
 class World;
 class CrystalBody;
 
@@ -17,7 +19,6 @@ struct BandStep {
 class ShapeBuilder {
 public:
     static constexpr int Bands = 40;
-    static constexpr int LoudPeak = 4000;
 
     ShapeBuilder() = default;
     ShapeBuilder(const ShapeBuilder&) = delete;
@@ -30,7 +31,7 @@ public:
 
     // The step for the loudest band of a block with this peak sample; a
     // block at or below the threshold is quiet.
-    static BandStep StepFor(int band, int peak, int threshold = LoudPeak);
+    static BandStep StepFor(int band, int peak, int threshold = level::kDefaultThreshold);
 
     World* world = nullptr;
     int band = 0;  // loudest low bin of the last block, -1 without an analyser

@@ -11,6 +11,7 @@
 #include "render/RenderDevice.h"
 #include "render/ScreenFade.h"
 #include "common/Log.h"
+#include "common/StartStep.h"
 #include "common/WorldHost.h"
 #include "platform/ImageFile.h"
 #include "platform/d3dx9mesh.h"
@@ -82,7 +83,8 @@ bool World::Init(WorldHost* host, int width, int height)
     recordingList = std::make_unique<RecordingList>();
 
     analyser = std::make_unique<SpectrumAnalyser>();
-    if (!analyser->Init(1 << 12)) return Fail("out of memory for the spectrum analyser");
+    if (!RunStartStep([&] { return analyser->Init(1 << 12); }))
+        return Fail("out of memory for the spectrum analyser");
 
     crystals = std::make_unique<CrystalCluster>();
     if (!crystals->Create(this, device)) return PictureFailure({DataPath("spheremap.bmp")}, "the crystals");
@@ -135,9 +137,6 @@ void World::Shutdown()
     if (voiceStore != nullptr && segment != nullptr) FinishVoiceStore();
     lights.reset();
     ground.reset();
-    // NOTE: the list does not own its blocks; they are freed here so that a
-    // recording cut short by the end of the program is not leaked.
-    if (recordingList) recordingList->FreeAll();
     recordingList.reset();
     analyser.reset();
     crystals.reset();

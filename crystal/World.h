@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "common/Level.h"
 #include "platform/win32types.h"
 
 class WorldHost;
@@ -96,7 +97,7 @@ public:
     std::uint32_t blockSerial = 0;
     // The block peak above which a block is loud: the operator's setting,
     // handed down by the program (4000 unless tuned for the room).
-    int loudThreshold = 4000;
+    int loudThreshold = level::kDefaultThreshold;
     std::int16_t recordingBuffer[kRecordingSamples] = {};
 
 private:

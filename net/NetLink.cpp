@@ -2,7 +2,7 @@
 #include "net/NetLink.h"
 
 #include <cstring>
-#include <new>
+#include <memory>
 
 #include "common/Log.h"
 
@@ -20,20 +20,15 @@ NetLink::~NetLink() { frameBuffer.reset(); }
 bool NetLink::Open(HWND notifyWindow, LinkMode mode, const char* host, int port)
 {
     // Allocated once; a second Open keeps the picture it already has.
-    if (!frameBuffer) {
-        frameBuffer.reset(new (std::nothrow) std::uint8_t[FrameSize]());
-        if (!frameBuffer) return false;
-    }
+    if (!frameBuffer) frameBuffer = std::make_unique<std::uint8_t[]>(FrameSize);
     std::string name = host != nullptr ? host : "";
     bool v6 = name.find(':') != std::string::npos && name.front() != '[';
     peerName = (v6 ? "[" + name + "]" : name) + ":" + std::to_string(port);
     return PeerLink::Open(notifyWindow, mode, host, port);
 }
 
-bool NetLink::OnUdpRead(HWND notifyWindow, platform::SOCKET socket, LPARAM lParam)
+bool NetLink::OnUdpRead(HWND, platform::SOCKET socket, LPARAM)
 {
-    (void)notifyWindow;
-    (void)lParam;
     if (udp.socket == 0 || socket != udp.socket || !frameBuffer) return false;
     // NOTE: several datagrams per notification: under a flood of junk the
     // queue must empty faster than it fills, or the kernel drops the real

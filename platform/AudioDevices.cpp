@@ -46,21 +46,21 @@ bool StartAudio(std::string& error)
 // The device's own rate, where the driver can tell it; 0 otherwise.
 int NativeRate(const std::string& deviceName, int isCapture)
 {
-    SDL_AudioSpec spec;
-    SDL_zero(spec);
+    SDL_AudioSpec format;
+    SDL_zero(format);
     if (deviceName.empty()) {
         char* name = nullptr;
-        if (SDL_GetDefaultAudioInfo(&name, &spec, isCapture) == 0) {
+        if (SDL_GetDefaultAudioInfo(&name, &format, isCapture) == 0) {
             SDL_free(name);
-            return spec.freq;
+            return format.freq;
         }
         return 0;
     }
     int count = SDL_GetNumAudioDevices(isCapture);
     for (int i = 0; i < count; ++i) {
         const char* name = SDL_GetAudioDeviceName(i, isCapture);
-        if (name != nullptr && deviceName == name && SDL_GetAudioDeviceSpec(i, isCapture, &spec) == 0)
-            return spec.freq;
+        if (name != nullptr && deviceName == name && SDL_GetAudioDeviceSpec(i, isCapture, &format) == 0)
+            return format.freq;
     }
     return 0;
 }
@@ -125,17 +125,17 @@ private:
 std::unique_ptr<CaptureStream> OpenCaptureStream(const std::string& deviceName, int rate, std::string& error)
 {
     if (!StartAudio(error)) return nullptr;
-    SDL_AudioSpec want;
-    SDL_zero(want);
-    want.freq = rate;
-    want.format = AUDIO_S16SYS;
-    want.channels = 1;
-    want.samples = 4096;
-    want.callback = nullptr;  // queue mode
-    SDL_AudioSpec have;
+    SDL_AudioSpec requestedFormat;
+    SDL_zero(requestedFormat);
+    requestedFormat.freq = rate;
+    requestedFormat.format = AUDIO_S16SYS;
+    requestedFormat.channels = 1;
+    requestedFormat.samples = 4096;
+    requestedFormat.callback = nullptr;  // queue mode
+    SDL_AudioSpec obtainedFormat;
     // No changes allowed: SDL converts from whatever the device delivers.
     SDL_AudioDeviceID device =
-        SDL_OpenAudioDevice(deviceName.empty() ? nullptr : deviceName.c_str(), 1, &want, &have, 0);
+        SDL_OpenAudioDevice(deviceName.empty() ? nullptr : deviceName.c_str(), 1, &requestedFormat, &obtainedFormat, 0);
     if (device == 0) {
         error = std::string(deviceName.empty() ? "default capture device" : "capture device \"" + deviceName + "\"") +
                 " cannot be opened: " + SDL_GetError();
@@ -144,11 +144,11 @@ std::unique_ptr<CaptureStream> OpenCaptureStream(const std::string& deviceName, 
     }
     int native = NativeRate(deviceName, 1);
     std::string shown = deviceName.empty() ? std::string("default device") : "device \"" + deviceName + "\"";
-    if (native > 0 && native != have.freq)
+    if (native > 0 && native != obtainedFormat.freq)
         LogLine("capture", "%s opened at %d Hz (driver %s), converting to %d Hz mono 16-bit", shown.c_str(), native,
-                SDL_GetCurrentAudioDriver(), have.freq);
+                SDL_GetCurrentAudioDriver(), obtainedFormat.freq);
     else
-        LogLine("capture", "%s opened at %d Hz mono 16-bit (driver %s)", shown.c_str(), have.freq,
+        LogLine("capture", "%s opened at %d Hz mono 16-bit (driver %s)", shown.c_str(), obtainedFormat.freq,
                 SDL_GetCurrentAudioDriver());
     SDL_PauseAudioDevice(device, 0);
     return std::make_unique<SdlCaptureStream>(device);
@@ -179,23 +179,24 @@ std::unique_ptr<PlaybackOutput> OpenPlaybackOutput(std::string& error)
 {
     if (!StartAudio(error)) return nullptr;
     int native = NativeRate("", 0);
-    SDL_AudioSpec want;
-    SDL_zero(want);
-    want.freq = native > 0 ? native : 48000;
-    want.format = AUDIO_S16SYS;
-    want.channels = 1;
-    want.samples = 1024;
-    want.callback = nullptr;
-    SDL_AudioSpec have;
-    SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
+    SDL_AudioSpec requestedFormat;
+    SDL_zero(requestedFormat);
+    requestedFormat.freq = native > 0 ? native : 48000;
+    requestedFormat.format = AUDIO_S16SYS;
+    requestedFormat.channels = 1;
+    requestedFormat.samples = 1024;
+    requestedFormat.callback = nullptr;
+    SDL_AudioSpec obtainedFormat;
+    SDL_AudioDeviceID device =
+        SDL_OpenAudioDevice(nullptr, 0, &requestedFormat, &obtainedFormat, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
     if (device == 0) {
         error = std::string("default playback device cannot be opened: ") + SDL_GetError();
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return nullptr;
     }
-    LogLine("music", "playback at %d Hz (driver %s)", have.freq, SDL_GetCurrentAudioDriver());
+    LogLine("music", "playback at %d Hz (driver %s)", obtainedFormat.freq, SDL_GetCurrentAudioDriver());
     SDL_PauseAudioDevice(device, 0);
-    return std::make_unique<SdlPlaybackOutput>(device, have.freq);
+    return std::make_unique<SdlPlaybackOutput>(device, obtainedFormat.freq);
 }
 
 bool ListAudioDevices(AudioDeviceNames& names, std::string& error)

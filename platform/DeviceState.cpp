@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "platform/Matrices.h"
 #include "platform/MemoryBuffer.h"
 #include "platform/MemoryTexture.h"
 
@@ -18,13 +19,6 @@ float DwordToFloat(DWORD value)
     float f;
     std::memcpy(&f, &value, sizeof f);
     return f;
-}
-
-D3DMATRIX IdentityMatrix()
-{
-    D3DMATRIX m{};
-    m._11 = m._22 = m._33 = m._44 = 1.0f;
-    return m;
 }
 
 float DeviceState::RenderStateFloat(D3DRENDERSTATETYPE s) const { return DwordToFloat(renderStates[s]); }
@@ -402,7 +396,7 @@ HRESULT StateKeepingDevice::GetFVF(DWORD* fvf)
 }
 
 HRESULT StateKeepingDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
-                                          D3DPOOL pool, IDirect3DTexture9** texture, void* sharedHandle)
+                                          D3DPOOL pool, IDirect3DTexture9** texture, void*)
 {
     if (texture == nullptr) return D3DERR_INVALIDCALL;
     *texture = nullptr;

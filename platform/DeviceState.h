@@ -49,8 +49,6 @@ struct DeviceState {
 DWORD FloatToDword(float value);
 float DwordToFloat(DWORD value);
 
-D3DMATRIX IdentityMatrix();
-
 // The byte layout of a flexible vertex format.
 struct VertexLayout {
     bool pretransformed = false;  // D3DFVF_XYZRHW: x, y in pixels, z depth, rhw = 1 / w

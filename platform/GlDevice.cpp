@@ -30,6 +30,7 @@
 #include "platform/DeviceState.h"
 #include "platform/DeviceSurface.h"
 #include "platform/GlShaderSource.h"
+#include "platform/Matrices.h"
 #include "platform/MemoryBuffer.h"
 #include "platform/MemoryTexture.h"
 #include "platform/messages.h"
@@ -144,15 +145,6 @@ void ColourValue(D3DCOLOR c, float out[4])
     out[1] = static_cast<float>((c >> 8) & 0xFF) / 255.0f;
     out[2] = static_cast<float>(c & 0xFF) / 255.0f;
     out[3] = static_cast<float>((c >> 24) & 0xFF) / 255.0f;
-}
-
-D3DMATRIX Multiply(const D3DMATRIX& a, const D3DMATRIX& b)
-{
-    D3DMATRIX r{};
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j)
-            r.m[i][j] = a.m[i][0] * b.m[0][j] + a.m[i][1] * b.m[1][j] + a.m[i][2] * b.m[2][j] + a.m[i][3] * b.m[3][j];
-    return r;
 }
 
 // The inverse transpose of the upper 3x3 (row-major, row vectors), which
@@ -1327,7 +1319,7 @@ void GlDevice::ApplyKey(const DrawKey& k)
     glUniform4f(u_.viewport, static_cast<float>(vp.X), static_cast<float>(vp.Y),
                 static_cast<float>(std::max<DWORD>(vp.Width, 1)), static_cast<float>(std::max<DWORD>(vp.Height, 1)));
     if (!k.pretransformed) {
-        const D3DMATRIX worldView = Multiply(k.world, k.view);
+        const D3DMATRIX worldView = MultiplyMatrices(k.world, k.view);
         glUniformMatrix4fv(u_.worldView, 1, GL_FALSE, &worldView.m[0][0]);
         glUniformMatrix4fv(u_.projection, 1, GL_FALSE, &k.projection.m[0][0]);
         float normal[9];

@@ -102,7 +102,6 @@ HRESULT RecordingDevice::GetBackBuffer(UINT swapChain, UINT index, D3DBACKBUFFER
 {
     if (surface == nullptr) return D3DERR_INVALIDCALL;
     *surface = nullptr;
-    if (backBufferFailure_ != D3D_OK) return backBufferFailure_;
     if (swapChain != 0 || index != 0) return D3DERR_INVALIDCALL;
     UINT w, h;
     LogicalSize(params_, w, h);
@@ -302,7 +301,6 @@ HRESULT RecordingDirect3D9::CreateDevice(UINT adapter, D3DDEVTYPE type, HWND, DW
     if (refused) return D3DERR_NOTAVAILABLE;
     auto* created = new RecordingDevice(*params);
     if (countOnly_) created->SetRecordDraws(false);
-    lastDevice_ = created;
     *device = created;
     return D3D_OK;
 }

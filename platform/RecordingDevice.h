@@ -68,7 +68,6 @@ public:
         int clears = 0, beginScenes = 0, endScenes = 0, presents = 0, resets = 0;
     };
     const Counters& Calls() const { return counters_; }
-    const D3DPRESENT_PARAMETERS& LastResetParameters() const { return params_; }
     DWORD LastClearFlags() const { return lastClearFlags_; }
     D3DCOLOR LastClearColour() const { return lastClearColour_; }
     // Keeps no vertex copies (for long runs that only count).
@@ -79,7 +78,6 @@ public:
 
     // --- Injected failures ---------------------------------------------------
     void FailNextReset(HRESULT result) { resetFailure_ = result; }
-    void FailBackBuffer(HRESULT result) { backBufferFailure_ = result; }
     void FailDepthStencil(HRESULT result) { depthFailure_ = result; }
     void FailBeginScene(HRESULT result) { beginSceneFailure_ = result; }
 
@@ -109,7 +107,6 @@ private:
     HRESULT pendingPresentResult_ = D3D_OK;
     HRESULT cooperative_ = D3D_OK;
     HRESULT resetFailure_ = D3D_OK;
-    HRESULT backBufferFailure_ = D3D_OK;
     HRESULT depthFailure_ = D3D_OK;
     HRESULT beginSceneFailure_ = D3D_OK;
 };
@@ -124,8 +121,6 @@ public:
     void RefuseAll() { refuseAll_ = true; }
     // Every CreateDevice call made, in order.
     const std::vector<std::pair<D3DDEVTYPE, DWORD>>& Attempts() const { return attempts_; }
-    // The device created last (not an extra reference), or null.
-    RecordingDevice* LastDevice() const { return lastDevice_; }
     // Devices made from now on record no draws (see SetRecordDraws).
     void CountOnly() { countOnly_ = true; }
 
@@ -134,7 +129,6 @@ private:
     std::vector<std::pair<D3DDEVTYPE, DWORD>> attempts_;
     bool refuseAll_ = false;
     bool countOnly_ = false;
-    RecordingDevice* lastDevice_ = nullptr;
 };
 
 // The factory for tests: a fresh RecordingDirect3D9 for every call.

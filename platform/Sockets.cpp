@@ -200,9 +200,8 @@ Sockets::~Sockets()
     for (auto& entry : records_) ::close(static_cast<int>(entry.first));
 }
 
-int Sockets::WSAStartup(WORD requested, WORD& highVersion)
+int Sockets::WSAStartup(WORD, WORD& highVersion)
 {
-    (void)requested;
     highVersion = 0x0202;
     ++startups_;
     return 0;

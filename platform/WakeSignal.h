@@ -14,7 +14,6 @@ public:
 
     // Readable while raised.
     void Raise(bool raised);
-    bool IsRaised() const { return raised_; }
     // -1 when the system could not make one (the loop then just sleeps).
     int Descriptor() const { return fd_; }
 

@@ -299,22 +299,22 @@ bool DecodeMonoWave(const std::uint8_t* bytes, std::size_t size, int targetRate,
         error = std::string("cannot read: ") + SdlReason();
         return false;
     }
-    SDL_AudioSpec spec;
+    SDL_AudioSpec fileFormat;
     Uint8* decodedBytes = nullptr;
     Uint32 decodedSize = 0;
-    if (SDL_LoadWAV_RW(source, 1, &spec, &decodedBytes, &decodedSize) == nullptr) {
+    if (SDL_LoadWAV_RW(source, 1, &fileFormat, &decodedBytes, &decodedSize) == nullptr) {
         error = std::string("cannot decode: ") + SdlReason();
         return false;
     }
     std::unique_ptr<Uint8, WavDeleter> decoded(decodedBytes);
-    if (spec.channels != header.channels || spec.freq != header.rate) {
-        error = "cannot decode: the decoder read " + std::to_string(spec.channels) + " channels at " +
-                std::to_string(spec.freq) + " Hz where the header says " + std::to_string(header.channels) + " at " +
+    if (fileFormat.channels != header.channels || fileFormat.freq != header.rate) {
+        error = "cannot decode: the decoder read " + std::to_string(fileFormat.channels) + " channels at " +
+                std::to_string(fileFormat.freq) + " Hz where the header says " + std::to_string(header.channels) + " at " +
                 std::to_string(header.rate) + " Hz";
         return false;
     }
-    const int rate = targetRate > 0 ? targetRate : spec.freq;
-    if (!Convert(decoded.get(), decodedSize, spec.format, spec.channels, spec.freq, rate, wave.samples, error))
+    const int rate = targetRate > 0 ? targetRate : fileFormat.freq;
+    if (!Convert(decoded.get(), decodedSize, fileFormat.format, fileFormat.channels, fileFormat.freq, rate, wave.samples, error))
         return false;
     wave.rate = rate;
     return true;

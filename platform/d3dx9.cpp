@@ -9,6 +9,7 @@
 
 #include "common/Log.h"
 #include "platform/ImageFile.h"
+#include "platform/Matrices.h"
 
 // ---------------------------------------------------------------------------
 // Math
@@ -75,18 +76,13 @@ D3DXVECTOR3* D3DXVec3TransformNormal(D3DXVECTOR3* out, const D3DXVECTOR3* v, con
 
 D3DXMATRIX* D3DXMatrixIdentity(D3DXMATRIX* out)
 {
-    *out = D3DXMATRIX(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1);
+    *out = IdentityMatrix();
     return out;
 }
 
 D3DXMATRIX* D3DXMatrixMultiply(D3DXMATRIX* out, const D3DXMATRIX* a, const D3DXMATRIX* b)
 {
-    D3DXMATRIX r;
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j)
-            r.m[i][j] = a->m[i][0] * b->m[0][j] + a->m[i][1] * b->m[1][j] + a->m[i][2] * b->m[2][j] +
-                        a->m[i][3] * b->m[3][j];
-    *out = r;
+    *out = MultiplyMatrices(*a, *b);
     return out;
 }
 
@@ -346,9 +342,9 @@ bool FillLevels(IDirect3DTexture9* texture, const Picture& picture)
 }  // namespace
 
 HRESULT D3DXCreateTextureFromFileExA(IDirect3DDevice9* device, const char* path, UINT width, UINT height,
-                                     UINT mipLevels, DWORD usage, D3DFORMAT format, D3DPOOL pool, DWORD filter,
-                                     DWORD mipFilter, D3DCOLOR colourKey, D3DXIMAGE_INFO* sourceInfo,
-                                     PALETTEENTRY* palette, IDirect3DTexture9** texture)
+                                     UINT mipLevels, DWORD usage, D3DFORMAT format, D3DPOOL pool, DWORD,
+                                     DWORD, D3DCOLOR colourKey, D3DXIMAGE_INFO* sourceInfo,
+                                     PALETTEENTRY*, IDirect3DTexture9** texture)
 {
     if (texture != nullptr) *texture = nullptr;
     if (device == nullptr || path == nullptr || texture == nullptr) return D3DERR_INVALIDCALL;

@@ -93,7 +93,7 @@ DWORD D3DXGetFVFVertexSize(DWORD fvf) { return LayoutOf(fvf).size; }
 // ---------------------------------------------------------------------------
 // Buffers
 
-HRESULT MeshStorage::LockBytes(UINT offset, UINT size, void** data, DWORD flags)
+HRESULT MeshStorage::LockBytes(UINT offset, UINT size, void** data, DWORD)
 {
     if (data == nullptr || offset > bytes_.size() || size > bytes_.size() - offset) return D3DERR_INVALIDCALL;
     ++locks_;
@@ -159,7 +159,7 @@ HRESULT ID3DXMesh::UnlockVertexBuffer() { return vertexBuffer_->Unlock(); }
 HRESULT ID3DXMesh::LockIndexBuffer(DWORD flags, void** data) { return indexBuffer_->Lock(0, 0, data, flags); }
 HRESULT ID3DXMesh::UnlockIndexBuffer() { return indexBuffer_->Unlock(); }
 
-HRESULT ID3DXMesh::LockAttributeBuffer(DWORD flags, DWORD** data)
+HRESULT ID3DXMesh::LockAttributeBuffer(DWORD, DWORD** data)
 {
     if (data == nullptr) return D3DERR_INVALIDCALL;
     *data = attributes_.data();
@@ -280,8 +280,13 @@ HRESULT ID3DXMesh::OptimizeInplace(DWORD flags, const DWORD* adjacencyIn, DWORD*
 HRESULT ID3DXMesh::CloneMeshFVF(DWORD options, DWORD fvf, IDirect3DDevice9* device, ID3DXMesh** clone)
 {
     if (clone == nullptr) return D3DERR_INVALIDCALL;
-    auto* copy = new (std::nothrow) ID3DXMesh(faceCount_, vertexCount_, options, fvf, device);
-    if (copy == nullptr) return E_OUTOFMEMORY;
+    ID3DXMesh* copy = nullptr;
+    // Direct3D reports a full memory as a result, and callers test for one.
+    try {
+        copy = new ID3DXMesh(faceCount_, vertexCount_, options, fvf, device);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
     const FvfLayout from = LayoutOf(fvf_);
     const FvfLayout to = LayoutOf(fvf);
     const std::vector<std::uint8_t>& source = vertexBuffer_->Bytes();
@@ -321,7 +326,7 @@ HRESULT ID3DXMesh::DrawSubset(DWORD attribId)
 // ---------------------------------------------------------------------------
 // Normals
 
-HRESULT D3DXComputeNormals(ID3DXMesh* mesh, const DWORD* adjacency)
+HRESULT D3DXComputeNormals(ID3DXMesh* mesh, const DWORD*)
 {
     if (mesh == nullptr) return D3DERR_INVALIDCALL;
     const FvfLayout layout = LayoutOf(mesh->GetFVF());

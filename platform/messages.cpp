@@ -52,10 +52,8 @@ LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     return hwnd->proc(hwnd, msg, wParam, lParam);
 }
 
-LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM, LPARAM)
 {
-    (void)wParam;
-    (void)lParam;
     if (msg == WM_CLOSE) DestroyWindow(hwnd);
     return 0;
 }

@@ -52,7 +52,7 @@ class EventSource {
 public:
     virtual ~EventSource() = default;
     virtual void Poll() = 0;
-    virtual void CollectWaitDescriptors(std::vector<int>& fds) { (void)fds; }
+    virtual void CollectWaitDescriptors(std::vector<int>&) {}
 };
 
 }  // namespace platform

@@ -150,14 +150,13 @@ void RenderDevice::ApplyDefaultStates()
     d->SetRenderState(D3DRS_RANGEFOGENABLE, TRUE);
 }
 
-bool RenderDevice::Resize(HWND window)
+bool RenderDevice::Resize(HWND)
 {
     // NOTE: the back buffer keeps the logical screen size given to
     // CreateDevice (640x480) whatever the window's client area is. The
     // device presents it scaled to the window with its aspect kept, so the
     // 2D layout, the fade quad and the projection's aspect stay those of the
     // logical screen on any display.
-    (void)window;
     const int width = logicalWidth_;
     const int height = logicalHeight_;
     presentParameters_.BackBufferWidth = static_cast<UINT>(width);

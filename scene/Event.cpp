@@ -7,6 +7,7 @@
 #include "crystal/CrystalCluster.h"
 #include "crystal/World.h"
 #include "net/NetLink.h"
+#include "platform/Matrices.h"
 #include "platform/messages.h"
 #include "render/RenderDevice.h"
 #include "render/ScreenFade.h"
@@ -41,7 +42,7 @@ void Event::SteerAndAnimate()
     IDirect3DDevice9* device = application->Renderer().Device();
     World* world = application->GetWorld();
     if (world != nullptr && device != nullptr) {
-        if (world->lights) world->lights->UpdateParticles(device, scene::Identity());
+        if (world->lights) world->lights->UpdateParticles(device, IdentityMatrix());
         if (world->crystals) world->crystals->Update(device, ModelRotation);
     }
 
@@ -87,7 +88,7 @@ void Event::DrawScene(IDirect3DDevice9* device)
         world->crystals->Draw(device, ModelRotation);
         flashRequested = world->crystals->FlashRequested();
     }
-    if (world != nullptr && world->lights) world->lights->DrawParticles(device, scene::Identity());
+    if (world != nullptr && world->lights) world->lights->DrawParticles(device, IdentityMatrix());
 
     const int flash = NextFlashAlpha(flashRequested);
     if (flash > 0 && world != nullptr && world->fade) world->fade->DrawUniform(device, flash);

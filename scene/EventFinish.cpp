@@ -23,9 +23,8 @@ EventFinish::EventFinish(SceneHost* host) : Event(host, "EventFinish") {}
 
 bool EventFinish::Prepare() { return true; }
 
-Event* EventFinish::Update(EventSequencer& sequencer)
+Event* EventFinish::Update(EventSequencer&)
 {
-    (void)sequencer;
     if (!MayStep()) return this;
 
     // Escape is not looked at any more: the closing sequence always runs out.

@@ -3,7 +3,7 @@
 
 #include <cstring>
 #include <memory>
-#include <new>
+#include <utility>
 
 #include "scene/EventCreate.h"
 #include "scene/EventFinish.h"
@@ -14,10 +14,10 @@ namespace {
 template <typename EventClass>
 bool AddEvent(EventSequencer& sequencer, SceneHost* application, Event*& added)
 {
-    std::unique_ptr<Event> event(new (std::nothrow) EventClass(application));
-    if (!event || !event->Prepare()) return false;
-    if (!sequencer.Add(event.get())) return false;
-    added = event.release();
+    auto event = std::make_unique<EventClass>(application);
+    if (!event->Prepare()) return false;
+    added = event.get();
+    sequencer.Add(std::move(event));
     return true;
 }
 
@@ -50,8 +50,8 @@ void EventSequencer::Step()
 Event* EventSequencer::FindByName(const char* eventName) const
 {
     if (eventName == nullptr) return nullptr;
-    for (Event* event : *this)
-        if (std::strcmp(event->Name(), eventName) == 0) return event;
+    for (const auto& event : *this)
+        if (std::strcmp(event->Name(), eventName) == 0) return event.get();
     return nullptr;
 }
 

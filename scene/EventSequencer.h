@@ -10,9 +10,6 @@ class SceneHost;
 
 class EventSequencer : public OwningPointerList<Event> {
 public:
-    EventSequencer() = default;
-    ~EventSequencer() override = default;
-
     // Adds the title, the main scene and the closing sequence, in this
     // order; the title becomes current. False when an event cannot be made.
     bool Create(SceneHost* application);

@@ -3,28 +3,23 @@
 
 #include <cmath>
 
-D3DMATRIX ModelRotation = scene::Identity();
+#include "platform/Matrices.h"
+#include "scenery/SceneNode.h"
+
+D3DMATRIX ModelRotation = IdentityMatrix();
 float RotationAngle = 0.0f;
 int FlashAlpha = 0;
 
 namespace {
-constexpr float kDegreesToRadians = 0.017453289f;
 constexpr float kSteerStep = 2.0f;
 constexpr float kDrift = 0.5f;
 constexpr int kFlashDecay = 8;
 }  // namespace
 
-D3DMATRIX scene::Identity()
-{
-    D3DMATRIX m{};
-    m._11 = m._22 = m._33 = m._44 = 1.0f;
-    return m;
-}
-
 D3DMATRIX scene::RotationAboutY(float degrees)
 {
-    float r = degrees * kDegreesToRadians;
-    D3DMATRIX m = Identity();
+    float r = degrees * DegreesToRadians;
+    D3DMATRIX m = IdentityMatrix();
     m._11 = std::cos(r);
     m._13 = -std::sin(r);
     m._31 = std::sin(r);
@@ -32,7 +27,7 @@ D3DMATRIX scene::RotationAboutY(float degrees)
     return m;
 }
 
-void ResetModelRotation() { ModelRotation = scene::Identity(); }
+void ResetModelRotation() { ModelRotation = IdentityMatrix(); }
 
 void TurnModel(bool leftHeld, bool rightHeld)
 {

@@ -14,7 +14,6 @@ extern float RotationAngle;
 extern int FlashAlpha;
 
 namespace scene {
-D3DMATRIX Identity();
 // Rotation about Y by the given degrees (row-vector convention).
 D3DMATRIX RotationAboutY(float degrees);
 }  // namespace scene

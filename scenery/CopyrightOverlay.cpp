@@ -14,9 +14,8 @@ bool CopyrightOverlay::Load(RenderDevice* renderer, int width, int height, const
     return Create(&picture, renderer);
 }
 
-void CopyrightOverlay::DrawFaded(IDirect3DDevice9* device, int alpha)
+void CopyrightOverlay::DrawFaded(IDirect3DDevice9*, int alpha)
 {
-    (void)device;
     if (sprite == nullptr) return;
     sprite->Begin();
     sprite->Draw(picture.texture, nullptr, &scale, nullptr, 0.0f, &position,

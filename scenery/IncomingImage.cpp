@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "render/RenderDevice.h"
+#include "scenery/SceneNode.h"
 
 namespace {
-constexpr float kDegreesToRadians = 0.017453289f;
 constexpr float kRadiansToDegrees = 0.31830996f * 180.0f;
 }  // namespace
 
@@ -47,7 +47,7 @@ void IncomingImage::PlaceAt(int angleDegrees)
 {
     const float cx = static_cast<float>(screenWidth / 2);
     const float cy = static_cast<float>(screenHeight / 2);
-    const float theta = static_cast<float>(angleDegrees) * kDegreesToRadians;
+    const float theta = static_cast<float>(angleDegrees) * DegreesToRadians;
     const float d = static_cast<float>(radius) + 128.0f;
     position = D3DXVECTOR2(d * std::cos(theta) + cx + 64.0f, d * std::sin(theta) + cy + 64.0f);
 
@@ -58,7 +58,7 @@ void IncomingImage::PlaceAt(int angleDegrees)
     const float cosine = distance > 0.0f ? std::clamp(static_cast<float>(ix) / distance, -1.0f, 1.0f) : 1.0f;
     float phi = std::acos(cosine) * kRadiansToDegrees;
     if (iy < 0) phi = 360.0f - phi;
-    direction = D3DXVECTOR2(std::cos(phi * kDegreesToRadians), std::sin(phi * kDegreesToRadians));
+    direction = D3DXVECTOR2(std::cos(phi * DegreesToRadians), std::sin(phi * DegreesToRadians));
 }
 
 bool IncomingImage::Launch(IDirect3DDevice9* device, const std::uint8_t* pixels)
@@ -67,7 +67,7 @@ bool IncomingImage::Launch(IDirect3DDevice9* device, const std::uint8_t* pixels)
     // NOTE: the angle is drawn before the tint; a seeded run depends on it.
     PlaceAt(std::rand() % 360);
 
-    PixelStore* store = picture.pixelStore;
+    PixelStore* store = picture.pixelStore.get();
     if (store != nullptr && store->colour.size() >= kPictureBytes) {
         std::memcpy(store->colour.data(), pixels, kPictureBytes);
         picture.Upload(device, 0, 0, kPictureSize, kPictureSize);
@@ -100,9 +100,8 @@ int IncomingImage::AlphaAt(float distance, int flightRadius)
     return std::min(static_cast<int>(ScaleAt(distance, flightRadius) * 191.25f), 255);
 }
 
-void IncomingImage::Draw(IDirect3DDevice9* device)
+void IncomingImage::Draw(IDirect3DDevice9*)
 {
-    (void)device;
     if (!active || sprite == nullptr) return;
     // The bottom eight rows of a received picture are left out.
     const RECT source{0, 0, kPictureSize, 120};

@@ -1,14 +1,13 @@
 // The pool of incoming pictures and its launch cadence.
 #include "scenery/IncomingImages.h"
 
-#include <new>
+#include <memory>
 
 bool IncomingImages::Create(HDC deviceContext, RenderDevice* renderDevice, int width, int height)
 {
     // Made once; a second call keeps the pictures (and their flights) it has.
     if (images != nullptr) return true;
-    images.reset(new (std::nothrow) IncomingImage[kCount]);
-    if (images == nullptr) return false;
+    images = std::make_unique<IncomingImage[]>(kCount);
     for (int i = 0; i < kCount; ++i)
         if (!images[i].Load(deviceContext, renderDevice, width, height)) return false;
     return true;

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <bit>
-#include <new>
+#include <memory>
 
 LightSet::LightSet()
 {
@@ -25,8 +25,7 @@ void LightSet::FillQuad()
 
 bool LightSet::Create(IDirect3DDevice9* device, const std::string& dataDir)
 {
-    particles.reset(new (std::nothrow) LightParticle[Capacity]);
-    if (!particles) return false;
+    particles = std::make_unique<LightParticle[]>(Capacity);
     live_.clear();
     live_.reserve(Capacity);
     busy_.assign((Capacity + 63) / 64, 0);
@@ -76,7 +75,7 @@ bool LightSet::Emit(const SparkRecord& spark)
     return true;
 }
 
-void LightSet::UpdateParticles(IDirect3DDevice9* device, const Matrix4& matrix)
+void LightSet::UpdateParticles(IDirect3DDevice9*, const Matrix4&)
 {
     if (!particles) return;
     auto kept = live_.begin();
@@ -119,7 +118,7 @@ void LightSet::DrawParticle(IDirect3DDevice9* device, const LightParticle& p)
     device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, corners, sizeof(ParticleVertex));
 }
 
-void LightSet::DrawParticles(IDirect3DDevice9* device, const Matrix4& matrix)
+void LightSet::DrawParticles(IDirect3DDevice9* device, const Matrix4&)
 {
     device->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
     device->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);

@@ -28,11 +28,7 @@ struct SparkRecord {
 };
 
 // One slot of the pool.
-class LightParticle {
-public:
-    LightParticle() = default;
-    virtual ~LightParticle() = default;
-
+struct LightParticle {
     float x = 0.0f;
     float y = 0.0f;
     float size = 0.0f;

@@ -75,4 +75,4 @@ void LogoMesh::Draw(IDirect3DDevice9* targetDevice, const Matrix4& matrix)
     targetDevice->SetTexture(0, nullptr);
 }
 
-void LogoMesh::Update(IDirect3DDevice9* targetDevice, const Matrix4& matrix) {}
+void LogoMesh::Update(IDirect3DDevice9*, const Matrix4&) {}

@@ -1,6 +1,8 @@
 // Matrix operations of the 3D toolkit, all in 32-bit floats.
 #include "scenery/Matrix4.h"
 
+#include "platform/Matrices.h"
+
 Matrix4 MatrixZero()
 {
     Matrix4 m;
@@ -9,29 +11,14 @@ Matrix4 MatrixZero()
     return m;
 }
 
-Matrix4 MatrixIdentity()
-{
-    Matrix4 m = MatrixZero();
-    m._11 = m._22 = m._33 = m._44 = 1.0f;
-    return m;
-}
+Matrix4 MatrixIdentity() { return IdentityMatrix(); }
 
 void MatrixCopy(Matrix4& out, const Matrix4& source)
 {
     out = source;
 }
 
-Matrix4 MatrixMultiply(const Matrix4& a, const Matrix4& b)
-{
-    Matrix4 r;
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) {
-            float sum = 0.0f;
-            for (int k = 0; k < 4; ++k) sum += a.m[i][k] * b.m[k][j];
-            r.m[i][j] = sum;
-        }
-    return r;
-}
+Matrix4 MatrixMultiply(const Matrix4& a, const Matrix4& b) { return MultiplyMatrices(a, b); }
 
 Matrix4 MatrixInverseAffine(const Matrix4& m)
 {

@@ -17,7 +17,6 @@ public:
     // Sizes below 0 count as 0. Always true.
     bool Create(HDC deviceContext, int width, int height, int bitsPerPixel);
 
-    int BytesPerPixel() const { return bytesPerPixel; }
 
     int width = 0;
     int height = 0;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <new>
 
 #include "platform/d3dx9.h"
 
@@ -12,8 +11,6 @@ TextureHolder::~TextureHolder()
 {
     if (texture != nullptr) texture->Release();
     texture = nullptr;
-    delete pixelStore;
-    pixelStore = nullptr;
 }
 
 bool TextureHolder::LoadFromFile(IDirect3DDevice9* device, const char* filePath)
@@ -46,9 +43,7 @@ bool TextureHolder::CreateDynamic(HDC deviceContext, IDirect3DDevice9* device, i
         texture = nullptr;
         return false;
     }
-    delete pixelStore;
-    pixelStore = new (std::nothrow) PixelStore();
-    if (pixelStore == nullptr) return false;
+    pixelStore = std::make_unique<PixelStore>();
     pixelStore->Create(deviceContext, width, height, 24);
     std::fill(pixelStore->colour.begin(), pixelStore->colour.end(), std::uint8_t{0});
     Upload(device, 0, 0, width, height);

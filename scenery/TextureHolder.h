@@ -4,6 +4,8 @@
 // received from the peer). Embedded by value in the scenery objects.
 #pragma once
 
+#include <memory>
+
 #include "platform/d3d9.h"
 #include "scenery/PixelStore.h"
 
@@ -25,7 +27,7 @@ public:
 
     IDirect3DTexture9* texture = nullptr;
     char path[260] = {};
-    PixelStore* pixelStore = nullptr;
+    std::unique_ptr<PixelStore> pixelStore;
     int width = 0;
     int height = 0;
 };

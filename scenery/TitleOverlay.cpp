@@ -16,9 +16,8 @@ bool TitleOverlay::Load(RenderDevice* renderer, int width, int height, const std
     return Create(&picture, renderer);
 }
 
-void TitleOverlay::DrawFaded(IDirect3DDevice9* device, int alpha, float scale)
+void TitleOverlay::DrawFaded(IDirect3DDevice9*, int alpha, float scale)
 {
-    (void)device;
     if (sprite == nullptr) return;
     const D3DXVECTOR2 s(scale * baseScale.x, scale * baseScale.y);
     // Centred at any scale, in whole pixels.

@@ -14,10 +14,6 @@ bool MusicPerformance::InitAudio(bool echo)
     open_ = true;
     echo_ = echo;
     if (!echo_) return true;
-    if (injected_ != nullptr) {
-        output_ = std::move(injected_);
-        return true;
-    }
     std::string error;
     output_ = platform::OpenPlaybackOutput(error);
     if (output_ == nullptr) LogLine("music", "%s; the stored voice stays silent", error.c_str());

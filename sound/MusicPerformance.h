@@ -19,8 +19,6 @@ public:
 
     // Opens the output when echo is on. Never fails: no device means silence.
     bool InitAudio(bool echo);
-    // Uses this output instead of opening a device (tests); before InitAudio.
-    void UseOutput(std::unique_ptr<platform::PlaybackOutput> output) { injected_ = std::move(output); }
     // Stops the output and forgets the downloaded waves. Safe to repeat.
     void CloseDown();
 
@@ -41,7 +39,6 @@ private:
     bool open_ = false;
     bool echo_ = false;
     std::unique_ptr<platform::PlaybackOutput> output_;
-    std::unique_ptr<platform::PlaybackOutput> injected_;
     std::vector<std::shared_ptr<const MusicWave>> downloaded_;
     std::uint32_t echoes_ = 0;
 };

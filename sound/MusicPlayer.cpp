@@ -8,9 +8,8 @@
 
 MusicPlayer::~MusicPlayer() { Close(); }
 
-bool MusicPlayer::Init(HWND hwnd)
+bool MusicPlayer::Init(HWND)
 {
-    (void)hwnd;
     performanceOpen_ = performance_.InitAudio(echo_);
     if (!performanceOpen_) return false;
     std::error_code error;

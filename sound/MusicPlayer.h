@@ -28,7 +28,6 @@ public:
     MusicLoader* Loader() { return loaderOpen_ ? &loader_ : nullptr; }
 
     // For tests: the performance itself, to give it an output before Init.
-    MusicPerformance& PerformanceObject() { return performance_; }
 
 private:
     bool echo_ = false;

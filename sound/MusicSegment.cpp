@@ -15,9 +15,8 @@ MusicSegment::~MusicSegment()
     segment_.reset();
 }
 
-bool MusicSegment::Load(MusicPerformance* performance, MusicLoader* loader, const std::string& path, bool notMidi)
+bool MusicSegment::Load(MusicPerformance* performance, MusicLoader* loader, const std::string& path, bool)
 {
-    (void)notMidi;
     performance_ = performance;
     loader_ = loader;
     if (loader_ == nullptr) return false;

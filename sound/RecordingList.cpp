@@ -2,48 +2,47 @@
 #include "sound/RecordingList.h"
 
 #include <cstring>
-#include <new>
+#include <utility>
 
+#include "common/PointerList.h"
 #include "sound/WaveFileWriter.h"
 
-bool RecordingList::Add(VoiceBlock* block)
+void RecordingList::AddSlot(Slot slot)
 {
-    if (!PointerList<VoiceBlock>::Add(block)) return false;
+    pointer_list::GrowForOneMore(blocks_);
+    blocks_.push_back(std::move(slot));
     ++generation_;
-    return true;
+}
+
+void RecordingList::Add(std::unique_ptr<VoiceBlock> block)
+{
+    AddSlot(Slot{std::shared_ptr<VoiceBlock>(std::move(block)), false});
 }
 
 void RecordingList::RemoveAt(int index)
 {
     if (index < 0 || index >= Count()) return;
-    PointerList<VoiceBlock>::RemoveAt(index);
+    blocks_.erase(blocks_.begin() + index);
     ++generation_;
 }
 
 void RecordingList::Clear()
 {
-    while (Count() > 0) RemoveAt(0);
-}
-
-void RecordingList::FreeAll()
-{
-    for (int i = 0; i < Count(); ++i)
-        if (shared_.erase(items_[i]) == 0) delete items_[i];
-    Clear();
-    // Appended blocks that were removed from the list earlier go too.
-    shared_.clear();
+    if (Count() == 0) return;
+    for (Slot& slot : blocks_) slot.block.reset();
+    blocks_.clear();
+    ++generation_;
 }
 
 std::vector<std::shared_ptr<const VoiceBlock>> RecordingList::Snapshot() const
 {
     std::vector<std::shared_ptr<const VoiceBlock>> blocks;
     blocks.reserve(static_cast<std::size_t>(Count()));
-    for (int i = 0; i < Count(); ++i) {
-        auto found = shared_.find(items_[i]);
-        if (found != shared_.end())
-            blocks.push_back(found->second);
+    for (const Slot& slot : blocks_) {
+        if (slot.appended || slot.block == nullptr)
+            blocks.push_back(slot.block);
         else
-            blocks.push_back(std::make_shared<const VoiceBlock>(*items_[i]));  // added by hand: copied
+            blocks.push_back(std::make_shared<const VoiceBlock>(*slot.block));
     }
     return blocks;
 }
@@ -64,16 +63,9 @@ bool RecordingList::AppendBlock(const std::int16_t* samples, std::uint32_t seria
 {
     if (samples == nullptr) return false;
     if (hasLastSerial_ && serial == lastSerial_) return false;
-    std::shared_ptr<VoiceBlock> owner;
-    try {
-        owner = std::make_shared<VoiceBlock>();
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    VoiceBlock* block = owner.get();
+    auto block = std::make_shared<VoiceBlock>();
     std::memcpy(block->samples, samples, sizeof block->samples);
-    if (!Add(block)) return false;
-    shared_.emplace(block, std::move(owner));
+    AddSlot(Slot{std::move(block), true});
     hasLastSerial_ = true;
     lastSerial_ = serial;
     return true;

@@ -1,8 +1,8 @@
 // The list of microphone blocks recorded while the crystals grow, in
 // recording order; the world writes it out as "memory.wav".
 //
-// Each element is a separately allocated block of 8000 samples. Like every
-// PointerList it does not free its elements when destroyed: FreeAll does.
+// Each element is a separately allocated block of 8000 samples that the list
+// owns: removing a block frees it, and so does destroying the list.
 // Blocks made by AppendBlock are shared: Snapshot hands them to the voice
 // store's thread, which keeps them alive (and unchanged: a block is never
 // written after it is appended) until the file is written, even if FreeAll
@@ -11,13 +11,11 @@
 // list can be recognised and skipped (a long recording is several MB).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
-
-#include "common/PointerList.h"
 
 constexpr int kVoiceBlockSamples = 8000;  // one 50 ms microphone block at 160 000 Hz
 
@@ -27,17 +25,22 @@ struct VoiceBlock {
 
 class FileSink;
 
-class RecordingList : public PointerList<VoiceBlock> {
+class RecordingList {
 public:
     RecordingList() = default;
-    ~RecordingList() override = default;
+    RecordingList(const RecordingList&) = delete;
+    RecordingList& operator=(const RecordingList&) = delete;
 
-    bool Add(VoiceBlock* block) override;
-    void RemoveAt(int index) override;
-    void Clear() override;
-
+    void Add(std::unique_ptr<VoiceBlock> block);
+    void RemoveAt(int index);
     // Frees every block (in index order), then empties the list.
-    void FreeAll();
+    void Clear();
+    // Clear under the name the crystals' reset uses.
+    void FreeAll() { Clear(); }
+
+    int Count() const { return static_cast<int>(blocks_.size()); }
+    VoiceBlock* operator[](int index) const { return blocks_[static_cast<std::size_t>(index)].block.get(); }
+    VoiceBlock* At(int index) const { return (index >= 0 && index < Count()) ? (*this)[index] : nullptr; }
 
     // Writes the list as a 160 000 Hz mono 16-bit wave file, creating or
     // truncating path. True only when every byte reached the file; a short
@@ -60,9 +63,17 @@ public:
     std::uint64_t DataBytes() const { return static_cast<std::uint64_t>(Count()) * sizeof(VoiceBlock); }
 
 private:
+    struct Slot {
+        std::shared_ptr<VoiceBlock> block;
+        // Blocks added by hand may still be written through operator[], so
+        // Snapshot copies them instead of sharing them.
+        bool appended = false;
+    };
+
+    void AddSlot(Slot slot);
+
+    std::vector<Slot> blocks_;
     std::uint64_t generation_ = 0;
-    // The owners of the blocks AppendBlock made, by address.
-    std::unordered_map<const VoiceBlock*, std::shared_ptr<VoiceBlock>> shared_;
     bool hasLastSerial_ = false;
     std::uint32_t lastSerial_ = 0;
 };

@@ -3,7 +3,7 @@
 
 #include <cmath>
 #include <cstring>
-#include <new>
+#include <memory>
 
 bool SpectrumAnalyser::Init(int n)
 {
@@ -12,11 +12,10 @@ bool SpectrumAnalyser::Init(int n)
     if (n < 4 || (n & (n - 1)) != 0) return false;
     if (!transform_.Init(n, true, true)) return false;
     const std::size_t count = static_cast<std::size_t>(n);
-    work_.reset(new (std::nothrow) float[2 * count]);
-    levels_.reset(new (std::nothrow) float[2 * count]);
-    window_.reset(new (std::nothrow) float[count]);
-    lastInput_.reset(new (std::nothrow) std::int16_t[count]);
-    if (!work_ || !levels_ || !window_ || !lastInput_) return false;
+    work_ = std::make_unique<float[]>(2 * count);
+    levels_ = std::make_unique<float[]>(2 * count);
+    window_ = std::make_unique<float[]>(count);
+    lastInput_ = std::make_unique<std::int16_t[]>(count);
 
     // NOTE: the period constant is the float 6.28318, not 2 pi; the product
     // and the division are taken in extended precision before rounding.

@@ -274,7 +274,6 @@ void VoiceCapture::Deliver()
     h.dwBytesRecorded = kBufferBytes;
     h.dwFlags = (h.dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
     d.awaitingHandBack[k] = true;
-    ++d.delivered;
     MeasureLevel(buffers_[k].get());
     PostMessageA(d.window, MM_WIM_DATA, 0, reinterpret_cast<LPARAM>(&h));
 }

@@ -98,7 +98,6 @@ public:
     const WAVEHDR& Header(int k) const { return headers_[k]; }
     const std::int16_t* Buffer(int k) const { return buffers_[k].get(); }
     const WAVEFORMATEX& Format() const { return format_; }
-    std::uint32_t BlocksDelivered() const { return device_.delivered; }
     // Samples waiting for a free buffer (never more than one second).
     std::size_t PendingSamples() const { return device_.pending.size(); }
 
@@ -118,7 +117,6 @@ private:
         std::uint32_t fileBlocks = 0;       // blocks taken from the file so far
         std::vector<int> queue;             // header indices in the order they fill
         bool awaitingHandBack[2] = {false, false};
-        std::uint32_t delivered = 0;
         HWND window = nullptr;
     };
 

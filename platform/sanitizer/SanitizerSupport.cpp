@@ -11,9 +11,8 @@
 
 extern "C" {
 
-int dlclose(void* handle)
+int dlclose(void*)
 {
-    (void)handle;
     return 0;
 }
 

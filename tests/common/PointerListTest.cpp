@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,7 @@ TEST(PointerList, GrowsToCountPlusCountAndKeepsOrder)
     int values[9] = {};
     std::vector<int> capacities;
     for (int& v : values) {
-        ASSERT_TRUE(list.Add(&v));
+        list.Add(&v);
         capacities.push_back(list.Capacity());
     }
     // 1, 2, 4, 4, 8, 8, 8, 8, 16: count + max(count, 1) each time it is full.
@@ -58,9 +59,9 @@ TEST(OwningPointerList, DeletesFrontToBackOnClearAndDestruction)
     std::vector<std::string> log;
     {
         OwningPointerList<Tracked> list;
-        list.Add(new Tracked(log, "first"));
-        list.Add(new Tracked(log, "second"));
-        list.Add(new Tracked(log, "third"));
+        list.Add(std::make_unique<Tracked>(log, "first"));
+        list.Add(std::make_unique<Tracked>(log, "second"));
+        list.Add(std::make_unique<Tracked>(log, "third"));
         list.RemoveAt(1);
         EXPECT_EQ(log, (std::vector<std::string>{"second"}));
     }

@@ -47,8 +47,8 @@ TEST(CrystalBodyShape, FirstRingLeansTenDegreesOffTheVerticalAtTheStepDistance)
         EXPECT_NEAR(std::sqrt(Dot(ring.centre, ring.centre)), c.step, kTolerance);
         EXPECT_NEAR(std::acos(ring.axis.y), tilt, 1e-4f);
         EXPECT_EQ(ring.radius, 1.2f);
-        EXPECT_EQ(ring.tagB, 3);
-        EXPECT_EQ(ring.tagA, 7000);
+        EXPECT_EQ(ring.bandTag, 3);
+        EXPECT_EQ(ring.peakSample, 7000);
         EXPECT_EQ(ring.previous, &body.Ring(0));
         EXPECT_EQ(body.builtRings, 2);
         EXPECT_EQ(body.targetRings, 2);

@@ -195,7 +195,7 @@ TEST_F(CrystalClusterLifecycle, AllSixteenGrowTheSameShapeFromOneAnalysisPerBloc
         for (int i = 0; i < body.builtRings; ++i) {
             ASSERT_EQ(body.Ring(i).centre.x, reference.Ring(i).centre.x);
             ASSERT_EQ(body.Ring(i).centre.y, reference.Ring(i).centre.y);
-            ASSERT_EQ(body.Ring(i).tagB, reference.Ring(i).tagB);
+            ASSERT_EQ(body.Ring(i).bandTag, reference.Ring(i).bandTag);
         }
     }
 }

@@ -16,7 +16,6 @@ void ExpectVector(const Vector3& v, float x, float y, float z, float tolerance =
     EXPECT_NEAR(v.x, x, tolerance);
     EXPECT_NEAR(v.y, y, tolerance);
     EXPECT_NEAR(v.z, z, tolerance);
-    for (float pad : v.unused) EXPECT_EQ(pad, 0.0f);
 }
 
 float Length(const Vector3& v) { return std::sqrt(Dot(v, v)); }
@@ -27,8 +26,8 @@ TEST(CrystalRing, SeedRimTurnsFromPlusXTowardsMinusZAroundTheCentre)
     const Vector3 centre = MakeVector(1.0f, 2.0f, 3.0f);
     ring.BuildRing(centre, 0.1f);
     EXPECT_EQ(ring.previous, nullptr);
-    EXPECT_EQ(ring.tagA, 0);
-    EXPECT_EQ(ring.tagB, 0);
+    EXPECT_EQ(ring.peakSample, 0);
+    EXPECT_EQ(ring.bandTag, 0);
     EXPECT_EQ(ring.radius, 0.1f);
     ExpectVector(ring.axis, 0, 1, 0);
     ExpectVector(ring.sideAxis, 0, 0, 1);
@@ -41,8 +40,6 @@ TEST(CrystalRing, SeedRimTurnsFromPlusXTowardsMinusZAroundTheCentre)
         const Vector3 n = ring.rim[k].Normal();
         EXPECT_NEAR(Length(n), 1.0f, kTolerance);
         ExpectVector(n, -std::cos(angle), 0, std::sin(angle));
-        EXPECT_EQ(ring.rim[k].spare[0], 0.0f);
-        EXPECT_EQ(ring.rim[k].spare[1], 0.0f);
     }
 }
 
@@ -59,8 +56,8 @@ TEST(CrystalRing, StraightStepCarriesTheCrossSectionAlong)
     seed.BuildRing(MakeVector(0, 0, 0), 0.1f);
     ASSERT_TRUE(next.BuildFromPrevious(MakeVector(0, 0.8f, 0), 1.2f, &seed, 9, 12345));
     EXPECT_EQ(next.previous, &seed);
-    EXPECT_EQ(next.tagB, 9);
-    EXPECT_EQ(next.tagA, 12345);
+    EXPECT_EQ(next.bandTag, 9);
+    EXPECT_EQ(next.peakSample, 12345);
     ExpectVector(next.axis, 0, 1, 0);
     // Parallel axes: no turn, the previous side axis carries over.
     ExpectVector(next.sideAxis, 0, 0, 1);

@@ -1,7 +1,9 @@
 // The sequencer: creation order, lookup by name, hand-over and ownership.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "scene/EventCreate.h"
@@ -63,8 +65,9 @@ TEST(EventSequencer, StepWithoutCreateDoesNothing)
 {
     int deaths = 0;
     EventSequencer sequencer;
-    auto* first = new ScriptedEvent("First", "", &deaths);
-    sequencer.Add(first);
+    auto owned = std::make_unique<ScriptedEvent>("First", "", &deaths);
+    ScriptedEvent* first = owned.get();
+    sequencer.Add(std::move(owned));
     sequencer.Step();
     EXPECT_EQ(first->updates, 0);
     EXPECT_EQ(sequencer.Current(), nullptr);
@@ -86,7 +89,7 @@ TEST(EventSequencer, DestructionDeletesEveryEventOnce)
     int deaths = 0;
     {
         EventSequencer sequencer;
-        for (const char* n : {"A", "B", "C"}) sequencer.Add(new ScriptedEvent(n, "", &deaths));
+        for (const char* n : {"A", "B", "C"}) sequencer.Add(std::make_unique<ScriptedEvent>(n, "", &deaths));
     }
     EXPECT_EQ(deaths, 3);
 }

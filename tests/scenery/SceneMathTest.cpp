@@ -20,7 +20,6 @@ void ExpectVector(const Vector3& v, float x, float y, float z)
     EXPECT_NEAR(v.x, x, kTolerance);
     EXPECT_NEAR(v.y, y, kTolerance);
     EXPECT_NEAR(v.z, z, kTolerance);
-    for (float pad : v.unused) EXPECT_EQ(pad, 0.0f);
 }
 
 void ExpectQuaternion(const Quaternion& q, float x, float y, float z, float w)

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <utility>
 
 #include "SoundTestSupport.h"
 #include "sound/RecordingList.h"
@@ -18,10 +20,10 @@ namespace {
 void AddBlocks(RecordingList& list, int count, int firstValue = 0)
 {
     for (int b = 0; b < count; ++b) {
-        auto* block = new VoiceBlock;
+        auto block = std::make_unique<VoiceBlock>();
         for (int i = 0; i < kVoiceBlockSamples; ++i)
             block->samples[i] = static_cast<std::int16_t>((firstValue + b * 1000 + i) % 32000 - 16000);
-        list.Add(block);
+        list.Add(std::move(block));
     }
 }
 

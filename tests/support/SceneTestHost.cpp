@@ -87,10 +87,8 @@ int SceneTestHost::CloseRequests() const
     return count;
 }
 
-LRESULT SceneTestHost::Record(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+LRESULT SceneTestHost::Record(HWND hwnd, UINT msg, WPARAM, LPARAM)
 {
-    (void)wParam;
-    (void)lParam;
     auto* host = reinterpret_cast<SceneTestHost*>(hwnd->userData);
     host->messages.push_back(msg);
     // The real window is destroyed by WM_CLOSE and its teardown stops the run.
