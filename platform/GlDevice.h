@@ -5,8 +5,9 @@
 // Immediate draws are batched: DrawPrimitiveUP appends its vertices (fans
 // and strips become triangle lists) to the open batch, and the batch goes to
 // the GPU when a draw arrives under a different drawing state, and at Clear,
-// EndScene, Present and read-back. One small shader program emulates the
-// fixed-function states the scene uses. The GL calls and the shader stay
+// EndScene, Present and read-back. Shader programs emulate the
+// fixed-function states the scene uses; the back end sends the driver only
+// the GL state that changed since its last draw. The GL calls and the shader stay
 // within what OpenGL ES 3.0 offers.
 //
 // The window handle's nativeWindow is the SDL_Window, created with
@@ -18,6 +19,9 @@
 struct GlDeviceOptions {
     // Off: every immediate call is one GPU draw (for comparison in benchmarks).
     bool batching = true;
+    // Off: a draw under a new state re-issues every GL state call, changed or
+    // not (for comparison in benchmarks).
+    bool skipUnchangedState = true;
 };
 
 // The default factory of the render device.

@@ -485,6 +485,7 @@ struct DeviceFrameStats {
     std::uint32_t presentCount = 0;    // Presents since the device was created (not reset per frame)
     std::uint32_t uploadBytes = 0;     // bytes sent to GPU vertex, index and instance buffers
     std::uint32_t textureBinds = 0;    // textures bound (and uploaded when changed) for draws
+    std::uint32_t stateCalls = 0;      // GL calls that set state for draws (capabilities, masks, program, uniforms, ...)
 };
 
 class IDirect3DDevice9 : public Unknown {
