@@ -319,3 +319,101 @@ TEST_F(GlDeviceTest, WindowSizeChangeReportsALostDeviceOnce)
 }
 
 }  // namespace
+
+namespace {
+
+// Two quads that differ only in the texture factor (one uniform), drawn as
+// a whole frame: left red, right green. The stats of the frame come back.
+DeviceFrameStats TwoFactorQuadsFrame(IDirect3DDevice9* device, testsupport::Frame* frame)
+{
+    auto quad = [device](float x0, float x1) {
+        ScreenVertex v[4] = {{x0, 100, 0, 1, 0xFFFFFFFF, 0, 0},
+                             {x1, 100, 0, 1, 0xFFFFFFFF, 0, 0},
+                             {x1, 200, 0, 1, 0xFFFFFFFF, 0, 0},
+                             {x0, 200, 0, 1, 0xFFFFFFFF, 0, 0}};
+        device->SetFVF(kScreenFvf);
+        device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, v, sizeof(ScreenVertex));
+    };
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TFACTOR);
+    device->SetRenderState(D3DRS_TEXTUREFACTOR, 0xFFFF0000);
+    quad(100, 200);
+    device->SetRenderState(D3DRS_TEXTUREFACTOR, 0xFF00FF00);
+    quad(300, 400);
+    if (frame != nullptr) *frame = ReadFrame(device);
+    device->Present(nullptr, nullptr, nullptr, nullptr);
+    return device->LastFrameStats();
+}
+
+TEST_F(GlDeviceTest, RepeatedFrameSendsOnlyTheStateThatChanges)
+{
+    TwoFactorQuadsFrame(device, nullptr);
+    for (int repeat = 0; repeat < 2; ++repeat) {
+        Frame f;
+        const DeviceFrameStats stats = TwoFactorQuadsFrame(device, &f);
+        EXPECT_EQ(stats.gpuDraws, 2u);
+        // Each draw changes the factor back and forth: one uniform each,
+        // and at most the viewport that presenting moved.
+        EXPECT_GE(stats.stateCalls, 2u) << "frame " << repeat;
+        EXPECT_LE(stats.stateCalls, 3u) << "frame " << repeat;
+        // Both changes took effect.
+        EXPECT_EQ(f.R(150, 150), 255);
+        EXPECT_EQ(f.G(150, 150), 0);
+        EXPECT_EQ(f.R(350, 150), 0);
+        EXPECT_EQ(f.G(350, 150), 255);
+    }
+
+    // Re-issuing every state of a changed key costs many times more.
+    Ref<IDirect3DDevice9> unskipped(testsupport::NewGlDevice(GlDeviceOptions{true, false}));
+    ASSERT_TRUE(unskipped);
+    TwoFactorQuadsFrame(unskipped.get(), nullptr);
+    Frame f;
+    const DeviceFrameStats full = TwoFactorQuadsFrame(unskipped.get(), &f);
+    EXPECT_GE(full.stateCalls, 20u);
+    EXPECT_EQ(f.R(150, 150), 255);
+    EXPECT_EQ(f.G(350, 150), 255);
+}
+
+TEST_F(GlDeviceTest, TextureSwappedForANewOneShowsTheNewOne)
+{
+    // A texture freed and another made in its place may get the same GL
+    // name and address; what is bound and how it samples must follow.
+    auto make = [this](std::uint32_t colour) {
+        IDirect3DTexture9* texture = nullptr;
+        EXPECT_EQ(D3DXCreateTexture(device, 4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture), D3D_OK);
+        D3DLOCKED_RECT locked{};
+        texture->LockRect(0, &locked, nullptr, 0);
+        for (int i = 0; i < 16; ++i) static_cast<std::uint32_t*>(locked.pBits)[i] = colour;
+        texture->UnlockRect(0);
+        return texture;
+    };
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    IDirect3DTexture9* right = make(0xFF0000FF);
+    IDirect3DTexture9* left = make(0xFFFF0000);
+    for (int frame = 0; frame < 3; ++frame) {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+        device->SetTexture(0, left);
+        device->SetSamplerState(0, D3DSAMP_ADDRESSU, frame == 1 ? D3DTADDRESS_CLAMP : D3DTADDRESS_WRAP);
+        Quad(0, 0, 40, 40, 0.0f, 0xFFFFFFFF);
+        device->SetTexture(0, right);
+        Quad(100, 0, 140, 40, 0.0f, 0xFFFFFFFF);
+        device->SetTexture(0, nullptr);
+        Frame f = ReadFrame(device);
+        device->Present(nullptr, nullptr, nullptr, nullptr);
+        const std::uint32_t colour = frame == 2 ? 0x00FF00u : 0xFF0000u;
+        EXPECT_EQ(f.R(20, 20), static_cast<int>(colour >> 16)) << "frame " << frame;
+        EXPECT_EQ(f.G(20, 20), static_cast<int>((colour >> 8) & 0xFF)) << "frame " << frame;
+        EXPECT_EQ(f.B(120, 20), 255) << "frame " << frame;
+        EXPECT_EQ(f.R(120, 20), 0) << "frame " << frame;
+        if (frame == 1) {
+            left->Release();
+            left = make(0xFF00FF00);
+        }
+    }
+    left->Release();
+    right->Release();
+}
+
+}  // namespace
