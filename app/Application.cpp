@@ -362,6 +362,7 @@ void Application::AfterStep(double stepMilliseconds, std::uint32_t presentsBefor
         sample.triangles = frame.triangles;
         sample.uploadBytes = frame.uploadBytes;
         sample.textureBinds = frame.textureBinds;
+        sample.stateCalls = frame.stateCalls;
     }
     if (world_ != nullptr) {
         if (world_->lights) sample.liveSparks = static_cast<std::uint32_t>(world_->lights->LiveCount());

@@ -30,7 +30,7 @@ QuantileSketch Counts() { return QuantileSketch(kRelativeError, 0.5, 1e10, true)
 
 RunStatistics::RunStatistics()
     : stepTimes_(Milliseconds()), frameIntervals_(Milliseconds()), draws_(Counts()), calls_(Counts()),
-      triangles_(Counts()), uploads_(Counts()), binds_(Counts()), sparks_(Counts()), pictures_(Counts())
+      triangles_(Counts()), uploads_(Counts()), binds_(Counts()), stateCalls_(Counts()), sparks_(Counts()), pictures_(Counts())
 {
 }
 
@@ -53,6 +53,7 @@ void RunStatistics::AddStep(const StepSample& sample, double wallMilliseconds)
     triangles_.Add(sample.triangles);
     uploads_.Add(sample.uploadBytes);
     binds_.Add(sample.textureBinds);
+    stateCalls_.Add(sample.stateCalls);
     if (lastPresentAt_ >= 0) frameIntervals_.Add(wallMilliseconds - lastPresentAt_);
     lastPresentAt_ = wallMilliseconds;
 }
@@ -89,6 +90,8 @@ std::string RunStatistics::ToJson() const
     AppendSummary(out, "upload_bytes_per_frame", Summarise(uploads_));
     out += ",\n  ";
     AppendSummary(out, "texture_binds_per_frame", Summarise(binds_));
+    out += ",\n  ";
+    AppendSummary(out, "state_calls_per_frame", Summarise(stateCalls_));
     out += ",\n  ";
     AppendSummary(out, "live_sparks", Summarise(sparks_));
     out += ",\n  ";

@@ -1,6 +1,6 @@
 // Figures of one run, for --stats: steps, frames, step and frame times
 // (median, 99th percentile, maximum), draw calls, triangles, bytes uploaded
-// to GPU buffers and texture binds per frame,
+// to GPU buffers, texture binds and GL state calls per frame,
 // live sparks, pictures in flight and the crystals' phases. Written as JSON
 // at exit and summed up in one line on stderr.
 // NOTE: the figures are kept in fixed memory (sketches whose percentiles are
@@ -22,6 +22,7 @@ struct StepSample {
     std::uint32_t triangles = 0;
     std::uint32_t uploadBytes = 0;
     std::uint32_t textureBinds = 0;
+    std::uint32_t stateCalls = 0;
     std::uint32_t liveSparks = 0;
     std::uint32_t picturesInFlight = 0;
     std::array<std::uint32_t, 6> crystalsInPhase{};  // listening, recording, revealing, showing, dissolving, resting
@@ -59,6 +60,7 @@ private:
     QuantileSketch triangles_;
     QuantileSketch uploads_;
     QuantileSketch binds_;
+    QuantileSketch stateCalls_;
     QuantileSketch sparks_;          // per step
     QuantileSketch pictures_;
     std::array<std::uint64_t, 6> phaseSteps_{};

@@ -2,10 +2,12 @@
 // sixteen crystals of 514 rings, 40 960 live sparks and 48 pictures in
 // flight; one scene step plus the frame's submission (clear, draw, present).
 //
-// Run twice in one program: with the device's batching, and with one GPU
-// draw per immediate call. Counters per frame: gpu_draws and immediate_calls
-// (from the device after Present), upload_bytes and texture_binds;
-// process_cpu_ms, the whole process's CPU time per frame (Mesa's llvmpipe
+// Run three times in one program: with the device's batching, with one GPU
+// draw per immediate call, and with every GL state call of a changed drawing
+// state re-issued (state_calls shows what skipping unchanged state saves).
+// Counters per frame: gpu_draws and immediate_calls (from the device after
+// Present), upload_bytes, texture_binds, state_calls (GL state calls for
+// draws); process_cpu_ms, the whole process's CPU time per frame (Mesa's llvmpipe
 // threads included); step_cpu_ms, calls_cpu_ms and
 // submit_cpu_ms, the calling thread's CPU time in the scene step, in the
 // drawing calls, and in EndScene + Present (where the batched device hands
@@ -60,6 +62,13 @@ IDirect3D9* UnbatchedDirect3DCreate9(UINT sdkVersion)
 {
     GlDeviceOptions options;
     options.batching = false;
+    return GlDirect3DCreate9WithOptions(sdkVersion, options);
+}
+
+IDirect3D9* EveryStateCallDirect3DCreate9(UINT sdkVersion)
+{
+    GlDeviceOptions options;
+    options.skipUnchangedState = false;
     return GlDirect3DCreate9WithOptions(sdkVersion, options);
 }
 
@@ -189,6 +198,7 @@ void RunWorstFrame(benchmark::State& state, Direct3DCreate9Function factory)
     state.counters["process_cpu_ms"] = cpu.process / frames;
     state.counters["upload_bytes"] = stats.uploadBytes;
     state.counters["texture_binds"] = stats.textureBinds;
+    state.counters["state_calls"] = stats.stateCalls;
     state.counters["gpu_draws"] = stats.gpuDraws;
     state.counters["immediate_calls"] = stats.immediateCalls;
     state.counters["triangles"] = stats.triangles;
@@ -198,9 +208,11 @@ void RunWorstFrame(benchmark::State& state, Direct3DCreate9Function factory)
 
 void BM_WorstFrameBatched(benchmark::State& state) { RunWorstFrame(state, GlDirect3DCreate9); }
 void BM_WorstFrameOneDrawPerCall(benchmark::State& state) { RunWorstFrame(state, UnbatchedDirect3DCreate9); }
+void BM_WorstFrameEveryStateCall(benchmark::State& state) { RunWorstFrame(state, EveryStateCallDirect3DCreate9); }
 
 BENCHMARK(BM_WorstFrameBatched)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_WorstFrameOneDrawPerCall)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_WorstFrameEveryStateCall)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 // Prints the CPU-time ratio of the two variants after the usual report.
 class RatioReporter : public benchmark::ConsoleReporter {

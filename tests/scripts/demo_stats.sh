@@ -28,6 +28,7 @@ if stats['draw_calls_per_frame']['max'] < 1: fail('nothing was drawn')
 # Crystals and sparks send their vertices once, not every frame; pictures bind their textures.
 if not 0 < stats['upload_bytes_per_frame']['max'] < 1000000: fail('upload bytes per frame: %r' % stats['upload_bytes_per_frame'])
 if stats['texture_binds_per_frame']['max'] < 1: fail('no texture was bound')
+if stats['state_calls_per_frame']['max'] < 1: fail('no GL state call was counted')
 phases = stats['crystal_steps_by_phase']
 if sum(phases.values()) != 16 * 300: fail('sixteen crystals counted on every step: %r' % phases)
 if phases['recording'] == 0: fail('the demo voice should make the crystals record')
