@@ -471,16 +471,19 @@ void GlBackend::BindTexture(const DrawKey& key)
                              key.magFilter == D3DTEXF_POINT || key.magFilter == D3DTEXF_NONE ? GL_NEAREST : GL_LINEAR);
 }
 
+void GlBackend::Adopt(MemoryTexture* texture)
+{
+    if (texture->gpu.cache == &textureOwner_) return;
+    if (texture->gpu.cache != nullptr) texture->gpu.cache->Forget(texture);
+    texture->gpu = MemoryTexture::GpuLink{};
+    texture->gpu.cache = &textureOwner_;
+    textures_.insert(texture);
+}
+
 void GlBackend::Upload(MemoryTexture* texture)
 {
-    if (texture->gpu.cache != &textureOwner_) {
-        if (texture->gpu.cache != nullptr) texture->gpu.cache->Forget(texture);
-        texture->gpu = MemoryTexture::GpuLink{};
-        texture->gpu.cache = &textureOwner_;
-    }
+    Adopt(texture);
     if (texture->gpu.name == 0) {
-        // The front end may have adopted the texture already; the GPU copy is ours.
-        textures_.insert(texture);
         glGenTextures(1, &texture->gpu.name);
         state_.BindTexture(0, texture->gpu.name);
         // Texels are stored B, G, R, A in memory; swizzling avoids a

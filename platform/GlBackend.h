@@ -69,6 +69,9 @@ public:
     void DrawBuffers(const DrawKey& key, const VertexLayout& layout, const StateKeepingDevice::Stream* streams,
                      const BufferDraw& draw);
 
+    // From now on the texture reports its death to the texture owner, and
+    // this back end clears its link when it goes first.
+    void Adopt(MemoryTexture* texture);
     // A texture or buffer about to die: its GPU copy goes.
     void DropTexture(MemoryTexture* texture);
     void DropBuffer(BufferBytes* buffer);

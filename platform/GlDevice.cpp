@@ -432,10 +432,8 @@ void GlDevice::BeginBatch(PrimitiveClass primitiveClass, std::size_t incoming)
 
 void GlDevice::Adopt(MemoryTexture* texture)
 {
-    if (texture->gpu.cache == this) return;
-    if (texture->gpu.cache != nullptr) texture->gpu.cache->Forget(texture);
-    texture->gpu = MemoryTexture::GpuLink{};
-    texture->gpu.cache = this;
+    if (texture->gpu.cache == static_cast<GpuTextureCache*>(this)) return;
+    backend_->Adopt(texture);
 }
 
 void GlDevice::Decode(const std::uint8_t* source, GpuVertex& out) const

@@ -118,15 +118,6 @@ void GlStateCache::UseProgram(GLuint program)
     uniforms_ = &programUniforms_[program];
 }
 
-void GlStateCache::ForgetProgram(GLuint program)
-{
-    programUniforms_.erase(program);
-    if (program_ == program) {
-        program_ = ~GLuint{0};
-        uniforms_ = nullptr;
-    }
-}
-
 bool GlStateCache::UniformChanged(GLint location, const void* bytes, std::size_t size)
 {
     // A uniform the compiler dropped takes no call.

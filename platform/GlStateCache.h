@@ -41,8 +41,6 @@ public:
 
     // The uniforms below are those of the program in use.
     void UseProgram(GLuint program);
-    // A program about to be deleted: its uniforms' shadow goes with it.
-    void ForgetProgram(GLuint program);
     void Uniform1i(GLint location, GLint value);
     void Uniform3i(GLint location, GLint x, GLint y, GLint z);
     void Uniform4i(GLint location, GLint x, GLint y, GLint z, GLint w);
