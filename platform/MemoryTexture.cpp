@@ -64,8 +64,35 @@ HRESULT MemoryTexture::LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* 
     locked_[level] = true;
     // Counted at lock time so that a reader that compares versions never
     // misses a write made between lock and unlock.
-    if ((flags & D3DLOCK_READONLY) == 0) ++version_;
+    if ((flags & D3DLOCK_READONLY) == 0) {
+        ++version_;
+        if (level == 0 && rect != nullptr) {
+            if (changed_.right <= changed_.left || changed_.bottom <= changed_.top) {
+                changed_ = *rect;
+            } else {
+                changed_.left = std::min(changed_.left, rect->left);
+                changed_.top = std::min(changed_.top, rect->top);
+                changed_.right = std::max(changed_.right, rect->right);
+                changed_.bottom = std::max(changed_.bottom, rect->bottom);
+            }
+        } else {
+            changedElsewhere_ = true;
+        }
+    }
     return D3D_OK;
+}
+
+bool MemoryTexture::ChangedRect(RECT& rect) const
+{
+    if (changedElsewhere_ || changed_.right <= changed_.left || changed_.bottom <= changed_.top) return false;
+    rect = changed_;
+    return true;
+}
+
+void MemoryTexture::MarkUnchanged()
+{
+    changed_ = RECT{0, 0, 0, 0};
+    changedElsewhere_ = false;
 }
 
 HRESULT MemoryTexture::UnlockRect(UINT level)
@@ -100,4 +127,5 @@ void MemoryTexture::GenerateMips()
         }
     }
     ++version_;
+    changedElsewhere_ = true;
 }

@@ -43,6 +43,12 @@ public:
     std::uint32_t Texel(UINT level, UINT x, UINT y) const { return levels_[level][y * Width(level) + x]; }
     // Changes every time the texels may have changed.
     std::uint64_t Version() const { return version_; }
+    // The part of level 0 written since MarkUnchanged, when only level 0 was
+    // written and through rectangles: a backend then re-sends just that part
+    // (a picture written into one cell of an atlas). False when anything
+    // else may have changed, or nothing did.
+    bool ChangedRect(RECT& rect) const;
+    void MarkUnchanged();
 
     // Rebuilds levels 1.. from level 0 with a 2x2 box filter.
     void GenerateMips();
@@ -70,4 +76,6 @@ private:
     std::vector<std::vector<std::uint32_t>> levels_;
     std::vector<bool> locked_;
     std::uint64_t version_ = 1;
+    RECT changed_{0, 0, 0, 0};  // level 0 texels written through rectangles
+    bool changedElsewhere_ = true;  // a whole-level lock, another level, or new mips
 };

@@ -60,16 +60,18 @@ bool TextureHolder::Upload(IDirect3DDevice9*, int x, int y, int w, int h)
     const int right = std::min({x + std::max(w, 0), width, pixelStore->width});
     const int bottom = std::min({y + std::max(h, 0), height, pixelStore->height});
 
+    // Only the rectangle is locked, so a device re-sends only those texels.
+    const RECT area{x, y, std::max(right, x), std::max(bottom, y)};
     D3DLOCKED_RECT locked{};
-    if (FAILED(texture->LockRect(0, &locked, nullptr, D3DLOCK_DONOTWAIT))) return false;
+    if (FAILED(texture->LockRect(0, &locked, &area, D3DLOCK_DONOTWAIT))) return false;
     const std::uint8_t* colour = pixelStore->colour.data();
     const int storeWidth = pixelStore->width;
     for (int r = y; r < bottom; ++r) {
         auto* row = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(locked.pBits) +
-                                                     static_cast<std::ptrdiff_t>(r) * locked.Pitch);
+                                                     static_cast<std::ptrdiff_t>(r - y) * locked.Pitch);
         const std::uint8_t* source = colour + (static_cast<std::size_t>(r) * storeWidth + x) * 3;
         for (int c = x; c < right; ++c, source += 3)
-            row[c] = 0xFF000000u | (std::uint32_t{source[0]} << 16) | (std::uint32_t{source[1]} << 8) | source[2];
+            row[c - x] = 0xFF000000u | (std::uint32_t{source[0]} << 16) | (std::uint32_t{source[1]} << 8) | source[2];
     }
     texture->UnlockRect(0);
     return true;
