@@ -414,6 +414,10 @@ constexpr D3DSAMPLERSTATETYPE kSavedSamplerStates[] = {
     D3DSAMP_ADDRESSU, D3DSAMP_ADDRESSV, D3DSAMP_MINFILTER, D3DSAMP_MAGFILTER, D3DSAMP_MIPFILTER,
 };
 
+// NOTE: between Begin and End the quads are kept and go out at End (or when
+// the texture changes) as one draw per run of quads with the same texture,
+// in the order drawn, as D3DX's sprite does: pictures that share a texture
+// cost one draw however many there are.
 class Sprite : public ID3DXSprite {
 public:
     explicit Sprite(IDirect3DDevice9* device) : device_(device) { device_->AddRef(); }
@@ -449,37 +453,45 @@ public:
         // Corners in the order of a fan: top left, top right, bottom right, bottom left.
         const float cornerX[4] = {0.0f, w, w, 0.0f};
         const float cornerY[4] = {0.0f, 0.0f, h, h};
-        SpriteVertex quad[4];
+        Quad quad;
         for (int i = 0; i < 4; ++i) {
             // Scale about the top-left corner, rotate about the centre, translate.
             float x = cornerX[i] * sx - cx, y = cornerY[i] * sy - cy;
             float rx = x * c - y * s + cx, ry = x * s + y * c + cy;
-            quad[i].x = rx + tx;
-            quad[i].y = ry + ty;
-            quad[i].z = 0.0f;
-            quad[i].rhw = 1.0f;
-            quad[i].colour = colour;
-            quad[i].u = (static_cast<float>(source.left) + cornerX[i]) / tw;
-            quad[i].v = (static_cast<float>(source.top) + cornerY[i]) / th;
+            quad.corner[i].x = rx + tx;
+            quad.corner[i].y = ry + ty;
+            quad.corner[i].z = 0.0f;
+            quad.corner[i].rhw = 1.0f;
+            quad.corner[i].colour = colour;
+            quad.corner[i].u = (static_cast<float>(source.left) + cornerX[i]) / tw;
+            quad.corner[i].v = (static_cast<float>(source.top) + cornerY[i]) / th;
         }
 
-        const bool standalone = !begun_;
-        if (standalone) {
-            Save();
-            Apply();
+        if (begun_) {
+            if (texture != queuedTexture_) {
+                const HRESULT flushed = Flush();
+                if (FAILED(flushed)) return flushed;
+                queuedTexture_ = texture;
+                queuedTexture_->AddRef();
+            }
+            queued_.push_back(quad);
+            return D3D_OK;
         }
+        Save();
+        Apply();
         device_->SetTexture(0, texture);
-        HRESULT hr = device_->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, quad, sizeof(SpriteVertex));
-        if (standalone) Restore();
+        HRESULT hr = device_->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, quad.corner, sizeof(SpriteVertex));
+        Restore();
         return hr;
     }
 
     HRESULT End() override
     {
         if (!begun_) return D3DERR_INVALIDCALL;
+        const HRESULT hr = Flush();
         Restore();
         begun_ = false;
-        return D3D_OK;
+        return hr;
     }
 
     HRESULT OnLostDevice() override
@@ -493,12 +505,45 @@ public:
 protected:
     ~Sprite() override
     {
+        DropQueue();
         if (begun_) Restore();
         if (saved_.texture != nullptr) saved_.texture->Release();
         device_->Release();
     }
 
 private:
+    struct Quad {
+        SpriteVertex corner[4];
+    };
+
+    // Draws the quads kept since the last flush: one quad as the fan it
+    // always was, several as one list of their triangles.
+    HRESULT Flush()
+    {
+        HRESULT hr = D3D_OK;
+        if (!queued_.empty() && queuedTexture_ != nullptr) {
+            device_->SetTexture(0, queuedTexture_);
+            if (queued_.size() == 1) {
+                hr = device_->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, queued_[0].corner, sizeof(SpriteVertex));
+            } else {
+                list_.clear();
+                for (const Quad& q : queued_)
+                    for (int corner : {0, 1, 2, 0, 2, 3}) list_.push_back(q.corner[corner]);
+                hr = device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(queued_.size() * 2),
+                                              list_.data(), sizeof(SpriteVertex));
+            }
+        }
+        DropQueue();
+        return hr;
+    }
+
+    void DropQueue()
+    {
+        queued_.clear();
+        if (queuedTexture_ != nullptr) queuedTexture_->Release();
+        queuedTexture_ = nullptr;
+    }
+
     void Save()
     {
         for (std::size_t i = 0; i < std::size(kSavedRenderStates); ++i)
@@ -577,6 +622,9 @@ private:
     IDirect3DDevice9* device_;
     Saved saved_;
     bool begun_ = false;
+    std::vector<Quad> queued_;                   // drawn since the last flush, all with queuedTexture_
+    IDirect3DTexture9* queuedTexture_ = nullptr;  // holds a reference while quads wait
+    std::vector<SpriteVertex> list_;             // the triangles of a flush, kept to reuse its memory
 };
 
 }  // namespace

@@ -131,7 +131,10 @@ HRESULT D3DXCreateTextureFromFileA(IDirect3DDevice9* device, const char* path, I
 // rotated about the rotation centre, then translated; texture times colour
 // (alpha included), alpha blended, no depth test, no lighting, no fog. The
 // device's state is restored afterwards: at End, or right after a Draw made
-// outside Begin/End.
+// outside Begin/End. Draws between Begin and End are kept and sent at End,
+// one draw for each run of consecutive quads with the same texture (a lone
+// quad as a fan of two triangles, several as one triangle list), so their
+// failures are reported by End.
 class ID3DXSprite : public Unknown {
 public:
     virtual HRESULT Begin() = 0;
