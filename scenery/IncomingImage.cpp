@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "render/RenderDevice.h"
+#include "scenery/PictureAtlas.h"
 #include "scenery/SceneNode.h"
 
 namespace {
@@ -25,13 +26,14 @@ int IncomingImage::RadiusFor(int width, int height)
     return static_cast<int>(std::sqrt(static_cast<double>(a) * a + static_cast<double>(b) * b) * std::sqrt(3.0));
 }
 
-bool IncomingImage::Load(HDC deviceContext, RenderDevice* renderer, int width, int height)
+bool IncomingImage::Load(HDC, RenderDevice* renderer, int width, int height, PictureAtlas& pictures, int slot)
 {
-    if (renderer == nullptr) return false;
-    if (!picture.CreateDynamic(deviceContext, renderer->Device(), kPictureSize, kPictureSize)) return false;
+    if (renderer == nullptr || slot < 0 || slot >= pictures.Cells()) return false;
+    atlas = &pictures;
+    cell = slot;
     screenWidth = width;
     screenHeight = height;
-    if (!Create(&picture, renderer)) return false;
+    if (!Create(&pictures.Holder(), renderer)) return false;
     radius = RadiusFor(width, height);
     return true;
 }
@@ -67,11 +69,7 @@ bool IncomingImage::Launch(IDirect3DDevice9* device, const std::uint8_t* pixels)
     // NOTE: the angle is drawn before the tint; a seeded run depends on it.
     PlaceAt(std::rand() % 360);
 
-    PixelStore* store = picture.pixelStore.get();
-    if (store != nullptr && store->colour.size() >= kPictureBytes) {
-        std::memcpy(store->colour.data(), pixels, kPictureBytes);
-        picture.Upload(device, 0, 0, kPictureSize, kPictureSize);
-    }
+    if (atlas != nullptr) atlas->Store(device, cell, pixels);
     tint = kTints[std::rand() % 7];
     active = true;
     return true;
@@ -100,15 +98,22 @@ int IncomingImage::AlphaAt(float distance, int flightRadius)
     return std::min(static_cast<int>(ScaleAt(distance, flightRadius) * 191.25f), 255);
 }
 
-void IncomingImage::Draw(IDirect3DDevice9*)
+RECT IncomingImage::SourceRect() const
 {
-    if (!active || sprite == nullptr) return;
     // The bottom eight rows of a received picture are left out.
-    const RECT source{0, 0, kPictureSize, 120};
+    return atlas != nullptr ? atlas->PictureRect(cell, 120) : RECT{0, 0, kPictureSize, 120};
+}
+
+void IncomingImage::Draw(IDirect3DDevice9*) { DrawWith(sprite); }
+
+void IncomingImage::DrawWith(ID3DXSprite* through) const
+{
+    if (!active || through == nullptr || atlas == nullptr) return;
+    const RECT source = SourceRect();
     const float distance = Distance();
     const float s = ScaleAt(distance, radius);
     const D3DXVECTOR2 scaling(s, s);
     const D3DCOLOR colour = D3DCOLOR_ARGB(static_cast<unsigned>(AlphaAt(distance, radius)), tint.red, tint.green,
                                           tint.blue);
-    sprite->Draw(picture.texture, &source, &scaling, nullptr, 0.0f, &position, colour);
+    through->Draw(atlas->Texture(), &source, &scaling, nullptr, 0.0f, &position, colour);
 }

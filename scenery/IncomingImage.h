@@ -2,14 +2,18 @@
 // towards its centre: full size and opacity until it comes within `radius`
 // of the centre, then shrinking and fading with its distance until it
 // vanishes 12 pixels from the centre and becomes free for the next picture.
+//
+// The picture lives in its own cell of the pool's PictureAtlas; its sprite
+// draws it from there when it is drawn alone, and the pool draws all of its
+// pictures through one sprite of its own.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/d3dx9.h"
 #include "scenery/SpriteObject.h"
-#include "scenery/TextureHolder.h"
 
+class PictureAtlas;
 class RenderDevice;
 
 class IncomingImage : public SpriteObject {
@@ -28,17 +32,24 @@ public:
     IncomingImage() = default;
     ~IncomingImage() override = default;
 
-    bool Load(HDC deviceContext, RenderDevice* renderer, int width, int height);
+    // Takes cell `cell` of the atlas for its picture.
+    bool Load(HDC deviceContext, RenderDevice* renderer, int width, int height, PictureAtlas& atlas, int cell);
     // Starts a flight with this 128x128 RGB picture; false while one is under way.
     bool Launch(IDirect3DDevice9* device, const std::uint8_t* pixels);
     void Step();
+    // Draws the picture, if it flies, through its own sprite.
     void Draw(IDirect3DDevice9* device);
+    // Draws the picture, if it flies, through a sprite of the same atlas.
+    void DrawWith(ID3DXSprite* through) const;
 
     bool IsActive() const { return active; }
     const D3DXVECTOR2& Position() const { return position; }
     const D3DXVECTOR2& Direction() const { return direction; }
     int Radius() const { return radius; }
     Tint CurrentTint() const { return tint; }
+    int Cell() const { return cell; }
+    // The part of the atlas drawn: the picture's top 120 rows.
+    RECT SourceRect() const;
     // Distance of the picture's corner from the screen centre, in whole pixels.
     float Distance() const;
 
@@ -54,7 +65,8 @@ private:
     bool active = false;
     int screenWidth = 0;
     int screenHeight = 0;
-    TextureHolder picture;
+    PictureAtlas* atlas = nullptr;
+    int cell = 0;
     D3DXVECTOR2 position;
     D3DXVECTOR2 direction;
     int radius = 0;

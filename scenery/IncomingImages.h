@@ -2,6 +2,10 @@
 // start-up; launch requests come every scene step once the peer has sent a
 // picture, and only every fifth one starts a flight, on the first idle
 // picture. A request that finds all 48 in flight is dropped.
+//
+// The pictures share one texture (PictureAtlas), and the pool draws them
+// through one sprite of its own between one Begin and End: all pictures in
+// flight are one draw, in index order, a later one over an earlier one.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +13,8 @@
 
 #include "platform/d3d9.h"
 #include "scenery/IncomingImage.h"
+#include "scenery/PictureAtlas.h"
+#include "scenery/SpriteObject.h"
 
 class RenderDevice;
 
@@ -35,12 +41,16 @@ public:
 
     bool IsCreated() const { return images != nullptr; }
     IncomingImage& Image(int index) { return images[index]; }
+    const PictureAtlas* Atlas() const { return atlas.get(); }
     int InFlight() const;
     int LaunchCounter() const { return launchCounter; }
     // Flights started since the pool was made (reporters follow it).
     std::uint64_t FlightsStarted() const { return flightsStarted; }
 
 private:
+    // Declared before the images, which draw from them, so they go last.
+    std::unique_ptr<PictureAtlas> atlas;
+    std::unique_ptr<SpriteObject> batch;
     std::unique_ptr<IncomingImage[]> images;
     int launchCounter = 0;
     std::uint64_t flightsStarted = 0;
