@@ -134,7 +134,10 @@ VertexLayout DescribeFvf(DWORD fvf)
         layout.normalOffset = static_cast<int>(offset);
         offset += 12;
     }
-    if (fvf & D3DFVF_PSIZE) offset += 4;
+    if (fvf & D3DFVF_PSIZE) {
+        layout.pointSizeOffset = static_cast<int>(offset);
+        offset += 4;
+    }
     if (fvf & D3DFVF_DIFFUSE) {
         layout.diffuseOffset = static_cast<int>(offset);
         offset += 4;

@@ -54,6 +54,7 @@ struct VertexLayout {
     bool pretransformed = false;  // D3DFVF_XYZRHW: x, y in pixels, z depth, rhw = 1 / w
     int positionFloats = 0;       // 3 or 4
     int normalOffset = -1;
+    int pointSizeOffset = -1;  // D3DFVF_PSIZE: a point's side in pixels
     int diffuseOffset = -1;
     int specularOffset = -1;
     int texOffset = -1;  // first texture coordinate pair

@@ -5,22 +5,13 @@
 #include <bit>
 #include <memory>
 
-LightSet::LightSet()
-{
-    FillQuad();
-}
+#include "platform/DeviceState.h"
+
+LightSet::LightSet() = default;
 
 LightSet::~LightSet()
 {
     particles.reset();
-}
-
-void LightSet::FillQuad()
-{
-    static const float corner[4][2] = {{-1.0f, -1.0f}, {1.0f, -1.0f}, {1.0f, 1.0f}, {-1.0f, 1.0f}};
-    static const float uv[4][2] = {{0.0f, 0.0f}, {0.0f, 1.0f}, {1.0f, 1.0f}, {1.0f, 0.0f}};
-    for (int k = 0; k < 4; ++k)
-        quad[k] = ParticleVertex{corner[k][0], corner[k][1], 0.0f, 1.0f, 0xFFFFFFFFu, uv[k][0], uv[k][1]};
 }
 
 bool LightSet::Create(IDirect3DDevice9* device, const std::string& dataDir)
@@ -30,9 +21,11 @@ bool LightSet::Create(IDirect3DDevice9* device, const std::string& dataDir)
     live_.reserve(Capacity);
     busy_.assign((Capacity + 63) / 64, 0);
     firstFreeWordHint_ = 0;
+    if (FAILED(device->CreateVertexBuffer(Capacity * sizeof(SparkVertex), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY,
+                                          SparkVertexFormat, D3DPOOL_DEFAULT, vertices_.Out(), nullptr)))
+        return false;
     if (!firstTexture.LoadFromFile(device, (dataDir + "/light1.bmp").c_str())) return false;
     if (!secondTexture.LoadFromFile(device, (dataDir + "/light2.bmp").c_str())) return false;
-    FillQuad();
     return true;
 }
 
@@ -94,7 +87,7 @@ void LightSet::UpdateParticles(IDirect3DDevice9*, const Matrix4&)
     live_.erase(kept, live_.end());
 }
 
-InstanceRecord LightSet::Instance(const LightParticle& p)
+SparkVertex LightSet::Vertex(const LightParticle& p)
 {
     const float f = p.lifespan == -1 ? 1.0f : static_cast<float>(p.life) / static_cast<float>(p.lifespan);
     // NOTE: a spark given more life than its lifespan would overflow into
@@ -102,20 +95,21 @@ InstanceRecord LightSet::Instance(const LightParticle& p)
     int truncated = static_cast<int>(f * 255.0f);
     truncated = truncated < 0 ? 0 : (truncated > 255 ? 255 : truncated);
     const unsigned level = static_cast<unsigned>(truncated);
-    return InstanceRecord{p.x, p.y, f * p.size, (level << 24) | (level << 16) | (level << 8) | level};
+    // The square reached from the centre by f * size each way.
+    const float half = f * p.size;
+    return SparkVertex{p.x, p.y, 0.0f, 1.0f, half + half, (level << 24) | (level << 16) | (level << 8) | level};
 }
 
-void LightSet::DrawParticle(IDirect3DDevice9* device, const LightParticle& p)
+bool LightSet::FillVertices()
 {
-    const InstanceRecord r = Instance(p);
-    ParticleVertex corners[4];
-    for (int k = 0; k < 4; ++k) {
-        corners[k] = quad[k];
-        corners[k].x = p.x + quad[k].x * r.scale;
-        corners[k].y = p.y + quad[k].y * r.scale;
-        corners[k].diffuse = r.diffuse;
-    }
-    device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, corners, sizeof(ParticleVertex));
+    if (!vertices_ || live_.empty()) return false;
+    void* bytes = nullptr;
+    const UINT size = static_cast<UINT>(live_.size() * sizeof(SparkVertex));
+    if (FAILED(vertices_.Get()->Lock(0, size, &bytes, D3DLOCK_DISCARD)) || bytes == nullptr) return false;
+    auto* out = static_cast<SparkVertex*>(bytes);
+    for (const std::int32_t slot : live_) *out++ = Vertex(particles[slot]);
+    vertices_.Get()->Unlock();
+    return true;
 }
 
 void LightSet::DrawParticles(IDirect3DDevice9* device, const Matrix4&)
@@ -138,23 +132,36 @@ void LightSet::DrawParticles(IDirect3DDevice9* device, const Matrix4&)
     device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
     device->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
     device->SetRenderState(D3DRS_FOGENABLE, FALSE);
-    device->SetFVF(ParticleVertexFormat);
+    // Each spark's side comes with its vertex, in pixels. With no lower
+    // limit a spark narrower than a pixel stays as small as its square
+    // would be, lighting a pixel only where it covers the pixel's centre.
+    device->SetRenderState(D3DRS_POINTSPRITEENABLE, TRUE);
+    device->SetRenderState(D3DRS_POINTSCALEENABLE, FALSE);
+    device->SetRenderState(D3DRS_POINTSIZE_MIN, FloatToDword(0.0f));
+    device->SetFVF(SparkVertexFormat);
 
-    // NOTE: the sparks go as immediate squares into the device's batch.
-    // Drawn as instances they cost Mesa's software rasteriser a pass of its
-    // pipeline per spark, several times what one long batch costs.
-    if (particles && !live_.empty()) {
+    // NOTE: the glow pictures are symmetric about their diagonal, so the
+    // point sprite's coordinates (u across, v down) show them as the
+    // squares did, whose u ran down and v across.
+    if (particles && FillVertices()) {
+        device->SetStreamSource(0, vertices_.Get(), 0, sizeof(SparkVertex));
+        const UINT count = static_cast<UINT>(live_.size());
+        UINT first = 0;
         // Slot 0 has a glow of its own.
-        std::size_t next = 0;
         if (live_.front() == 0) {
             device->SetTexture(0, firstTexture.texture);
-            DrawParticle(device, particles[0]);
-            next = 1;
+            device->DrawPrimitive(D3DPT_POINTLIST, 0, 1);
+            first = 1;
         }
-        device->SetTexture(0, secondTexture.texture);
-        for (; next < live_.size(); ++next) DrawParticle(device, particles[live_[next]]);
+        if (first < count) {
+            device->SetTexture(0, secondTexture.texture);
+            device->DrawPrimitive(D3DPT_POINTLIST, first, count - first);
+        }
+        device->SetStreamSource(0, nullptr, 0, 0);
     }
 
+    device->SetRenderState(D3DRS_POINTSPRITEENABLE, FALSE);
+    device->SetRenderState(D3DRS_POINTSIZE_MIN, FloatToDword(1.0f));
     device->SetRenderState(D3DRS_FOGENABLE, TRUE);
     device->SetTexture(0, nullptr);
     device->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);

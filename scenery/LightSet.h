@@ -4,7 +4,9 @@
 //
 // The live sparks are also listed densely in slot order, so stepping,
 // counting and drawing touch only them; a bit per slot finds the lowest free
-// slot.
+// slot. They are drawn as point sprites: one 24-byte vertex per spark
+// (centre, side, colour) written into one dynamic vertex buffer per frame,
+// and two draws (the spark in slot 0 has a glow of its own).
 #pragma once
 
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/DeviceRef.h"
 #include "platform/d3d9.h"
 #include "scenery/Matrix4.h"
 #include "scenery/TextureHolder.h"
@@ -38,14 +41,15 @@ struct LightParticle {
     float dy = 0.0f;
 };
 
-// Pre-transformed, coloured, textured vertex of the spark square.
-struct ParticleVertex {
+// One spark as the device draws it: a pre-transformed point sprite, the
+// square of side `size` centred on (x, y), its texture spread over it.
+struct SparkVertex {
     float x, y, z, rhw;
+    float size;  // the whole side, in pixels
     D3DCOLOR diffuse;
-    float u, v;
 };
-static_assert(sizeof(ParticleVertex) == 28, "spark vertices are 28 bytes");
-constexpr DWORD ParticleVertexFormat = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+static_assert(sizeof(SparkVertex) == 24, "spark vertices are 24 bytes");
+constexpr DWORD SparkVertexFormat = D3DFVF_XYZRHW | D3DFVF_PSIZE | D3DFVF_DIFFUSE;
 
 class LightSet {
 public:
@@ -56,7 +60,8 @@ public:
     LightSet& operator=(const LightSet&) = delete;
     virtual ~LightSet();
 
-    // Allocates the pool and loads light1.bmp and light2.bmp from dataDir.
+    // Allocates the pool and its vertex buffer and loads light1.bmp and
+    // light2.bmp from dataDir.
     bool Create(IDirect3DDevice9* device, const std::string& dataDir);
     // Stores a spark in the lowest free slot; false (dropped) when all are busy.
     bool Emit(const SparkRecord& spark);
@@ -68,22 +73,21 @@ public:
     const LightParticle& Particle(int slot) const { return particles[slot]; }
     int LiveCount() const { return static_cast<int>(live_.size()); }
 
-    // The unit square every spark is drawn from: corners at -1 and 1, with
-    // the texture's corners; a spark scales it by its half side and moves it.
-    ParticleVertex quad[4];
+    // Where, how large and how bright a spark is drawn.
+    static SparkVertex Vertex(const LightParticle& particle);
+
     std::unique_ptr<LightParticle[]> particles;
     TextureHolder firstTexture;
     TextureHolder secondTexture;
 
 private:
-    // Where, how large and how bright a spark is drawn.
-    static InstanceRecord Instance(const LightParticle& particle);
-    void DrawParticle(IDirect3DDevice9* device, const LightParticle& particle);
-    void FillQuad();
+    // Writes the live sparks' vertices, in slot order; false if the buffer cannot be written.
+    bool FillVertices();
     bool IsBusy(int slot) const { return (busy_[slot / 64] >> (slot % 64)) & 1u; }
     void SetBusy(int slot, bool busy);
 
     std::vector<std::int32_t> live_;   // slots of the live sparks, ascending
     std::vector<std::uint64_t> busy_;  // one bit per slot: holds a live spark
     int firstFreeWordHint_ = 0;        // every word below it is full
+    DeviceRef<IDirect3DVertexBuffer9> vertices_;  // Capacity spark vertices, rewritten every frame
 };

@@ -1,5 +1,6 @@
 // The spark pool: emission into the lowest free slot, ageing, and what a
-// spark looks like when drawn at birth, half-way and at death.
+// spark looks like when drawn at birth, half-way and at death: a point
+// sprite whose vertex holds the centre, the side and the colour.
 #include <memory>
 #include <random>
 #include <vector>
@@ -10,6 +11,9 @@
 #include "scenery/LightSet.h"
 
 namespace {
+
+// Byte offsets in a spark vertex.
+constexpr UINT kX = 0, kY = 4, kSide = 16, kColour = 20;
 
 struct Recorder {
     Recorder()
@@ -29,7 +33,7 @@ class LightSetTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(lights.Create(recorder.device, SOLVANE_SOURCE_DIR "/data")); }
 
-    // The corners and the colour of the one spark drawn.
+    // The point of the one spark drawn.
     RecordedDraw DrawOnce()
     {
         recorder.device->ClearDraws();
@@ -48,25 +52,24 @@ TEST_F(LightSetTest, SparkShrinksAndFadesOverItsLife)
     ASSERT_TRUE(lights.Emit(SparkRecord{100.0f, 50.0f, 4.0f, 512, 512, 0.0f, 0.0f}));
     {
         const RecordedDraw& draw = DrawOnce();
-        EXPECT_EQ(draw.type, D3DPT_TRIANGLEFAN);
-        EXPECT_EQ(draw.primitiveCount, 2u);
-        EXPECT_EQ(draw.fvf, ParticleVertexFormat);
-        // An 8 x 8 square at full brightness.
-        EXPECT_EQ(draw.FloatAt(0, 0), 96.0f);
-        EXPECT_EQ(draw.FloatAt(0, 4), 46.0f);
-        EXPECT_EQ(draw.FloatAt(2, 0), 104.0f);
-        EXPECT_EQ(draw.FloatAt(2, 4), 54.0f);
-        EXPECT_EQ(draw.DwordAt(0, 16), 0xFFFFFFFFu);
-        EXPECT_EQ(draw.FloatAt(1, 20), 0.0f);
-        EXPECT_EQ(draw.FloatAt(1, 24), 1.0f);
+        EXPECT_EQ(draw.type, D3DPT_POINTLIST);
+        EXPECT_EQ(draw.primitiveCount, 1u);
+        EXPECT_EQ(draw.fvf, SparkVertexFormat);
+        EXPECT_TRUE(draw.fromBuffers);
+        // An 8 x 8 square about (100, 50) at full brightness.
+        EXPECT_EQ(draw.FloatAt(0, kX), 100.0f);
+        EXPECT_EQ(draw.FloatAt(0, kY), 50.0f);
+        EXPECT_EQ(draw.FloatAt(0, kSide), 8.0f);
+        EXPECT_EQ(draw.FloatAt(0, 12), 1.0f) << "rhw";
+        EXPECT_EQ(draw.DwordAt(0, kColour), 0xFFFFFFFFu);
     }
     for (int step = 0; step < 256; ++step) lights.UpdateParticles(recorder.device, MatrixIdentity());
     {
         // A 4 x 4 square at level 127 in every byte.
         const RecordedDraw& draw = DrawOnce();
-        EXPECT_EQ(draw.FloatAt(0, 0), 98.0f);
-        EXPECT_EQ(draw.FloatAt(2, 0), 102.0f);
-        EXPECT_EQ(draw.DwordAt(3, 16), 0x7F7F7F7Fu);
+        EXPECT_EQ(draw.FloatAt(0, kX), 100.0f);
+        EXPECT_EQ(draw.FloatAt(0, kSide), 4.0f);
+        EXPECT_EQ(draw.DwordAt(0, kColour), 0x7F7F7F7Fu);
     }
     for (int step = 0; step < 256; ++step) lights.UpdateParticles(recorder.device, MatrixIdentity());
     EXPECT_EQ(lights.Particle(0).life, 0);
@@ -92,8 +95,9 @@ TEST_F(LightSetTest, EverlastingSparkNeverAgesNorMoves)
     EXPECT_EQ(lights.Particle(0).life, 5);
     EXPECT_EQ(lights.Particle(0).x, 10.0f);
     const RecordedDraw& draw = DrawOnce();
-    EXPECT_EQ(draw.FloatAt(0, 0), 7.0f);
-    EXPECT_EQ(draw.DwordAt(0, 16), 0xFFFFFFFFu);
+    EXPECT_EQ(draw.FloatAt(0, kX), 10.0f);
+    EXPECT_EQ(draw.FloatAt(0, kSide), 6.0f);
+    EXPECT_EQ(draw.DwordAt(0, kColour), 0xFFFFFFFFu);
 }
 
 TEST_F(LightSetTest, EmitFillsTheLowestFreeSlotAndDropsWhenFull)
@@ -117,15 +121,25 @@ TEST_F(LightSetTest, EmitFillsTheLowestFreeSlotAndDropsWhenFull)
 
 TEST_F(LightSetTest, DrawingUsesTheFirstTextureForSlotZeroOnlyAndRestoresState)
 {
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(lights.Emit(SparkRecord{50.0f, 50.0f, 4.0f, 100, 100, 0.0f, 0.0f}));
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(lights.Emit(SparkRecord{50.0f + static_cast<float>(i), 50.0f, 4.0f, 100, 100, 0.0f, 0.0f}));
     recorder.device->ClearDraws();
     lights.DrawParticles(recorder.device, MatrixIdentity());
     const auto& draws = recorder.device->Draws();
-    ASSERT_EQ(draws.size(), 3u);
+    // Slot 0 alone with its own glow, every other spark in one draw.
+    ASSERT_EQ(draws.size(), 2u);
     EXPECT_EQ(draws[0].state->textures[0], lights.firstTexture.texture);
+    EXPECT_EQ(draws[0].VertexCount(), 1u);
+    EXPECT_EQ(draws[0].FloatAt(0, kX), 50.0f);
     EXPECT_EQ(draws[1].state->textures[0], lights.secondTexture.texture);
-    EXPECT_EQ(draws[2].state->textures[0], lights.secondTexture.texture);
+    EXPECT_EQ(draws[1].type, D3DPT_POINTLIST);
+    ASSERT_EQ(draws[1].VertexCount(), 2u);
+    EXPECT_EQ(draws[1].FloatAt(0, kX), 51.0f);
+    EXPECT_EQ(draws[1].FloatAt(1, kX), 52.0f);
     const DeviceState& s = *draws[0].state;
+    EXPECT_EQ(s.RenderState(D3DRS_POINTSPRITEENABLE), static_cast<DWORD>(TRUE));
+    EXPECT_EQ(s.RenderState(D3DRS_POINTSCALEENABLE), static_cast<DWORD>(FALSE));
+    EXPECT_EQ(s.RenderStateFloat(D3DRS_POINTSIZE_MIN), 0.0f);
     EXPECT_EQ(s.RenderState(D3DRS_ALPHABLENDENABLE), static_cast<DWORD>(TRUE));
     EXPECT_EQ(s.RenderState(D3DRS_SRCBLEND), static_cast<DWORD>(D3DBLEND_ONE));
     EXPECT_EQ(s.RenderState(D3DRS_DESTBLEND), static_cast<DWORD>(D3DBLEND_ONE));
@@ -141,6 +155,10 @@ TEST_F(LightSetTest, DrawingUsesTheFirstTextureForSlotZeroOnlyAndRestoresState)
     EXPECT_EQ(value, static_cast<DWORD>(FALSE));
     recorder.device->GetRenderState(D3DRS_FOGENABLE, &value);
     EXPECT_EQ(value, static_cast<DWORD>(TRUE));
+    recorder.device->GetRenderState(D3DRS_POINTSPRITEENABLE, &value);
+    EXPECT_EQ(value, static_cast<DWORD>(FALSE));
+    recorder.device->GetRenderState(D3DRS_POINTSIZE_MIN, &value);
+    EXPECT_EQ(DwordToFloat(value), 1.0f);
     recorder.device->GetSamplerState(0, D3DSAMP_ADDRESSV, &value);
     EXPECT_EQ(value, static_cast<DWORD>(D3DTADDRESS_WRAP));
     IDirect3DTexture9* texture = nullptr;
@@ -197,7 +215,9 @@ TEST_F(LightSetTest, LiveListAgreesWithAScanOfEverySlot)
         recorder.device->ClearDraws();
         lights.DrawParticles(recorder.device, MatrixIdentity());
         std::vector<float> recorded;
-        for (const RecordedDraw& draw : recorder.device->Draws()) recorded.push_back(draw.FloatAt(0, 0));
+        for (const RecordedDraw& draw : recorder.device->Draws())
+            for (UINT v = 0; v < draw.VertexCount(); ++v)
+                recorded.push_back(draw.FloatAt(v, kX) - draw.FloatAt(v, kSide) / 2.0f);
         EXPECT_EQ(recorded, drawn) << "round " << round;
     }
 }
