@@ -97,7 +97,7 @@ SparkVertex LightSet::Vertex(const LightParticle& p)
     const unsigned level = static_cast<unsigned>(truncated);
     // The square reached from the centre by f * size each way.
     const float half = f * p.size;
-    return SparkVertex{p.x, p.y, 0.0f, 1.0f, half + half, (level << 24) | (level << 16) | (level << 8) | level};
+    return SparkVertex{p.x, p.y, 0.0f, half + half, (level << 24) | (level << 16) | (level << 8) | level};
 }
 
 bool LightSet::FillVertices()
@@ -110,6 +110,54 @@ bool LightSet::FillVertices()
     for (const std::int32_t slot : live_) *out++ = Vertex(particles[slot]);
     vertices_.Get()->Unlock();
     return true;
+}
+
+void LightSet::DrawPoints(IDirect3DDevice9* device)
+{
+    // The transforms map a pixel position to the same pixel: x from the
+    // viewport's left edge and y from its top down, half-way into depth.
+    D3DMATRIX world{}, view{}, projection{};
+    device->GetTransform(D3DTS_WORLD, &world);
+    device->GetTransform(D3DTS_VIEW, &view);
+    device->GetTransform(D3DTS_PROJECTION, &projection);
+    D3DVIEWPORT9 viewport{};
+    device->GetViewport(&viewport);
+    const float width = static_cast<float>(viewport.Width > 0 ? viewport.Width : 1);
+    const float height = static_cast<float>(viewport.Height > 0 ? viewport.Height : 1);
+    D3DMATRIX pixels{};
+    pixels._11 = 2.0f / width;
+    pixels._22 = -2.0f / height;
+    pixels._33 = 1.0f;
+    pixels._41 = -1.0f - 2.0f * static_cast<float>(viewport.X) / width;
+    pixels._42 = 1.0f + 2.0f * static_cast<float>(viewport.Y) / height;
+    pixels._43 = 0.5f;
+    pixels._44 = 1.0f;
+    const D3DMATRIX identity = MatrixIdentity();
+    device->SetTransform(D3DTS_WORLD, &identity);
+    device->SetTransform(D3DTS_VIEW, &identity);
+    device->SetTransform(D3DTS_PROJECTION, &pixels);
+
+    // NOTE: the glow pictures are symmetric about their diagonal, so the
+    // point sprite's coordinates (u across, v down) show them as the
+    // squares did, whose u ran down and v across.
+    device->SetStreamSource(0, vertices_.Get(), 0, sizeof(SparkVertex));
+    const UINT count = static_cast<UINT>(live_.size());
+    UINT first = 0;
+    // Slot 0 has a glow of its own.
+    if (live_.front() == 0) {
+        device->SetTexture(0, firstTexture.texture);
+        device->DrawPrimitive(D3DPT_POINTLIST, 0, 1);
+        first = 1;
+    }
+    if (first < count) {
+        device->SetTexture(0, secondTexture.texture);
+        device->DrawPrimitive(D3DPT_POINTLIST, first, count - first);
+    }
+    device->SetStreamSource(0, nullptr, 0, 0);
+
+    device->SetTransform(D3DTS_WORLD, &world);
+    device->SetTransform(D3DTS_VIEW, &view);
+    device->SetTransform(D3DTS_PROJECTION, &projection);
 }
 
 void LightSet::DrawParticles(IDirect3DDevice9* device, const Matrix4&)
@@ -140,25 +188,7 @@ void LightSet::DrawParticles(IDirect3DDevice9* device, const Matrix4&)
     device->SetRenderState(D3DRS_POINTSIZE_MIN, FloatToDword(0.0f));
     device->SetFVF(SparkVertexFormat);
 
-    // NOTE: the glow pictures are symmetric about their diagonal, so the
-    // point sprite's coordinates (u across, v down) show them as the
-    // squares did, whose u ran down and v across.
-    if (particles && FillVertices()) {
-        device->SetStreamSource(0, vertices_.Get(), 0, sizeof(SparkVertex));
-        const UINT count = static_cast<UINT>(live_.size());
-        UINT first = 0;
-        // Slot 0 has a glow of its own.
-        if (live_.front() == 0) {
-            device->SetTexture(0, firstTexture.texture);
-            device->DrawPrimitive(D3DPT_POINTLIST, 0, 1);
-            first = 1;
-        }
-        if (first < count) {
-            device->SetTexture(0, secondTexture.texture);
-            device->DrawPrimitive(D3DPT_POINTLIST, first, count - first);
-        }
-        device->SetStreamSource(0, nullptr, 0, 0);
-    }
+    if (particles && FillVertices()) DrawPoints(device);
 
     device->SetRenderState(D3DRS_POINTSPRITEENABLE, FALSE);
     device->SetRenderState(D3DRS_POINTSIZE_MIN, FloatToDword(1.0f));

@@ -4,7 +4,7 @@
 //
 // The live sparks are also listed densely in slot order, so stepping,
 // counting and drawing touch only them; a bit per slot finds the lowest free
-// slot. They are drawn as point sprites: one 24-byte vertex per spark
+// slot. They are drawn as point sprites: one 20-byte vertex per spark
 // (centre, side, colour) written into one dynamic vertex buffer per frame,
 // and two draws (the spark in slot 0 has a glow of its own).
 #pragma once
@@ -41,15 +41,18 @@ struct LightParticle {
     float dy = 0.0f;
 };
 
-// One spark as the device draws it: a pre-transformed point sprite, the
-// square of side `size` centred on (x, y), its texture spread over it.
+// One spark as the device draws it: a point sprite, the square of side
+// `size` pixels centred on (x, y), its texture spread over it. The position
+// is in screen pixels; DrawParticles sets transforms that leave it there.
+// NOTE: pre-transformed vertices would need a fourth float; 20 bytes a spark
+// keep a frame of 40 960 sparks under 1 MB of vertices.
 struct SparkVertex {
-    float x, y, z, rhw;
+    float x, y, z;
     float size;  // the whole side, in pixels
     D3DCOLOR diffuse;
 };
-static_assert(sizeof(SparkVertex) == 24, "spark vertices are 24 bytes");
-constexpr DWORD SparkVertexFormat = D3DFVF_XYZRHW | D3DFVF_PSIZE | D3DFVF_DIFFUSE;
+static_assert(sizeof(SparkVertex) == 20, "spark vertices are 20 bytes");
+constexpr DWORD SparkVertexFormat = D3DFVF_XYZ | D3DFVF_PSIZE | D3DFVF_DIFFUSE;
 
 class LightSet {
 public:
@@ -83,6 +86,8 @@ public:
 private:
     // Writes the live sparks' vertices, in slot order; false if the buffer cannot be written.
     bool FillVertices();
+    // Draws the vertices written, screen pixels in, screen pixels out.
+    void DrawPoints(IDirect3DDevice9* device);
     bool IsBusy(int slot) const { return (busy_[slot / 64] >> (slot % 64)) & 1u; }
     void SetBusy(int slot, bool busy);
 

@@ -1,19 +1,22 @@
 // The spark pool: emission into the lowest free slot, ageing, and what a
 // spark looks like when drawn at birth, half-way and at death: a point
 // sprite whose vertex holds the centre, the side and the colour.
+#include <array>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "platform/Matrices.h"
 #include "platform/RecordingDevice.h"
 #include "scenery/LightSet.h"
 
 namespace {
 
 // Byte offsets in a spark vertex.
-constexpr UINT kX = 0, kY = 4, kSide = 16, kColour = 20;
+constexpr UINT kX = 0, kY = 4, kSide = 12, kColour = 16;
 
 struct Recorder {
     Recorder()
@@ -60,7 +63,6 @@ TEST_F(LightSetTest, SparkShrinksAndFadesOverItsLife)
         EXPECT_EQ(draw.FloatAt(0, kX), 100.0f);
         EXPECT_EQ(draw.FloatAt(0, kY), 50.0f);
         EXPECT_EQ(draw.FloatAt(0, kSide), 8.0f);
-        EXPECT_EQ(draw.FloatAt(0, 12), 1.0f) << "rhw";
         EXPECT_EQ(draw.DwordAt(0, kColour), 0xFFFFFFFFu);
     }
     for (int step = 0; step < 256; ++step) lights.UpdateParticles(recorder.device, MatrixIdentity());
@@ -123,6 +125,10 @@ TEST_F(LightSetTest, DrawingUsesTheFirstTextureForSlotZeroOnlyAndRestoresState)
 {
     for (int i = 0; i < 3; ++i)
         ASSERT_TRUE(lights.Emit(SparkRecord{50.0f + static_cast<float>(i), 50.0f, 4.0f, 100, 100, 0.0f, 0.0f}));
+    D3DMATRIX projectionBefore{};
+    projectionBefore._11 = 3.0f;
+    projectionBefore._34 = 1.0f;
+    recorder.device->SetTransform(D3DTS_PROJECTION, &projectionBefore);
     recorder.device->ClearDraws();
     lights.DrawParticles(recorder.device, MatrixIdentity());
     const auto& draws = recorder.device->Draws();
@@ -140,6 +146,21 @@ TEST_F(LightSetTest, DrawingUsesTheFirstTextureForSlotZeroOnlyAndRestoresState)
     EXPECT_EQ(s.RenderState(D3DRS_POINTSPRITEENABLE), static_cast<DWORD>(TRUE));
     EXPECT_EQ(s.RenderState(D3DRS_POINTSCALEENABLE), static_cast<DWORD>(FALSE));
     EXPECT_EQ(s.RenderStateFloat(D3DRS_POINTSIZE_MIN), 0.0f);
+    // The transforms in force take a spark's pixel position to that pixel:
+    // x from -1 at the left edge to 1 at the right, y from 1 at the top down.
+    const D3DMATRIX all = MultiplyMatrices(MultiplyMatrices(s.world, s.view), s.projection);
+    auto ndc = [&](float x, float y) {
+        const float w = x * all._14 + y * all._24 + all._44;
+        return std::array<float, 3>{(x * all._11 + y * all._21 + all._41) / w, (x * all._12 + y * all._22 + all._42) / w,
+                                    (x * all._13 + y * all._23 + all._43) / w};
+    };
+    EXPECT_NEAR(ndc(0.0f, 0.0f)[0], -1.0f, 1e-6f);
+    EXPECT_NEAR(ndc(0.0f, 0.0f)[1], 1.0f, 1e-6f);
+    EXPECT_NEAR(ndc(640.0f, 480.0f)[0], 1.0f, 1e-6f);
+    EXPECT_NEAR(ndc(640.0f, 480.0f)[1], -1.0f, 1e-6f);
+    EXPECT_NEAR(ndc(160.0f, 120.0f)[0], -0.5f, 1e-6f);
+    EXPECT_GT(ndc(320.0f, 240.0f)[2], 0.0f);
+    EXPECT_LT(ndc(320.0f, 240.0f)[2], 1.0f);
     EXPECT_EQ(s.RenderState(D3DRS_ALPHABLENDENABLE), static_cast<DWORD>(TRUE));
     EXPECT_EQ(s.RenderState(D3DRS_SRCBLEND), static_cast<DWORD>(D3DBLEND_ONE));
     EXPECT_EQ(s.RenderState(D3DRS_DESTBLEND), static_cast<DWORD>(D3DBLEND_ONE));
@@ -164,6 +185,9 @@ TEST_F(LightSetTest, DrawingUsesTheFirstTextureForSlotZeroOnlyAndRestoresState)
     IDirect3DTexture9* texture = nullptr;
     recorder.device->GetTexture(0, &texture);
     EXPECT_EQ(texture, nullptr);
+    D3DMATRIX projection{};
+    recorder.device->GetTransform(D3DTS_PROJECTION, &projection);
+    EXPECT_EQ(std::memcmp(&projection, &projectionBefore, sizeof projection), 0) << "the projection is put back";
 }
 
 // The dense list of live sparks against the plain rule it replaces: every
