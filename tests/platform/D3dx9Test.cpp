@@ -344,7 +344,48 @@ TEST_F(D3dxSpriteTest, PutsEveryStateBackAfterwards)
     // Outside Begin/End too.
     sprite->Draw(texture, nullptr, nullptr, nullptr, 0.0f, nullptr, 0xFFFFFFFF);
     EXPECT_EQ(std::memcmp(&before, &device->State(), sizeof before), 0);
-    EXPECT_EQ(device->Draws().size(), 3u);
+    // The two quads between Begin and End share a texture: one draw.
+    EXPECT_EQ(device->Draws().size(), 2u);
+}
+
+// Between Begin and End nothing is drawn until End; then each run of quads
+// with one texture is one draw, in the order drawn: a lone quad as its fan,
+// several as one list of their triangles.
+TEST_F(D3dxSpriteTest, KeepsQuadsUntilEndAndSendsEachRunOfOneTextureAsOneDraw)
+{
+    Ref<IDirect3DTexture9> other;
+    ASSERT_EQ(D3DXCreateTexture(device, 64, 64, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, other.out()), D3D_OK);
+    ASSERT_EQ(sprite->Begin(), D3D_OK);
+    const float xs[4] = {0.0f, 10.0f, 20.0f, 30.0f};
+    IDirect3DTexture9* textures[4] = {texture, texture, other.get(), texture};
+    for (int i = 0; i < 4; ++i) {
+        D3DXVECTOR2 position(xs[i], 5.0f);
+        ASSERT_EQ(sprite->Draw(textures[i], nullptr, nullptr, nullptr, 0.0f, &position, 0xFF000000u + i), D3D_OK);
+        // A run goes out when the next quad brings another texture.
+        EXPECT_EQ(device->Draws().size(), i < 2 ? 0u : static_cast<std::size_t>(i - 1)) << i;
+    }
+    ASSERT_EQ(sprite->End(), D3D_OK);
+    const auto& draws = device->Draws();
+    ASSERT_EQ(draws.size(), 3u);
+    EXPECT_EQ(draws[0].type, D3DPT_TRIANGLELIST);
+    EXPECT_EQ(draws[0].primitiveCount, 2u * 2u);
+    EXPECT_EQ(draws[0].state->textures[0], texture);
+    EXPECT_EQ(draws[1].type, D3DPT_TRIANGLEFAN);
+    EXPECT_EQ(draws[1].state->textures[0], other.get());
+    EXPECT_EQ(draws[2].type, D3DPT_TRIANGLEFAN);
+    EXPECT_EQ(draws[2].state->textures[0], texture);
+    // The list holds each quad as the triangles of its fan: corners 0 1 2 and 0 2 3.
+    for (UINT quad = 0; quad < 2; ++quad) {
+        const UINT v = quad * 6;
+        EXPECT_EQ(draws[0].FloatAt(v, 0), xs[quad]);
+        EXPECT_EQ(draws[0].DwordAt(v, 16), 0xFF000000u + quad);
+        EXPECT_EQ(draws[0].FloatAt(v + 2, 0), xs[quad] + 256.0f);
+        EXPECT_EQ(draws[0].FloatAt(v + 2, 4), 5.0f + 256.0f);
+        EXPECT_EQ(draws[0].FloatAt(v + 3, 0), xs[quad]);
+        EXPECT_EQ(draws[0].FloatAt(v + 5, 0), xs[quad]);
+        EXPECT_EQ(draws[0].FloatAt(v + 5, 4), 5.0f + 256.0f);
+    }
+    EXPECT_EQ(draws[2].FloatAt(0, 0), 30.0f);
 }
 
 TEST_F(D3dxSpriteTest, RefusesMisuse)
