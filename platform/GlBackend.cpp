@@ -141,6 +141,8 @@ bool GlBackend::Init(UINT width, UINT height, bool gles)
     }
     glGenVertexArrays(1, &streamArray_);
     glBindVertexArray(0);
+    // Points take their size from the vertex stage (always so in OpenGL ES).
+    if (!gles) glEnable(GL_PROGRAM_POINT_SIZE);
     state_.Invalidate();
     if (GLenum error = glGetError(); error != GL_NO_ERROR) {
         LogLine("graphics", "OpenGL set-up failed (error 0x%04X)", error);
@@ -233,11 +235,11 @@ void GlBackend::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
 
     const LONG vx0 = static_cast<LONG>(vp.X), vy0 = static_cast<LONG>(vp.Y);
     const LONG vx1 = vx0 + static_cast<LONG>(vp.Width), vy1 = vy0 + static_cast<LONG>(vp.Height);
-    glEnable(GL_SCISSOR_TEST);
+    state_.Capability(GL_SCISSOR_TEST, true);
     auto clearRect = [&](LONG x0, LONG y0, LONG x1, LONG y1) {
         x0 = std::max(x0, vx0), y0 = std::max(y0, vy0), x1 = std::min(x1, vx1), y1 = std::min(y1, vy1);
         if (x1 <= x0 || y1 <= y0) return;
-        glScissor(x0, static_cast<GLint>(height_) - y1, x1 - x0, y1 - y0);
+        state_.Scissor(x0, static_cast<GLint>(height_) - y1, x1 - x0, y1 - y0);
         glClear(mask);
     };
     if (count == 0 || rects == nullptr) {
@@ -245,14 +247,17 @@ void GlBackend::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
     } else {
         for (DWORD i = 0; i < count; ++i) clearRect(rects[i].x1, rects[i].y1, rects[i].x2, rects[i].y2);
     }
-    glDisable(GL_SCISSOR_TEST);
+    state_.Capability(GL_SCISSOR_TEST, false);
+    // The scissor goes through the cache only to keep it true; clearing is
+    // not drawing, so those calls are not counted as a draw's state calls.
+    state_.TakeCalls();
 }
 
 void GlBackend::Blit(int dw, int dh)
 {
     glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer_);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-    glDisable(GL_SCISSOR_TEST);
+    state_.Capability(GL_SCISSOR_TEST, false);
     state_.ColourMask(true, true, true, true);
     state_.Viewport(0, 0, dw, dh);
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
@@ -333,7 +338,7 @@ void GlBackend::DrawBuffers(const DrawKey& key, const VertexLayout& layout, cons
                             const BufferDraw& draw)
 {
     ApplyForDraw(key);
-    BindStreams(layout, streams, draw.firstVertex, draw.instanced);
+    BindStreams(layout, streams, draw.firstVertex, draw.instanced, key.hasPointSize != 0);
     const GLenum mode = PrimitiveMode(draw.type);
     const auto count = static_cast<GLsizei>(draw.count);
     const auto instances = static_cast<GLsizei>(draw.instances);
@@ -394,7 +399,7 @@ void GlBackend::Sync(BufferBytes* buffer, GLenum target)
 }
 
 void GlBackend::BindStreams(const VertexLayout& l, const StateKeepingDevice::Stream* streams, UINT firstVertex,
-                            bool instanced)
+                            bool instanced, bool pointSizes)
 {
     glBindVertexArray(streamArray_);
     const StateKeepingDevice::Stream& s = streams[0];
@@ -416,6 +421,7 @@ void GlBackend::BindStreams(const VertexLayout& l, const StateKeepingDevice::Str
     attribute(2, l.diffuseOffset, 4, GL_UNSIGNED_BYTE, GL_TRUE);
     attribute(3, l.specularOffset, 4, GL_UNSIGNED_BYTE, GL_TRUE);
     attribute(4, l.texCount > 0 ? l.texOffset : -1, 2, GL_FLOAT, GL_FALSE);
+    attribute(7, pointSizes ? l.pointSizeOffset : -1, 1, GL_FLOAT, GL_FALSE);
     if (!instanced) {
         glDisableVertexAttribArray(5);
         glDisableVertexAttribArray(6);
@@ -499,16 +505,30 @@ void GlBackend::Upload(MemoryTexture* texture)
             glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(level), GL_RGBA8,
                          static_cast<GLsizei>(texture->Width(level)), static_cast<GLsizei>(texture->Height(level)), 0,
                          GL_RGBA, GL_UNSIGNED_BYTE, texture->Texels(level));
+        texture->MarkUnchanged();
         texture->gpu.uploadedVersion = texture->Version();
         return;
     }
     if (texture->gpu.uploadedVersion == texture->Version()) return;
     state_.BindTexture(0, texture->gpu.name);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    RECT changed{};
+    if (texture->GetLevelCount() == 1 && texture->ChangedRect(changed)) {
+        // Only the texels written since: one picture's cell of an atlas.
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(texture->Width(0)));
+        glTexSubImage2D(GL_TEXTURE_2D, 0, changed.left, changed.top, changed.right - changed.left,
+                        changed.bottom - changed.top, GL_RGBA, GL_UNSIGNED_BYTE,
+                        texture->Texels(0) + static_cast<std::size_t>(changed.top) * texture->Width(0) + changed.left);
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+        texture->MarkUnchanged();
+        texture->gpu.uploadedVersion = texture->Version();
+        return;
+    }
     for (UINT level = 0; level < texture->GetLevelCount(); ++level)
         glTexSubImage2D(GL_TEXTURE_2D, static_cast<GLint>(level), 0, 0, static_cast<GLsizei>(texture->Width(level)),
                         static_cast<GLsizei>(texture->Height(level)), GL_RGBA, GL_UNSIGNED_BYTE,
                         texture->Texels(level));
+    texture->MarkUnchanged();
     texture->gpu.uploadedVersion = texture->Version();
 }
 
@@ -527,7 +547,7 @@ void GlBackend::UseProgramFor(const DrawKey& k)
                   "#define uFogMode %u\n#define uInstanced %u\n#define uTexGen %u\n#define uTexTransform %u\n"
                   "#define uHasTexture %d\n#define uColourStage ivec3(%u, %u, %u)\n"
                   "#define uAlphaStage ivec3(%u, %u, %u)\n#define uFogOn %u\n#define uAlphaTest %u\n"
-                  "#define uAlphaFunc %u\n",
+                  "#define uAlphaFunc %u\n#define uPointSprite %u\n#define uHasPointSize %u\n",
                   k.pretransformed, k.hasNormal, k.hasDiffuse, k.hasSpecular, k.lighting,
                   k.lighting ? k.colourVertex : 0u, k.lighting ? k.diffuseSource : 0u,
                   k.lighting ? k.ambientSource : 0u, k.lighting ? k.specularSource : 0u,
@@ -535,7 +555,7 @@ void GlBackend::UseProgramFor(const DrawKey& k)
                   k.lighting ? k.normalizeNormals : 0u, k.lighting ? k.localViewer : 0u, k.fogOn ? k.fogMode : 0u,
                   k.instanced, k.texGen, k.texTransform, k.texture != nullptr ? 1 : 0, k.colourOp, k.colourArg1,
                   k.colourArg2, k.alphaOp, k.alphaArg1, k.alphaArg2, k.fogOn, k.alphaTest,
-                  k.alphaTest ? k.alphaFunc : 0u);
+                  k.alphaTest ? k.alphaFunc : 0u, k.pointSprite, k.hasPointSize);
     if (program_ == nullptr || switches_ != defines) {
         program_ = &programs_.For(defines);
         switches_ = defines;
@@ -569,8 +589,19 @@ void GlBackend::ApplyKey(const DrawKey& k)
     state_.ColourMask((k.colourWrite & 1) != 0, (k.colourWrite & 2) != 0, (k.colourWrite & 4) != 0,
                       (k.colourWrite & 8) != 0);
     const D3DVIEWPORT9& vp = k.viewport;
-    state_.Viewport(static_cast<GLint>(vp.X), static_cast<GLint>(height_) - static_cast<GLint>(vp.Y + vp.Height),
-                    static_cast<GLsizei>(vp.Width), static_cast<GLsizei>(vp.Height));
+    const GLint viewportLeft = static_cast<GLint>(vp.X);
+    const GLint viewportBottom = static_cast<GLint>(height_) - static_cast<GLint>(vp.Y + vp.Height);
+    // NOTE: OpenGL drops a whole point whose centre leaves the view, where a
+    // square would show its inner part. Point sprites are therefore drawn
+    // into a view widened by a band as wide as the largest point's half (the
+    // vertex stage shrinks their positions to match), and the scissor keeps
+    // them inside the real one.
+    const GLint band = k.pointSprite ? kPointGuardBand : 0;
+    state_.Viewport(viewportLeft - band, viewportBottom - band, static_cast<GLsizei>(vp.Width) + 2 * band,
+                    static_cast<GLsizei>(vp.Height) + 2 * band);
+    state_.Capability(GL_SCISSOR_TEST, band > 0);
+    if (band > 0)
+        state_.Scissor(viewportLeft, viewportBottom, static_cast<GLsizei>(vp.Width), static_cast<GLsizei>(vp.Height));
     state_.DepthRange(vp.MinZ, vp.MaxZ);
     BindTexture(k);
 
@@ -580,6 +611,8 @@ void GlBackend::ApplyKey(const DrawKey& k)
                                static_cast<float>(std::max<DWORD>(vp.Width, 1)),
                                static_cast<float>(std::max<DWORD>(vp.Height, 1))};
     state_.Uniform4fv(u.viewport, viewport);
+    state_.Uniform2f(u.guardScale, viewport[2] / (viewport[2] + 2.0f * static_cast<float>(band)),
+                     viewport[3] / (viewport[3] + 2.0f * static_cast<float>(band)));
     if (!k.pretransformed) {
         const D3DMATRIX worldView = MultiplyMatrices(k.world, k.view);
         state_.UniformMatrix4fv(u.worldView, &worldView.m[0][0]);
@@ -632,6 +665,10 @@ void GlBackend::ApplyKey(const DrawKey& k)
     state_.Uniform1i(u.texGen, static_cast<GLint>(k.texGen));
     state_.Uniform1i(u.texTransform, static_cast<GLint>(k.texTransform));
     if (k.texTransform) state_.UniformMatrix4fv(u.textureMatrix, &k.textureMatrix.m[0][0]);
+    state_.Uniform1i(u.pointSprite, static_cast<GLint>(k.pointSprite));
+    state_.Uniform1i(u.hasPointSize, static_cast<GLint>(k.hasPointSize));
+    state_.Uniform1f(u.pointSize, DwordToFloat(k.pointSize));
+    state_.Uniform1f(u.pointSizeMin, DwordToFloat(k.pointSizeMin));
 
     // Pixel stage.
     state_.Uniform1i(u.hasTexture, k.texture != nullptr ? 1 : 0);

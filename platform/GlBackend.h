@@ -78,6 +78,7 @@ public:
 
 private:
     static constexpr int kVertexBuffers = 4;  // rotated so the GPU never waits on the one it reads
+    static constexpr GLint kPointGuardBand = 128;  // pixels: half the largest point Mesa draws
 
     bool BuildBackBuffer(UINT width, UINT height);
     void DeleteBackBuffer();
@@ -88,8 +89,9 @@ private:
     void Upload(MemoryTexture* texture);
     // Brings the GPU copy of a buffer up to date: only the bytes written since.
     void Sync(BufferBytes* buffer, GLenum target);
+    // Stream 0 from `firstVertex` on (with each point's size when `pointSizes`), and the instance stream.
     void BindStreams(const VertexLayout& layout, const StateKeepingDevice::Stream* streams, UINT firstVertex,
-                     bool instanced);
+                     bool instanced, bool pointSizes);
     void CountStateCalls() { stats_.stateCalls += state_.TakeCalls(); }
 
     GpuTextureCache& textureOwner_;

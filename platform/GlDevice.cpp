@@ -80,7 +80,10 @@ private:
     // Hands a draw from the bound buffers to the back end.
     HRESULT DrawFromBuffers(D3DPRIMITIVETYPE type, const GlBackend::BufferDraw& draw, UINT primitiveCount);
 
-    void RefreshKey(PrimitiveClass primitiveClass, bool instanced = false);
+    void RefreshKey(PrimitiveClass primitiveClass, bool instanced = false, bool fromBuffers = false);
+    // How points are drawn: their side (from each vertex only in draws from
+    // buffers), its lower limit, and whether they are textured squares.
+    void SetPointFields(DrawKey& key, bool fromBuffers) const;
     void BeginBatch(PrimitiveClass primitiveClass, std::size_t incoming);
     void Flush();
     void Decode(const std::uint8_t* source, GpuVertex& out) const;
@@ -307,11 +310,25 @@ bool GlDevice::ReadBackBuffer(std::vector<std::uint8_t>& rgb, UINT& width, UINT&
 // ---------------------------------------------------------------------------
 // Batching
 
-void GlDevice::RefreshKey(PrimitiveClass primitiveClass, bool instanced)
+void GlDevice::SetPointFields(DrawKey& k, bool fromBuffers) const
+{
+    if (k.primitiveClass != kPoints) {
+        k.pointSprite = k.hasPointSize = 0;
+        k.pointSize = k.pointSizeMin = FloatToDword(1.0f);
+        return;
+    }
+    k.pointSprite = state_.RenderState(D3DRS_POINTSPRITEENABLE) != FALSE;
+    k.hasPointSize = fromBuffers && layout_.pointSizeOffset >= 0;
+    k.pointSize = state_.RenderState(D3DRS_POINTSIZE);
+    k.pointSizeMin = state_.RenderState(D3DRS_POINTSIZE_MIN);
+}
+
+void GlDevice::RefreshKey(PrimitiveClass primitiveClass, bool instanced, bool fromBuffers)
 {
     if (!keyStale_) {
         key_.primitiveClass = primitiveClass;
         key_.instanced = instanced;
+        SetPointFields(key_, fromBuffers);
         if (key_.texture != nullptr) key_.textureVersion = key_.texture->Version();
         return;
     }
@@ -322,6 +339,7 @@ void GlDevice::RefreshKey(PrimitiveClass primitiveClass, bool instanced)
     std::memset(&k, 0, sizeof k);
     k.primitiveClass = primitiveClass;
     k.instanced = instanced;
+    SetPointFields(k, fromBuffers);
     k.pretransformed = layout_.pretransformed;
     k.hasNormal = layout_.normalOffset >= 0;
     k.hasDiffuse = layout_.diffuseOffset >= 0;
@@ -589,7 +607,7 @@ HRESULT GlDevice::DrawFromBuffers(D3DPRIMITIVETYPE type, const GlBackend::Buffer
 {
     Flush();
     MakeCurrent();
-    RefreshKey(ClassOf(type), draw.instanced);
+    RefreshKey(ClassOf(type), draw.instanced, true);
     if (layout_.positionFloats == 0 || streams_[0].stride < layout_.size) return D3DERR_INVALIDCALL;
     backend_->DrawBuffers(key_, layout_, streams_, draw);
     if (ClassOf(type) == kTriangles) frameStats_.triangles += primitiveCount * draw.instances;

@@ -39,6 +39,7 @@ struct DrawKey {
     std::uint32_t fogOn, fogMode, fogColour, fogStart, fogEnd;
     std::uint32_t textureFactor;
     std::uint32_t instanced, texGen, texTransform;
+    std::uint32_t pointSprite, hasPointSize, pointSize, pointSizeMin;  // sizes as float bits
     std::uint32_t colourOp, colourArg1, colourArg2, alphaOp, alphaArg1, alphaArg2;
     std::uint32_t addressU, addressV, minFilter, magFilter, mipFilter;
     std::int32_t lightIndex;

@@ -138,6 +138,11 @@ bool GlProgramCache::Build(const std::string& defines, GlProgram& out) const
     u.texGen = at("uTexGen");
     u.texTransform = at("uTexTransform");
     u.textureMatrix = at("uTextureMatrix");
+    u.pointSprite = at("uPointSprite");
+    u.hasPointSize = at("uHasPointSize");
+    u.pointSize = at("uPointSize");
+    u.pointSizeMin = at("uPointSizeMin");
+    u.guardScale = at("uGuardScale");
     // The sampler reads unit 0 in every program; set once, with the program
     // in use restored so that the state cache's view stays true.
     GLint previous = 0;

@@ -25,6 +25,7 @@ struct GlUniforms {
     GLint texture, hasTexture, colourStage, alphaStage, textureFactor, fogOn, fogColour, alphaTest, alphaFunc,
         alphaRef;
     GLint instanced, texGen, texTransform, textureMatrix;
+    GLint pointSprite, hasPointSize, pointSize, pointSizeMin, guardScale;
 };
 
 struct GlProgram {

@@ -23,6 +23,7 @@ layout(location = 3) in vec4 aSpecular;  // likewise
 layout(location = 4) in vec2 aTexCoord;
 layout(location = 5) in vec4 aInstance;        // x, y, scale of an instance record
 layout(location = 6) in vec4 aInstanceColour;  // its colour, bytes B, G, R, A
+layout(location = 7) in float aPointSize;      // D3DFVF_PSIZE: a point's side in pixels
 
 uniform mat4 uWorldView;
 uniform mat4 uProjection;
@@ -56,11 +57,17 @@ uniform int uInstanced;
 uniform int uTexGen;             // 0 the vertex's coordinates, 1 the camera-space normal
 uniform int uTexTransform;       // the generated coordinates go through uTextureMatrix
 uniform mat4 uTextureMatrix;
+uniform int uPointSprite;        // points are squares with the texture spread over them
+uniform int uHasPointSize;       // the side comes from aPointSize, else from uPointSize
+uniform float uPointSize;
+uniform float uPointSizeMin;
+uniform vec2 uGuardScale;        // the view's share of the widened view that point sprites are drawn into
 
 out vec4 vDiffuse;
 out vec4 vSpecular;
 out vec2 vTexCoord;
 out float vFog;
+flat out float vPointScale;      // rasterised side / the point's own side
 
 vec4 MaterialColour(int source, vec4 material, vec4 colour1, vec4 colour2)
 {
@@ -81,6 +88,11 @@ void main()
         colour1 = aInstanceColour.zyxw;
     }
     vTexCoord = aTexCoord;
+    float side = max(uHasPointSize != 0 ? aPointSize : uPointSize, uPointSizeMin);
+    // NOTE: a point narrower than a pixel is rasterised one pixel wide; the
+    // pixel stage keeps only what the point itself covers.
+    gl_PointSize = max(side, 1.0);
+    vPointScale = side > 0.0 ? gl_PointSize / side : 1.0;
     if (uTexGen == 1) {
         vec4 generated = vec4(uHasNormal != 0 ? uNormalMatrix * aNormal : vec3(0.0), 1.0);
         vTexCoord = (uTexTransform != 0 ? uTextureMatrix * generated : generated).xy;
@@ -98,6 +110,11 @@ void main()
         vec4 clip = uProjection * view;
         // Direct3D's clip depth runs from 0 to w, OpenGL's from -w to w.
         gl_Position = vec4(clip.xy, clip.z * 2.0 - clip.w, clip.w);
+    }
+    if (uPointSprite != 0) {
+        gl_Position.xy *= uGuardScale;
+        // A point sprite without area covers nothing: put it outside the view.
+        if (!(side > 0.0)) gl_Position = vec4(2.0, 2.0, 2.0, 1.0);
     }
 
     if (uLighting != 0 && uPretransformed == 0) {
@@ -147,6 +164,7 @@ in vec4 vDiffuse;
 in vec4 vSpecular;
 in vec2 vTexCoord;
 in float vFog;
+flat in float vPointScale;
 
 uniform sampler2D uTexture;
 uniform int uHasTexture;
@@ -159,6 +177,7 @@ uniform vec4 uFogColour;
 uniform int uAlphaTest;
 uniform int uAlphaFunc;
 uniform float uAlphaRef;     // 0..255
+uniform int uPointSprite;
 
 layout(location = 0) out vec4 fragColour;
 
@@ -206,8 +225,15 @@ bool Passes(float value, float reference, int func)
 
 void main()
 {
+    vec2 texCoord = vTexCoord;
+    if (uPointSprite != 0) {
+        // Across the point's own square, u to the right and v down.
+        texCoord = (gl_PointCoord - 0.5) * vPointScale + 0.5;
+        if (vPointScale > 1.0 && (any(lessThan(texCoord, vec2(0.0))) || any(greaterThanEqual(texCoord, vec2(1.0)))))
+            discard;
+    }
     // An empty stage reads as opaque white, so "texture times diffuse" is the diffuse colour.
-    vec4 texel = uHasTexture != 0 ? texture(uTexture, vTexCoord) : vec4(1.0);
+    vec4 texel = uHasTexture != 0 ? texture(uTexture, texCoord) : vec4(1.0);
     vec4 colour;
     if (uColourStage.x == 1) {
         colour = vDiffuse;                 // stage 0 disabled: alpha goes with it

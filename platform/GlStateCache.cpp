@@ -10,6 +10,7 @@ int CapabilitySlot(GLenum capability)
     switch (capability) {
     case GL_DEPTH_TEST: return 0;
     case GL_CULL_FACE: return 1;
+    case GL_SCISSOR_TEST: return 3;
     default: return 2;  // GL_BLEND
     }
 }
@@ -30,6 +31,7 @@ void GlStateCache::Invalidate()
     blendEquation_ = ~GLenum{0};
     colourMask_ = -1;
     viewport_.fill(-1);
+    scissor_.fill(-1);
     depthRange_.fill(-1.0f);
     framebuffer_ = ~GLuint{0};
     program_ = ~GLuint{0};
@@ -102,6 +104,11 @@ void GlStateCache::Viewport(GLint x, GLint y, GLsizei width, GLsizei height)
     if (Changed(viewport_, std::array<GLint, 4>{x, y, width, height})) glViewport(x, y, width, height);
 }
 
+void GlStateCache::Scissor(GLint x, GLint y, GLsizei width, GLsizei height)
+{
+    if (Changed(scissor_, std::array<GLint, 4>{x, y, width, height})) glScissor(x, y, width, height);
+}
+
 void GlStateCache::DepthRange(float nearZ, float farZ)
 {
     if (Changed(depthRange_, std::array<float, 2>{nearZ, farZ})) glDepthRangef(nearZ, farZ);
@@ -152,6 +159,12 @@ void GlStateCache::Uniform4i(GLint location, GLint x, GLint y, GLint z, GLint w)
 void GlStateCache::Uniform1f(GLint location, float value)
 {
     if (UniformChanged(location, &value, sizeof value)) glUniform1f(location, value);
+}
+
+void GlStateCache::Uniform2f(GLint location, float x, float y)
+{
+    const float v[2] = {x, y};
+    if (UniformChanged(location, v, sizeof v)) glUniform2f(location, x, y);
 }
 
 void GlStateCache::Uniform3f(GLint location, float x, float y, float z)

@@ -27,7 +27,7 @@ public:
     // Forgets what is known; the next setter of each value calls GL.
     void Invalidate();
 
-    void Capability(GLenum capability, bool on);  // GL_DEPTH_TEST, GL_CULL_FACE, GL_BLEND
+    void Capability(GLenum capability, bool on);  // GL_DEPTH_TEST, GL_CULL_FACE, GL_BLEND, GL_SCISSOR_TEST
     void DepthFunc(GLenum function);
     void DepthMask(bool write);
     void FrontFace(GLenum winding);
@@ -36,6 +36,7 @@ public:
     void BlendEquation(GLenum equation);
     void ColourMask(bool r, bool g, bool b, bool a);
     void Viewport(GLint x, GLint y, GLsizei width, GLsizei height);
+    void Scissor(GLint x, GLint y, GLsizei width, GLsizei height);
     void DepthRange(float nearZ, float farZ);
     void Framebuffer(GLuint framebuffer);
 
@@ -45,6 +46,7 @@ public:
     void Uniform3i(GLint location, GLint x, GLint y, GLint z);
     void Uniform4i(GLint location, GLint x, GLint y, GLint z, GLint w);
     void Uniform1f(GLint location, float value);
+    void Uniform2f(GLint location, float x, float y);
     void Uniform3f(GLint location, float x, float y, float z);
     void Uniform4fv(GLint location, const float* values);
     void UniformMatrix3fv(GLint location, const float* values);
@@ -87,7 +89,7 @@ private:
     bool skipUnchanged_;
     bool known_ = false;  // false: nothing below is trusted
     std::uint32_t calls_ = 0;
-    std::array<int, 3> capabilities_{};  // depth test, cull face, blend: -1 unknown
+    std::array<int, 4> capabilities_{};  // depth test, cull face, blend, scissor test: -1 unknown
     GLenum depthFunc_ = 0;
     int depthMask_ = -1;
     GLenum frontFace_ = 0, cullFace_ = 0;
@@ -95,6 +97,7 @@ private:
     GLenum blendEquation_ = 0;
     int colourMask_ = -1;
     std::array<GLint, 4> viewport_{};
+    std::array<GLint, 4> scissor_{};
     std::array<float, 2> depthRange_{};
     GLuint framebuffer_ = 0;
     GLuint program_ = 0;

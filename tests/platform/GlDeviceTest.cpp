@@ -1,6 +1,6 @@
 // The OpenGL device on Mesa's software rasteriser: read-back, clearing,
-// culling, depth, textures drawn 1:1, the sprite's footprint, batching
-// counts and the simulated loss. Pixel values are checked on real frames.
+// culling, depth, textures drawn 1:1 and rewritten in part, point sprites,
+// the sprite's footprint, batching counts and the simulated loss. Pixel values are checked on real frames.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
@@ -178,6 +178,114 @@ TEST_F(GlDeviceTest, ChangedTexelsReachTheScreen)
     EXPECT_EQ(f.G(25, 25), 0);
     EXPECT_EQ(f.B(25, 25), 255);
     device->SetTexture(0, nullptr);
+}
+
+// A rectangle written into a texture that was drawn before reaches the
+// screen, and the texels around it stay as they were.
+TEST_F(GlDeviceTest, ARectangleWrittenIntoADrawnTextureReachesTheScreen)
+{
+    Ref<IDirect3DTexture9> texture;
+    ASSERT_EQ(D3DXCreateTexture(device, 8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, texture.out()), D3D_OK);
+    D3DLOCKED_RECT locked{};
+    ASSERT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
+    for (int i = 0; i < 64; ++i) static_cast<std::uint32_t*>(locked.pBits)[i] = 0xFF00FF00;
+    texture->UnlockRect(0);
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->SetTexture(0, texture.get());
+    Quad(0, 0, 80, 80, 0.0f, 0xFFFFFFFF);
+    ASSERT_EQ(ReadFrame(device).G(5, 5), 255);
+
+    // Two rectangles, columns 2 to 3 of rows 1 to 2 and column 6 of row 5.
+    const RECT first{2, 1, 4, 3}, second{6, 5, 7, 6};
+    for (const RECT& r : {first, second}) {
+        ASSERT_EQ(texture->LockRect(0, &locked, &r, 0), D3D_OK);
+        for (LONG y = 0; y < r.bottom - r.top; ++y)
+            for (LONG x = 0; x < r.right - r.left; ++x)
+                reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(locked.pBits) + y * locked.Pitch)[x] =
+                    0xFF0000FF;
+        texture->UnlockRect(0);
+    }
+    device->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_POINT);
+    device->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
+    Quad(0, 0, 80, 80, 0.0f, 0xFFFFFFFF);
+    device->SetTexture(0, nullptr);
+    const Frame f = ReadFrame(device);
+    for (int ty = 0; ty < 8; ++ty)
+        for (int tx = 0; tx < 8; ++tx) {
+            const bool written = (tx >= 2 && tx < 4 && ty >= 1 && ty < 3) || (tx == 6 && ty == 5);
+            const UINT x = static_cast<UINT>(tx * 10 + 5), y = static_cast<UINT>(ty * 10 + 5);
+            EXPECT_EQ(f.B(x, y), written ? 255 : 0) << tx << "," << ty;
+            EXPECT_EQ(f.G(x, y), written ? 0 : 255) << tx << "," << ty;
+        }
+}
+
+// Point sprites from a vertex buffer, each with its own side: a square of
+// that side about the point, the texture across it; one narrower than a
+// pixel lights a pixel only when it covers the pixel's centre, and one half
+// off the screen shows its inner half.
+TEST_F(GlDeviceTest, PointSpritesCoverTheSquareOfTheirSide)
+{
+    struct PointVertex {
+        float x, y, z, rhw, side;
+        DWORD colour;
+    };
+    constexpr DWORD kPointFvf = D3DFVF_XYZRHW | D3DFVF_PSIZE | D3DFVF_DIFFUSE;
+    Ref<IDirect3DTexture9> texture;
+    ASSERT_EQ(D3DXCreateTexture(device, 4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, texture.out()), D3D_OK);
+    D3DLOCKED_RECT locked{};
+    ASSERT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
+    for (int i = 0; i < 16; ++i) static_cast<std::uint32_t*>(locked.pBits)[i] = 0xFFFFFFFF;
+    static_cast<std::uint32_t*>(locked.pBits)[3] = 0xFFFF0000;  // top right: red
+    texture->UnlockRect(0);
+
+    const PointVertex points[] = {
+        {10.0f, 10.0f, 0.0f, 1.0f, 4.0f, 0xFFFFFFFF},   // pixels 8..11 both ways
+        {20.5f, 20.5f, 0.0f, 1.0f, 0.4f, 0xFFFFFFFF},   // on a pixel centre: that pixel
+        {30.0f, 30.0f, 0.0f, 1.0f, 0.4f, 0xFFFFFFFF},   // between centres: nothing
+        {-1.0f, 50.0f, 0.0f, 1.0f, 6.0f, 0xFFFFFFFF},   // half off the left edge: columns 0 and 1
+        {100.0f, 100.0f, 0.0f, 1.0f, 0.0f, 0xFFFFFFFF},  // no side: nothing
+    };
+    Ref<IDirect3DVertexBuffer9> buffer;
+    ASSERT_EQ(device->CreateVertexBuffer(sizeof points, D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, kPointFvf,
+                                         D3DPOOL_DEFAULT, buffer.out(), nullptr),
+              D3D_OK);
+    void* bytes = nullptr;
+    ASSERT_EQ(buffer->Lock(0, 0, &bytes, D3DLOCK_DISCARD), D3D_OK);
+    std::memcpy(bytes, points, sizeof points);
+    buffer->Unlock();
+
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->SetRenderState(D3DRS_POINTSPRITEENABLE, TRUE);
+    device->SetRenderState(D3DRS_POINTSIZE_MIN, 0);  // 0.0f
+    device->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_POINT);
+    device->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
+    device->SetTexture(0, texture.get());
+    device->SetFVF(kPointFvf);
+    device->SetStreamSource(0, buffer.get(), 0, sizeof(PointVertex));
+    ASSERT_EQ(device->DrawPrimitive(D3DPT_POINTLIST, 0, 5), D3D_OK);
+    device->SetStreamSource(0, nullptr, 0, 0);
+    device->SetTexture(0, nullptr);
+    device->SetRenderState(D3DRS_POINTSPRITEENABLE, FALSE);
+    const Frame f = ReadFrame(device);
+    testsupport::KeepFrame(f, "point_sprites");
+
+    auto lit = [&](UINT x, UINT y) { return f.G(x, y) > 0 || f.R(x, y) > 0; };
+    int litCount = 0;
+    for (UINT y = 0; y < 120; ++y)
+        for (UINT x = 0; x < 120; ++x) litCount += lit(x, y);
+    EXPECT_EQ(litCount, 16 + 1 + 2 * 6);
+    for (UINT y = 8; y < 12; ++y)
+        for (UINT x = 8; x < 12; ++x) EXPECT_TRUE(lit(x, y)) << x << "," << y;
+    // The texture lies across the square unturned: its top-right texel at the top right.
+    EXPECT_EQ(f.R(11, 8), 255);
+    EXPECT_EQ(f.G(11, 8), 0);
+    EXPECT_EQ(f.G(8, 8), 255);
+    EXPECT_EQ(f.G(8, 11), 255);
+    EXPECT_TRUE(lit(20, 20));
+    for (UINT y = 47; y < 53; ++y) {
+        EXPECT_TRUE(lit(0, y)) << y;
+        EXPECT_TRUE(lit(1, y)) << y;
+    }
 }
 
 TEST_F(GlDeviceTest, HalfScaleSpriteCoversExactlyTheCentralSquare)
