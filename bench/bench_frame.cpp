@@ -244,9 +244,10 @@ private:
 
 int main(int argc, char** argv)
 {
-    // The data files are found relative to the source tree.
+    // The data files are found relative to the source tree. (__FILE__ would
+    // not do: a compiler cache may make it relative to the build folder.)
     std::error_code ignored;
-    std::filesystem::current_path(std::filesystem::path(__FILE__).parent_path().parent_path(), ignored);
+    std::filesystem::current_path(SOLVANE_SOURCE_DIR, ignored);
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
