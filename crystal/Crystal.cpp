@@ -1,4 +1,4 @@
-// The life cycle of one crystal, its creation and drawing.
+// The life cycle of one crystal and its creation.
 #include "crystal/Crystal.h"
 
 #include <memory>
@@ -111,9 +111,3 @@ void Crystal::Update(IDirect3DDevice9* device, const Matrix4& matrix)
     }
 }
 
-void Crystal::Draw(IDirect3DDevice9* device, const Matrix4& matrix)
-{
-    device->SetTexture(0, sphereMap.texture);
-    if (body) body->Draw(device, matrix);
-    device->SetTexture(0, nullptr);
-}

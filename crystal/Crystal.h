@@ -38,7 +38,6 @@ public:
     void Reset();
     // One step of the life cycle; `matrix` places the crystal in the scene.
     void Update(IDirect3DDevice9* device, const Matrix4& matrix) override;
-    void Draw(IDirect3DDevice9* device, const Matrix4& matrix);
 
     // True when the world's recording buffer holds a loud block.
     bool IsLoud() const;

@@ -1,5 +1,4 @@
-// Ring counters, growth steps, the grow/dissolve animation with its sparks,
-// and the drawing of one crystal body.
+// Ring counters, growth steps, and the grow/dissolve animation with its sparks.
 #include "crystal/CrystalBody.h"
 
 #include <algorithm>
@@ -76,14 +75,19 @@ bool CrystalBody::AppendRing(const float offset[4], float radius, int tag, int p
     return true;
 }
 
-void CrystalBody::PlaceInWorld(IDirect3DDevice9* device, const Matrix4& matrix)
+const Matrix4& CrystalBody::Place(const Matrix4& matrix)
 {
     Matrix4 translation = MatrixIdentity();
     translation._41 = position.x;
     translation._42 = position.y;
     translation._43 = position.z;
     worldMatrix = MatrixMultiply(MatrixMultiply(matrix, translation), QuaternionToMatrix(orientation));
-    device->SetTransform(D3DTS_WORLD, &worldMatrix);
+    return worldMatrix;
+}
+
+void CrystalBody::PlaceInWorld(IDirect3DDevice9* device, const Matrix4& matrix)
+{
+    device->SetTransform(D3DTS_WORLD, &Place(matrix));
 }
 
 bool CrystalBody::Animate(IDirect3DDevice9* device, const Matrix4& matrix, std::int32_t factor)
@@ -153,120 +157,4 @@ void CrystalBody::EmitSparks(IDirect3DDevice9* device, const Vector3& centre)
         }
         if (lights != nullptr) lights->Emit(SparkRecord{x, y, 4.0f, life, life, dx, dy});
     }
-}
-
-bool CrystalBody::PrepareBuffers(IDirect3DDevice9* device)
-{
-    if (bandVertices_ && bandIndices_) return true;
-    constexpr UINT vertexBytes = RingCapacity * CrystalRing::BandVertices * sizeof(CrystalVertex);
-    constexpr UINT indexBytes = RingCapacity * CrystalRing::BandIndices * sizeof(std::uint16_t);
-    static_assert(RingCapacity * CrystalRing::BandVertices <= 65536, "16-bit indices reach every corner");
-    if (FAILED(device->CreateVertexBuffer(vertexBytes, D3DUSAGE_WRITEONLY, CrystalVertexFormat, D3DPOOL_MANAGED,
-                                          bandVertices_.Out(), nullptr)) ||
-        FAILED(device->CreateIndexBuffer(indexBytes, D3DUSAGE_WRITEONLY, D3DFMT_INDEX16, D3DPOOL_MANAGED,
-                                         bandIndices_.Out(), nullptr))) {
-        bandVertices_.Reset();
-        bandIndices_.Reset();
-        return false;
-    }
-    indexedRings_ = 0;
-    staleFrom_ = 0;
-    return true;
-}
-
-void CrystalBody::IndexRings(int count)
-{
-    if (count <= indexedRings_) return;
-    constexpr UINT ringBytes = CrystalRing::BandIndices * sizeof(std::uint16_t);
-    void* data = nullptr;
-    if (FAILED(bandIndices_.Get()->Lock(static_cast<UINT>(indexedRings_) * ringBytes,
-                                        static_cast<UINT>(count - indexedRings_) * ringBytes, &data, 0)))
-        return;
-    // Each face is the fan (0, 1, 2), (0, 2, 3) of its four corners.
-    auto* index = static_cast<std::uint16_t*>(data);
-    for (int face = indexedRings_ * 6; face < count * 6; ++face) {
-        const auto corner = static_cast<std::uint16_t>(face * 4);
-        *index++ = corner;
-        *index++ = static_cast<std::uint16_t>(corner + 1);
-        *index++ = static_cast<std::uint16_t>(corner + 2);
-        *index++ = corner;
-        *index++ = static_cast<std::uint16_t>(corner + 2);
-        *index++ = static_cast<std::uint16_t>(corner + 3);
-    }
-    bandIndices_.Get()->Unlock();
-    indexedRings_ = count;
-}
-
-void CrystalBody::WriteStaleBands()
-{
-    const int first = staleFrom_ < 1 ? 1 : staleFrom_;
-    if (first >= builtRings) {
-        staleFrom_ = builtRings;
-        return;
-    }
-    constexpr UINT ringBytes = CrystalRing::BandVertices * sizeof(CrystalVertex);
-    void* data = nullptr;
-    if (FAILED(bandVertices_.Get()->Lock(static_cast<UINT>(first) * ringBytes,
-                                         static_cast<UINT>(builtRings - first) * ringBytes, &data, 0)))
-        return;
-    auto* out = static_cast<CrystalVertex*>(data);
-    for (int i = first; i < builtRings; ++i, out += CrystalRing::BandVertices)
-        if (!rings[i].WriteBand(out)) std::fill(out, out + CrystalRing::BandVertices, CrystalVertex{});
-    bandVertices_.Get()->Unlock();
-    staleFrom_ = builtRings;
-}
-
-void CrystalBody::Draw(IDirect3DDevice9* device, const Matrix4& matrix)
-{
-    PlaceInWorld(device, matrix);
-    D3DMATERIAL9 material{};
-    material.Diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
-    material.Ambient = {1.0f, 1.0f, 1.0f, 1.0f};
-    material.Specular = {1.0f, 1.0f, 1.0f, 1.0f};
-    material.Emissive = {0.0f, 0.0f, 0.0f, 0.0f};
-    material.Power = 10.0f;
-    device->SetMaterial(&material);
-    device->SetRenderState(D3DRS_SPECULARMATERIALSOURCE, D3DMCS_MATERIAL);
-    device->SetFVF(CrystalVertexFormat);
-    // The mirrored crystals wind the other way round; both must show.
-    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    if (!rings) return;
-
-    // Sphere-map coordinates: the camera-space normal turned back by the
-    // view, then x and -y mapped from [-1, 1] to [0, 1]; that is the face
-    // normal turned by the world matrix alone.
-    D3DMATRIX view;
-    device->GetTransform(D3DTS_VIEW, &view);
-    Matrix4 viewTurn = MatrixIdentity();
-    for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c) viewTurn.m[r][c] = view.m[r][c];
-    Matrix4 toMap = MatrixIdentity();
-    toMap._11 = 0.5f;
-    toMap._22 = -0.5f;
-    toMap._33 = 0.0f;
-    toMap._41 = 0.5f;
-    toMap._42 = 0.5f;
-    const Matrix4 sphereMap = MatrixMultiply(MatrixInverseAffine(viewTurn), toMap);
-    device->SetTransform(D3DTS_TEXTURE0, &sphereMap);
-    device->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACENORMAL);
-    device->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
-
-    const int first = consumedRings < 1 ? 1 : consumedRings;
-    if (shownRings > first && PrepareBuffers(device)) {
-        if (staleFrom_ < builtRings) WriteStaleBands();
-        // Indices follow the rings as they are first built, so that no frame sends them all.
-        IndexRings(shownRings);
-        const UINT ringCount = static_cast<UINT>(shownRings - first);
-        device->SetStreamSource(0, bandVertices_.Get(), 0, sizeof(CrystalVertex));
-        device->SetIndices(bandIndices_.Get());
-        device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, static_cast<UINT>(first) * CrystalRing::BandVertices,
-                                     ringCount * CrystalRing::BandVertices,
-                                     static_cast<UINT>(first) * CrystalRing::BandIndices, ringCount * 12);
-        device->SetStreamSource(0, nullptr, 0, 0);
-        device->SetIndices(nullptr);
-    }
-    if (shownRings - 1 > 1 && capVisible) rings[shownRings - 1].DrawCap(device);
-
-    device->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
-    device->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
 }

@@ -13,7 +13,6 @@
 #include <memory>
 
 #include "crystal/CrystalRing.h"
-#include "platform/DeviceRef.h"
 #include "scenery/SceneNode.h"
 
 class World;
@@ -40,8 +39,14 @@ public:
     // Places the body (M x T x R) and advances the growing (factor > 0) or
     // dissolving (factor < 0) counter; false once that animation is over.
     bool Animate(IDirect3DDevice9* device, const Matrix4& matrix, std::int32_t factor);
-    // Draws the shown rings with the current texture.
-    void Draw(IDirect3DDevice9* device, const Matrix4& matrix);
+    // Places the body (worldMatrix := M x T x R) without telling the device.
+    const Matrix4& Place(const Matrix4& matrix);
+
+    // The shown bands are those of rings [FirstBand(), shownRings): ring 0 has none.
+    int FirstBand() const { return consumedRings < 1 ? 1 : consumedRings; }
+    // The ring that carries the lid, or -1 while no lid shows (fewer than
+    // three rings shown, or dissolving).
+    int LidRing() const { return shownRings - 1 > 1 && capVisible ? shownRings - 1 : -1; }
 
     const CrystalRing& Ring(int index) const { return rings[index]; }
     CrystalRing& Ring(int index) { return rings[index]; }
@@ -55,19 +60,15 @@ public:
     bool capVisible = false;
     Matrix4 worldMatrix = MatrixIdentity();
 
-    // Rings from this index on have bands the vertex buffer does not hold yet.
+    // Rings from this index on changed since the mesh last wrote them.
     int StaleFrom() const { return staleFrom_; }
+    void MarkWritten() { staleFrom_ = builtRings; }
+    // After the mesh lost what it held (new buffers): every ring is stale.
+    void MarkAllStale() { staleFrom_ = 0; }
 
 private:
-    bool PrepareBuffers(IDirect3DDevice9* device);
-    void WriteStaleBands();
-    void IndexRings(int count);
-
     void PlaceInWorld(IDirect3DDevice9* device, const Matrix4& matrix);
     void EmitSparks(IDirect3DDevice9* device, const Vector3& centre);
 
-    DeviceRef<IDirect3DVertexBuffer9> bandVertices_;
-    DeviceRef<IDirect3DIndexBuffer9> bandIndices_;
     int staleFrom_ = 0;
-    int indexedRings_ = 0;  // rings whose indices the index buffer holds
 };

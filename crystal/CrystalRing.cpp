@@ -12,9 +12,9 @@ constexpr float RadiansToDegrees = 57.29579f;
 constexpr D3DCOLOR White = 0xFFFFFFFFu;
 
 // The texture coordinates are made by the device from the normal.
-CrystalVertex MakeVertex(const Vector3& p, const Vector3& n)
+CrystalVertex MakeVertex(const Vector3& p, const Vector3& n, DWORD matrix)
 {
-    return CrystalVertex{p.x, p.y, p.z, n.x, n.y, n.z, White, 0.0f, 0.0f};
+    return CrystalVertex{p.x, p.y, p.z, matrix, n.x, n.y, n.z, White};
 }
 
 // The rotation that turns `from` onto `to` about their common normal, or the
@@ -154,7 +154,7 @@ bool CrystalRing::BuildFromPrevious(Vector3 centreIn, float radiusIn, CrystalRin
     return true;
 }
 
-bool CrystalRing::WriteBand(CrystalVertex out[BandVertices]) const
+bool CrystalRing::WriteBand(CrystalVertex out[BandVertices], DWORD matrix) const
 {
     if (previous == nullptr) return false;
     const CrystalRing& p = *previous;
@@ -162,20 +162,16 @@ bool CrystalRing::WriteBand(CrystalVertex out[BandVertices]) const
         const int j = (i + 1) % 6;
         const Vector3 n = 0.25f * (rim[i].Normal() + rim[j].Normal() + p.rim[j].Normal() + p.rim[i].Normal());
         CrystalVertex* face = out + i * 4;
-        face[0] = MakeVertex(rim[i].Position(), n);
-        face[1] = MakeVertex(rim[j].Position(), n);
-        face[2] = MakeVertex(p.rim[j].Position(), n);
-        face[3] = MakeVertex(p.rim[i].Position(), n);
+        face[0] = MakeVertex(rim[i].Position(), n, matrix);
+        face[1] = MakeVertex(rim[j].Position(), n, matrix);
+        face[2] = MakeVertex(p.rim[j].Position(), n, matrix);
+        face[3] = MakeVertex(p.rim[i].Position(), n, matrix);
     }
     return true;
 }
 
-void CrystalRing::DrawCap(IDirect3DDevice9* device) const
+void CrystalRing::WriteLid(CrystalVertex out[LidVertices], DWORD matrix) const
 {
-    const Vector3 n = axis;
-    CrystalVertex fan[8];
-    fan[0] = MakeVertex(centre, n);
-    for (int k = 0; k < 6; ++k) fan[k + 1] = MakeVertex(rim[k].Position(), n);
-    fan[7] = fan[1];
-    device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 6, fan, sizeof(CrystalVertex));
+    out[0] = MakeVertex(centre, axis, matrix);
+    for (int k = 0; k < 6; ++k) out[k + 1] = MakeVertex(rim[k].Position(), axis, matrix);
 }

@@ -24,15 +24,18 @@ struct RingVertex {
     void SetNormal(const Vector3& v);
 };
 
-// The vertex the crystals are drawn with (position, normal, diffuse, uv).
+// The vertex the crystals are drawn with: position, the index of the
+// crystal's world matrix (indexed vertex blending, so that all sixteen go in
+// one draw), normal and diffuse colour. The device makes the texture
+// coordinates from the normal.
 struct CrystalVertex {
     float x, y, z;
+    DWORD matrixIndices;  // byte 0 names the world matrix
     float nx, ny, nz;
     D3DCOLOR diffuse;
-    float u, v;
 };
-static_assert(sizeof(CrystalVertex) == 36, "crystal vertices are 36 bytes");
-constexpr DWORD CrystalVertexFormat = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+static_assert(sizeof(CrystalVertex) == 32, "crystal vertices are 32 bytes");
+constexpr DWORD CrystalVertexFormat = D3DFVF_XYZB1 | D3DFVF_LASTBETA_UBYTE4 | D3DFVF_NORMAL | D3DFVF_DIFFUSE;
 
 // Divides x, y, z by the length; a zero vector stays as it is (false).
 bool Normalise(Vector3& v);
@@ -56,11 +59,15 @@ public:
     // indices of its two triangles, as a fan of the four corners would draw them.
     static constexpr int BandVertices = 24;
     static constexpr int BandIndices = 36;
-    // The six faces between this ring and the one below, four corners each;
-    // false (nothing written) without a ring below.
-    bool WriteBand(CrystalVertex out[BandVertices]) const;
-    // The flat lid over this ring.
-    void DrawCap(IDirect3DDevice9* device) const;
+    // The lid: the centre, then the six rim corners; drawn as the fan
+    // (centre, corner i, corner i + 1).
+    static constexpr int LidVertices = 7;
+    static constexpr int LidIndices = 18;
+    // The six faces between this ring and the one below, four corners each,
+    // under world matrix `matrix`; false (nothing written) without a ring below.
+    bool WriteBand(CrystalVertex out[BandVertices], DWORD matrix) const;
+    // The flat lid over this ring, under world matrix `matrix`.
+    void WriteLid(CrystalVertex out[LidVertices], DWORD matrix) const;
 
     std::int32_t bandTag = 0;     // the band table's tag of the step that built the ring
     std::int32_t peakSample = 0;  // the block's peak sample when the ring was built

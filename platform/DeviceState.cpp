@@ -101,12 +101,18 @@ void DeviceState::SetDefaults(UINT backBufferWidth, UINT backBufferHeight, bool 
     }
 
     world = view = projection = texture0 = IdentityMatrix();
+    for (D3DMATRIX& m : moreWorlds) m = IdentityMatrix();
     viewport = D3DVIEWPORT9{0, 0, backBufferWidth, backBufferHeight, 0.0f, 1.0f};
     material = D3DMATERIAL9{};
     std::memset(lights, 0, sizeof lights);
     for (unsigned i = 0; i < kLights; ++i) lightSet[i] = lightEnabled[i] = FALSE;
     for (auto& t : textures) t = nullptr;
     fvf = 0;
+}
+
+bool DeviceState::BlendsByIndex() const
+{
+    return renderStates[D3DRS_INDEXEDVERTEXBLENDENABLE] != FALSE && renderStates[D3DRS_VERTEXBLEND] == D3DVBF_0WEIGHTS;
 }
 
 VertexLayout DescribeFvf(DWORD fvf)
@@ -122,10 +128,15 @@ VertexLayout DescribeFvf(DWORD fvf)
         layout.pretransformed = true;
         break;
     default:
-        // Blend weights (XYZB1..5) and the rest: the position still leads.
+        // Blend weights (XYZB1..5): the position, then the weights, the last
+        // of which may hold the matrix indices.
         if ((fvf & D3DFVF_POSITION_MASK) != 0) {
-            DWORD kind = (fvf & 0xE) >> 1;  // 3 = XYZB1 ... 7 = XYZB5
-            layout.positionFloats = kind >= 3 ? static_cast<int>(3 + (kind - 2)) : 3;
+            const DWORD kind = (fvf & 0xE) >> 1;  // 3 = XYZB1 ... 7 = XYZB5
+            const UINT betas = kind >= 3 ? kind - 2 : 0;
+            layout.positionFloats = 3;
+            if (betas > 0 && (fvf & D3DFVF_LASTBETA_UBYTE4) != 0)
+                layout.blendIndexOffset = static_cast<int>(12 + (betas - 1) * 4);
+            offset += betas * 4;
         }
         break;
     }
@@ -206,6 +217,10 @@ static D3DMATRIX* TransformSlot(DeviceState& state, D3DTRANSFORMSTATETYPE which)
 {
     switch (which) {
     case D3DTS_WORLD: return &state.world;
+    default:
+        if (which > D3DTS_WORLD && which < D3DTS_WORLDMATRIX(DeviceState::kWorldMatrices))
+            return &state.moreWorlds[which - D3DTS_WORLD - 1];
+        break;
     case D3DTS_VIEW: return &state.view;
     case D3DTS_PROJECTION: return &state.projection;
     case D3DTS_TEXTURE0: return &state.texture0;

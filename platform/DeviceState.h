@@ -19,11 +19,14 @@ class MemoryIndexBuffer;
 struct DeviceState {
     static constexpr unsigned kStages = 8;
     static constexpr unsigned kLights = 8;
+    // World matrices that indexed vertex blending can name (D3DTS_WORLDMATRIX(0 ... 15)).
+    static constexpr unsigned kWorldMatrices = 16;
 
     DWORD renderStates[D3DRS_COUNT];
     DWORD stageStates[kStages][D3DTSS_COUNT];
     DWORD samplerStates[kStages][D3DSAMP_COUNT];
-    D3DMATRIX world;
+    D3DMATRIX world;  // D3DTS_WORLDMATRIX(0)
+    D3DMATRIX moreWorlds[kWorldMatrices - 1];  // D3DTS_WORLDMATRIX(1 ...)
     D3DMATRIX view;
     D3DMATRIX projection;
     D3DMATRIX texture0;
@@ -40,6 +43,9 @@ struct DeviceState {
     void SetDefaults(UINT backBufferWidth, UINT backBufferHeight, bool autoDepth);
 
     DWORD RenderState(D3DRENDERSTATETYPE s) const { return renderStates[s]; }
+    const D3DMATRIX& WorldMatrix(unsigned index) const { return index == 0 ? world : moreWorlds[index - 1]; }
+    // Indexed vertex blending with one matrix per vertex (D3DVBF_0WEIGHTS).
+    bool BlendsByIndex() const;
     float RenderStateFloat(D3DRENDERSTATETYPE s) const;
     DWORD StageState(unsigned stage, D3DTEXTURESTAGESTATETYPE t) const { return stageStates[stage][t]; }
     DWORD SamplerState(unsigned sampler, D3DSAMPLERSTATETYPE t) const { return samplerStates[sampler][t]; }
@@ -53,6 +59,7 @@ float DwordToFloat(DWORD value);
 struct VertexLayout {
     bool pretransformed = false;  // D3DFVF_XYZRHW: x, y in pixels, z depth, rhw = 1 / w
     int positionFloats = 0;       // 3 or 4
+    int blendIndexOffset = -1;    // D3DFVF_LASTBETA_UBYTE4: four matrix-index bytes
     int normalOffset = -1;
     int pointSizeOffset = -1;  // D3DFVF_PSIZE: a point's side in pixels
     int diffuseOffset = -1;

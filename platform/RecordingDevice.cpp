@@ -44,6 +44,15 @@ DWORD RecordedDraw::DwordAt(UINT vertex, UINT offset) const
     return d;
 }
 
+const D3DMATRIX& RecordedDraw::WorldOf(UINT vertex) const
+{
+    const VertexLayout layout = DescribeFvf(fvf);
+    if (!state->BlendsByIndex() || layout.blendIndexOffset < 0) return state->world;
+    const UINT index = DwordAt(vertex, static_cast<UINT>(layout.blendIndexOffset)) & 0xFF;
+    static const D3DMATRIX kOutOfRange = {};
+    return index < DeviceState::kWorldMatrices ? state->WorldMatrix(index) : kOutOfRange;
+}
+
 static void LogicalSize(const D3DPRESENT_PARAMETERS& params, UINT& width, UINT& height)
 {
     // A zero size means "the window's size"; the logical screen is 640x480.
@@ -266,7 +275,7 @@ HRESULT RecordingDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVer
     if (keepVertices_) {
         draw.indices.resize(count);
         for (UINT i = 0; i < count; ++i)
-            draw.indices[i] = static_cast<std::uint16_t>(indices_->IndexAt(startIndex + i) - minVertexIndex);
+            draw.indices[i] = indices_->IndexAt(startIndex + i) - minVertexIndex;
     }
     draws_.push_back(std::move(draw));
     return D3D_OK;

@@ -21,7 +21,7 @@ struct RecordedDraw {
     UINT stride = 0;
     DWORD fvf = 0;
     std::vector<std::uint8_t> vertices;  // VerticesForPrimitives(type, count) * stride bytes
-    std::vector<std::uint16_t> indices;  // indexed draws only (32-bit indices are narrowed)
+    std::vector<std::uint32_t> indices;  // indexed draws only
     // Draws from buffers: the vertices are the range the draw reads, its
     // indices count from the first of them; instanced draws add their records.
     bool fromBuffers = false;
@@ -36,6 +36,9 @@ struct RecordedDraw {
     // Reads a float or a DWORD of vertex i at a byte offset.
     float FloatAt(UINT vertex, UINT offset) const;
     DWORD DwordAt(UINT vertex, UINT offset) const;
+    // The world matrix that indexed vertex blending applies to vertex i: the
+    // one its first matrix index names, or D3DTS_WORLD without blending.
+    const D3DMATRIX& WorldOf(UINT vertex) const;
 };
 
 class RecordingDevice : public StateKeepingDevice {

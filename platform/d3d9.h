@@ -185,6 +185,11 @@ enum D3DTRANSFORMSTATETYPE : DWORD {
     D3DTS_TEXTURE0 = 16,
     D3DTS_WORLD = 256,
 };
+// World matrix n of indexed vertex blending; matrix 0 is D3DTS_WORLD.
+constexpr D3DTRANSFORMSTATETYPE D3DTS_WORLDMATRIX(unsigned index)
+{
+    return static_cast<D3DTRANSFORMSTATETYPE>(D3DTS_WORLD + index);
+}
 
 enum D3DPRIMITIVETYPE : DWORD {
     D3DPT_POINTLIST = 1,
@@ -213,6 +218,7 @@ constexpr UINT D3DSTREAMSOURCE_INSTANCEDATA = 2u << 30;
 // Flexible vertex format bits.
 constexpr DWORD D3DFVF_XYZ = 0x002;
 constexpr DWORD D3DFVF_XYZRHW = 0x004;
+constexpr DWORD D3DFVF_XYZB1 = 0x006;
 constexpr DWORD D3DFVF_NORMAL = 0x010;
 constexpr DWORD D3DFVF_PSIZE = 0x020;
 constexpr DWORD D3DFVF_DIFFUSE = 0x040;
@@ -220,6 +226,8 @@ constexpr DWORD D3DFVF_SPECULAR = 0x080;
 constexpr DWORD D3DFVF_TEX1 = 0x100;
 constexpr DWORD D3DFVF_POSITION_MASK = 0x400E;
 constexpr DWORD D3DFVF_TEXCOUNT_MASK = 0xF00;
+// The last blend weight holds four matrix indices, one byte each.
+constexpr DWORD D3DFVF_LASTBETA_UBYTE4 = 0x1000;
 
 enum D3DRENDERSTATETYPE : DWORD {
     D3DRS_ZENABLE = 7,
@@ -266,6 +274,7 @@ enum D3DRENDERSTATETYPE : DWORD {
     D3DRS_POINTSCALEENABLE = 157,
     D3DRS_MULTISAMPLEANTIALIAS = 161,
     D3DRS_MULTISAMPLEMASK = 162,
+    D3DRS_INDEXEDVERTEXBLENDENABLE = 167,
     D3DRS_COLORWRITEENABLE = 168,
     D3DRS_BLENDOP = 171,
     D3DRS_SCISSORTESTENABLE = 174,
@@ -275,6 +284,10 @@ enum D3DRENDERSTATETYPE : DWORD {
     D3DRS_BLENDOPALPHA = 209,
 };
 constexpr unsigned D3DRS_COUNT = 256;  // size of a render-state table
+
+// D3DRS_VERTEXBLEND: with indexed blending, D3DVBF_0WEIGHTS transforms each
+// vertex by the one world matrix its first index names.
+enum D3DVERTEXBLENDFLAGS : DWORD { D3DVBF_DISABLE = 0, D3DVBF_0WEIGHTS = 256 };
 
 enum D3DZBUFFERTYPE : DWORD { D3DZB_FALSE = 0, D3DZB_TRUE = 1 };
 enum D3DFILLMODE : DWORD { D3DFILL_POINT = 1, D3DFILL_WIREFRAME = 2, D3DFILL_SOLID = 3 };
