@@ -265,6 +265,7 @@ void Application::FinishRun()
 {
     if (finished_ || stepCount_ == 0) return;
     finished_ = true;
+    NoteStepCpu();
     double uptime = std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt_).count();
     std::string why = stopReason_.empty() ? "the window was closed or a stop was asked for (SIGTERM)" : stopReason_;
     notifier_.Stopping(why);
@@ -304,6 +305,7 @@ void Application::Tick()
     if (NativeWindow() != nullptr) NativeWindow()->HideCursor();
     DWORD now = clock_->Milliseconds();
     if (!ticker_.StepDue(now)) return;
+    NoteStepCpu();
     ++stepCount_;
     Keys().SetStep(stepCount_);
     // Before the controls: a flash they ask for is one the step shows.
@@ -323,6 +325,15 @@ void Application::Tick()
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     AfterStep(stepMilliseconds, presentsBefore);
     if (!running_) FinishRun();
+}
+
+void Application::NoteStepCpu()
+{
+    const std::clock_t now = std::clock();
+    if (now == static_cast<std::clock_t>(-1)) return;
+    const double milliseconds = 1000.0 * static_cast<double>(now) / CLOCKS_PER_SEC;
+    if (stepCpuStart_ >= 0) statistics_.AddStepCpu(milliseconds - stepCpuStart_);
+    stepCpuStart_ = milliseconds;
 }
 
 void Application::ReportStepOverOsc(int flashAlphaBefore)

@@ -101,6 +101,8 @@ private:
     bool Fail(const std::string& reason);
     bool StartUp(HINSTANCE instance, int showCommand);
     bool OpenNetworkLink();
+    // Hands the CPU time since the last step's start to the statistics.
+    void NoteStepCpu();
     void ReportStepOverOsc(int flashAlphaBefore);
     void AfterStep(double stepMilliseconds, std::uint32_t presentsBefore);
     void PublishHealth(const StepSample& sample);
@@ -148,6 +150,10 @@ private:
     std::uint32_t stepCount_ = 0;
     std::string failure_;
     RunStatistics statistics_;
+    // Process CPU time at the start of the last step (std::clock), or -1:
+    // a step's CPU runs to the next step's start, so that the renderer's
+    // threads finishing its frame count for it.
+    double stepCpuStart_ = -1;
     std::chrono::steady_clock::time_point startedAt_ = std::chrono::steady_clock::now();
     bool finished_ = false;
     bool showProgress_ = false;

@@ -29,8 +29,9 @@ QuantileSketch Counts() { return QuantileSketch(kRelativeError, 0.5, 1e10, true)
 }  // namespace
 
 RunStatistics::RunStatistics()
-    : stepTimes_(Milliseconds()), frameIntervals_(Milliseconds()), draws_(Counts()), calls_(Counts()),
-      triangles_(Counts()), uploads_(Counts()), binds_(Counts()), stateCalls_(Counts()), sparks_(Counts()), pictures_(Counts())
+    : stepTimes_(Milliseconds()), stepCpu_(Milliseconds()), frameIntervals_(Milliseconds()), draws_(Counts()),
+      calls_(Counts()), triangles_(Counts()), uploads_(Counts()), binds_(Counts()), stateCalls_(Counts()),
+      sparks_(Counts()), pictures_(Counts())
 {
 }
 
@@ -78,6 +79,8 @@ std::string RunStatistics::ToJson() const
                   Steps(), frames_, framesWritten_);
     out += text;
     AppendSummary(out, "step_ms", Summarise(stepTimes_));
+    out += ",\n  ";
+    AppendSummary(out, "step_cpu_ms", Summarise(stepCpu_));
     out += ",\n  ";
     AppendSummary(out, "frame_interval_ms", Summarise(frameIntervals_));
     out += ",\n  ";

@@ -1,6 +1,7 @@
 // Figures of one run, for --stats: steps, frames, step and frame times
-// (median, 99th percentile, maximum), draw calls, triangles, bytes uploaded
-// to GPU buffers, texture binds and GL state calls per frame,
+// (median, 99th percentile, maximum), process CPU per step, draw calls,
+// triangles, bytes uploaded to GPU buffers, texture binds and GL state calls
+// per frame,
 // live sparks, pictures in flight and the crystals' phases. Written as JSON
 // at exit and summed up in one line on stderr.
 // NOTE: the figures are kept in fixed memory (sketches whose percentiles are
@@ -38,6 +39,9 @@ class RunStatistics {
 public:
     void AddStep(const StepSample& sample, double wallMilliseconds);
     void AddFrameWritten() { ++framesWritten_; }
+    // The process's CPU time (every thread, the renderer's included) from
+    // the start of one step to the start of the next.
+    void AddStepCpu(double milliseconds) { stepCpu_.Add(milliseconds); }
 
     RunStatistics();
 
@@ -54,6 +58,7 @@ public:
 private:
     std::uint64_t steps_ = 0;
     QuantileSketch stepTimes_;
+    QuantileSketch stepCpu_;
     QuantileSketch frameIntervals_;  // wall time between presented frames
     QuantileSketch draws_;           // per presented frame
     QuantileSketch calls_;
