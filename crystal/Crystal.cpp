@@ -34,7 +34,7 @@ void Crystal::Reset()
 bool Crystal::IsLoud() const
 {
     if (world == nullptr) return false;
-    return IsLoudPeak(BlockPeak(world->recordingBuffer), world->loudThreshold);
+    return IsLoudPeak(world->LatestPeak(), world->loudThreshold);
 }
 
 void Crystal::KeepBlock()

@@ -60,7 +60,7 @@ void ShapeBuilder::Grow(CrystalBody& body)
             }
         }
     }
-    peak = BlockPeak(world->recordingBuffer);
+    peak = world->LatestPeak();
     const BandStep chosen = StepFor(band, peak, world->loudThreshold);
     body.GrowStep(chosen.step, Tilt, chosen.turn, RingRadius, chosen.tag, peak);
 }

@@ -20,6 +20,7 @@
 #include "scenery/LightSet.h"
 #include "scenery/LogoMesh.h"
 #include "scenery/TitleOverlay.h"
+#include "sound/Loudness.h"
 #include "sound/MusicSegment.h"
 #include "sound/RecordingList.h"
 #include "sound/SpectrumAnalyser.h"
@@ -162,6 +163,15 @@ void World::StoreBlock(const void* bytes, std::uint32_t length)
     // never seen by a crystal. It is still part of the voice being recorded:
     // keep it here. The crystals offer the block too; the list keeps it once.
     if (recordingList != nullptr && AnyCrystalRecording()) recordingList->AppendBlock(recordingBuffer, blockSerial);
+}
+
+int World::LatestPeak() const
+{
+    if (peakSerial_ != blockSerial) {
+        latestPeak_ = BlockPeak(recordingBuffer);
+        peakSerial_ = blockSerial;
+    }
+    return latestPeak_;
 }
 
 bool World::AnyCrystalRecording() const

@@ -66,6 +66,10 @@ public:
     // The last voice written, for the health report; null before the first.
     const StoredVoiceInfo* LastStoredVoice() const;
 
+    // The largest sample of the latest block: every listening crystal asks
+    // each step, so the block is scanned once, when it is first asked for.
+    int LatestPeak() const;
+
     // The logical screen size given to Init (640 x 480).
     int LogicalWidth() const { return screenWidth; }
     int LogicalHeight() const { return screenHeight; }
@@ -106,6 +110,8 @@ private:
     bool PictureFailure(std::initializer_list<std::string> paths, const std::string& what);
 
     std::unique_ptr<VoiceStore> voiceStore;
+    mutable std::uint32_t peakSerial_ = 0;  // the blockSerial latestPeak_ belongs to
+    mutable int latestPeak_ = 0;            // BlockPeak of the silent buffer
     std::string dataDir = "data";
     std::string lastError;
     int screenWidth = 640;
