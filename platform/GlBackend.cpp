@@ -422,6 +422,7 @@ void GlBackend::BindStreams(const VertexLayout& l, const StateKeepingDevice::Str
     attribute(3, l.specularOffset, 4, GL_UNSIGNED_BYTE, GL_TRUE);
     attribute(4, l.texCount > 0 ? l.texOffset : -1, 2, GL_FLOAT, GL_FALSE);
     attribute(7, pointSizes ? l.pointSizeOffset : -1, 1, GL_FLOAT, GL_FALSE);
+    attribute(8, l.blendIndexOffset, 4, GL_UNSIGNED_BYTE, GL_FALSE);
     if (!instanced) {
         glDisableVertexAttribArray(5);
         glDisableVertexAttribArray(6);
@@ -547,7 +548,7 @@ void GlBackend::UseProgramFor(const DrawKey& k)
                   "#define uFogMode %u\n#define uInstanced %u\n#define uTexGen %u\n#define uTexTransform %u\n"
                   "#define uHasTexture %d\n#define uColourStage ivec3(%u, %u, %u)\n"
                   "#define uAlphaStage ivec3(%u, %u, %u)\n#define uFogOn %u\n#define uAlphaTest %u\n"
-                  "#define uAlphaFunc %u\n#define uPointSprite %u\n#define uHasPointSize %u\n",
+                  "#define uAlphaFunc %u\n#define uPointSprite %u\n#define uHasPointSize %u\n#define uBlendByIndex %u\n",
                   k.pretransformed, k.hasNormal, k.hasDiffuse, k.hasSpecular, k.lighting,
                   k.lighting ? k.colourVertex : 0u, k.lighting ? k.diffuseSource : 0u,
                   k.lighting ? k.ambientSource : 0u, k.lighting ? k.specularSource : 0u,
@@ -555,12 +556,30 @@ void GlBackend::UseProgramFor(const DrawKey& k)
                   k.lighting ? k.normalizeNormals : 0u, k.lighting ? k.localViewer : 0u, k.fogOn ? k.fogMode : 0u,
                   k.instanced, k.texGen, k.texTransform, k.texture != nullptr ? 1 : 0, k.colourOp, k.colourArg1,
                   k.colourArg2, k.alphaOp, k.alphaArg1, k.alphaArg2, k.fogOn, k.alphaTest,
-                  k.alphaTest ? k.alphaFunc : 0u, k.pointSprite, k.hasPointSize);
+                  k.alphaTest ? k.alphaFunc : 0u, k.pointSprite, k.hasPointSize, k.blendByIndex);
     if (program_ == nullptr || switches_ != defines) {
         program_ = &programs_.For(defines);
         switches_ = defines;
     }
     state_.UseProgram(program_->name);
+}
+
+void GlBackend::ApplyBlendMatrices(const DrawKey& k, const D3DMATRIX& firstWorldView)
+{
+    const GlUniforms& u = program_->uniforms;
+    for (unsigned i = 0; i < DeviceState::kWorldMatrices; ++i) {
+        const D3DMATRIX worldView = i == 0 ? firstWorldView : MultiplyMatrices(k.moreWorlds[i - 1], k.view);
+        // Column j of the shader's 4 x 3 matrix is row j of Direct3D's, less its fourth element.
+        float packed[12];
+        for (int row = 0; row < 4; ++row)
+            for (int column = 0; column < 3; ++column) packed[row * 3 + column] = worldView.m[row][column];
+        state_.UniformMatrix4x3fv(u.worldViews[i], packed);
+        if (k.blendByIndex == 2) {
+            float normal[9];
+            NormalMatrix(worldView, normal);
+            state_.UniformMatrix3fv(u.normalMatrices[i], normal);
+        }
+    }
 }
 
 void GlBackend::ApplyKey(const DrawKey& k)
@@ -620,6 +639,8 @@ void GlBackend::ApplyKey(const DrawKey& k)
         float normal[9];
         NormalMatrix(worldView, normal);
         state_.UniformMatrix3fv(u.normalMatrix, normal);
+        state_.Uniform1i(u.blendByIndex, static_cast<GLint>(k.blendByIndex));
+        if (k.blendByIndex != 0) ApplyBlendMatrices(k, worldView);
         if (k.lighting && k.lightIndex >= 0) {
             // The light travels the same way in every point; turn it into view space.
             const D3DVECTOR& d = k.light.Direction;

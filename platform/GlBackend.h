@@ -84,6 +84,8 @@ private:
     void DeleteBackBuffer();
     void ApplyForDraw(const DrawKey& key);
     void ApplyKey(const DrawKey& key);
+    // The sixteen world-view matrices of indexed vertex blending.
+    void ApplyBlendMatrices(const DrawKey& key, const D3DMATRIX& firstWorldView);
     void UseProgramFor(const DrawKey& key);
     void BindTexture(const DrawKey& key);
     void Upload(MemoryTexture* texture);

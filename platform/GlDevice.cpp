@@ -17,6 +17,7 @@
 #include <epoxy/gl.h>
 
 #include <algorithm>
+#include <cmath>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -30,6 +31,7 @@
 #include "platform/DeviceSurface.h"
 #include "platform/GlBackend.h"
 #include "platform/GlDrawKey.h"
+#include "platform/Matrices.h"
 #include "platform/MemoryBuffer.h"
 #include "platform/MemoryTexture.h"
 #include "platform/messages.h"
@@ -37,6 +39,20 @@
 namespace {
 
 constexpr std::size_t kMaxBatchVertices = 1u << 17;  // about 5.8 MB of vertices per GPU draw
+
+// An affine matrix whose 3 x 3 part is orthonormal (turns and mirrors): its
+// normal matrix is that part itself.
+bool IsRigid(const D3DMATRIX& m)
+{
+    constexpr float kTolerance = 1e-4f;
+    if (m._14 != 0.0f || m._24 != 0.0f || m._34 != 0.0f || m._44 != 1.0f) return false;
+    for (int a = 0; a < 3; ++a)
+        for (int b = a; b < 3; ++b) {
+            const float dot = m.m[a][0] * m.m[b][0] + m.m[a][1] * m.m[b][1] + m.m[a][2] * m.m[b][2];
+            if (std::fabs(dot - (a == b ? 1.0f : 0.0f)) > kTolerance) return false;
+        }
+    return true;
+}
 
 class GlDevice final : public StateKeepingDevice, private GpuTextureCache, private GpuBufferCache {
 public:
@@ -424,6 +440,13 @@ void GlDevice::RefreshKey(PrimitiveClass primitiveClass, bool instanced, bool fr
         k.world = s.world;
         k.view = s.view;
         k.projection = s.projection;
+        // NOTE: immediate draws carry no matrix indices, so theirs read as 0: D3DTS_WORLD.
+        if (s.BlendsByIndex() && layout_.blendIndexOffset >= 0) {
+            std::memcpy(k.moreWorlds, s.moreWorlds, sizeof k.moreWorlds);
+            k.blendByIndex = 1;
+            for (unsigned i = 0; i < DeviceState::kWorldMatrices && k.blendByIndex == 1; ++i)
+                if (!IsRigid(MultiplyMatrices(s.WorldMatrix(i), s.view))) k.blendByIndex = 2;
+        }
     }
     k.viewport = s.viewport;
 }

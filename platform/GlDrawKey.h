@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/DeviceState.h"
 #include "platform/d3d9.h"
 
 class MemoryTexture;
@@ -40,12 +41,16 @@ struct DrawKey {
     std::uint32_t textureFactor;
     std::uint32_t instanced, texGen, texTransform;
     std::uint32_t pointSprite, hasPointSize, pointSize, pointSizeMin;  // sizes as float bits
+    // Indexed vertex blending: 0 off, 1 with rigid world-view matrices
+    // (normals turn with them), 2 with any affine ones.
+    std::uint32_t blendByIndex;
     std::uint32_t colourOp, colourArg1, colourArg2, alphaOp, alphaArg1, alphaArg2;
     std::uint32_t addressU, addressV, minFilter, magFilter, mipFilter;
     std::int32_t lightIndex;
     MemoryTexture* texture;
     std::uint64_t textureVersion;
     D3DMATRIX world, view, projection, textureMatrix;
+    D3DMATRIX moreWorlds[DeviceState::kWorldMatrices - 1];  // D3DTS_WORLDMATRIX(1 ...), while blending
     D3DVIEWPORT9 viewport;
     D3DMATERIAL9 material;
     D3DLIGHT9 light;

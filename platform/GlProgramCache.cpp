@@ -143,6 +143,12 @@ bool GlProgramCache::Build(const std::string& defines, GlProgram& out) const
     u.pointSize = at("uPointSize");
     u.pointSizeMin = at("uPointSizeMin");
     u.guardScale = at("uGuardScale");
+    u.blendByIndex = at("uBlendByIndex");
+    for (unsigned i = 0; i < DeviceState::kWorldMatrices; ++i) {
+        const std::string index = "[" + std::to_string(i) + "]";
+        u.worldViews[i] = at(("uWorldViews" + index).c_str());
+        u.normalMatrices[i] = at(("uNormalMatrices" + index).c_str());
+    }
     // The sampler reads unit 0 in every program; set once, with the program
     // in use restored so that the state cache's view stays true.
     GLint previous = 0;

@@ -14,6 +14,8 @@
 #include <epoxy/gl.h>
 
 #include <string>
+
+#include "platform/DeviceState.h"
 #include <unordered_map>
 
 // Where each uniform of a program lives (-1: compiled away).
@@ -26,6 +28,9 @@ struct GlUniforms {
         alphaRef;
     GLint instanced, texGen, texTransform, textureMatrix;
     GLint pointSprite, hasPointSize, pointSize, pointSizeMin, guardScale;
+    GLint blendByIndex;
+    GLint worldViews[DeviceState::kWorldMatrices];  // each element of the array has its own
+    GLint normalMatrices[DeviceState::kWorldMatrices];
 };
 
 struct GlProgram {

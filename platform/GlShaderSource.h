@@ -2,7 +2,8 @@
 // vertex and pixel pipeline as far as the installation uses it.
 //
 // Vertex stage: world-view-projection with Direct3D's row-vector matrices
-// (uploaded as they are, so `matrix * v` computes v * M), pre-transformed
+// (uploaded as they are, so `matrix * v` computes v * M), or one of sixteen
+// world matrices named by the vertex (indexed vertex blending), pre-transformed
 // screen-space vertices, per-vertex lighting with one directional light,
 // the global ambient and the material (with the colour-vertex material
 // sources), optional specular, and linear vertex fog by range or depth.
@@ -24,10 +25,16 @@ layout(location = 4) in vec2 aTexCoord;
 layout(location = 5) in vec4 aInstance;        // x, y, scale of an instance record
 layout(location = 6) in vec4 aInstanceColour;  // its colour, bytes B, G, R, A
 layout(location = 7) in float aPointSize;      // D3DFVF_PSIZE: a point's side in pixels
+layout(location = 8) in vec4 aBlendIndices;    // matrix indices, bytes 0 ... 255
 
 uniform mat4 uWorldView;
 uniform mat4 uProjection;
 uniform mat3 uNormalMatrix;
+// Indexed vertex blending, one matrix per vertex: 0 off; 1 rigid world-view
+// matrices, whose own 3 x 3 part turns the normals; 2 any affine ones.
+uniform int uBlendByIndex;
+uniform mat4x3 uWorldViews[16];    // world matrix n times the view, fourth column dropped
+uniform mat3 uNormalMatrices[16];  // their normal matrices, for uBlendByIndex 2
 uniform int uPretransformed;
 uniform vec4 uViewport;          // x, y, width, height in back-buffer pixels
 uniform int uHasNormal;
@@ -87,6 +94,16 @@ void main()
         position.xyz = position.xyz * aInstance.z + vec3(aInstance.xy, 0.0);
         colour1 = aInstanceColour.zyxw;
     }
+    mat4 worldView = uWorldView;
+    mat3 normalMatrix = uNormalMatrix;
+    if (uBlendByIndex != 0) {
+        // NOTE: 12 of the 25 floats a general matrix pair needs: the
+        // software rasteriser fetches them one vertex at a time.
+        int matrix = int(aBlendIndices.x);
+        mat4x3 wv = uWorldViews[matrix];
+        worldView = mat4(vec4(wv[0], 0.0), vec4(wv[1], 0.0), vec4(wv[2], 0.0), vec4(wv[3], 1.0));
+        normalMatrix = uBlendByIndex == 1 ? mat3(wv) : uNormalMatrices[matrix];
+    }
     vTexCoord = aTexCoord;
     float side = max(uHasPointSize != 0 ? aPointSize : uPointSize, uPointSizeMin);
     // NOTE: a point narrower than a pixel is rasterised one pixel wide; the
@@ -94,7 +111,7 @@ void main()
     gl_PointSize = max(side, 1.0);
     vPointScale = side > 0.0 ? gl_PointSize / side : 1.0;
     if (uTexGen == 1) {
-        vec4 generated = vec4(uHasNormal != 0 ? uNormalMatrix * aNormal : vec3(0.0), 1.0);
+        vec4 generated = vec4(uHasNormal != 0 ? normalMatrix * aNormal : vec3(0.0), 1.0);
         vTexCoord = (uTexTransform != 0 ? uTextureMatrix * generated : generated).xy;
     }
     vec3 viewPosition = vec3(0.0);
@@ -105,7 +122,7 @@ void main()
                         1.0 - (position.y - uViewport.y) / uViewport.w * 2.0);
         gl_Position = vec4(ndc * w, (position.z * 2.0 - 1.0) * w, w);
     } else {
-        vec4 view = uWorldView * vec4(position.xyz, 1.0);
+        vec4 view = worldView * vec4(position.xyz, 1.0);
         viewPosition = view.xyz;
         vec4 clip = uProjection * view;
         // Direct3D's clip depth runs from 0 to w, OpenGL's from -w to w.
@@ -122,7 +139,7 @@ void main()
         vec4 ma = MaterialColour(uMaterialSource.y, uMatAmbient, colour1, colour2);
         vec4 ms = MaterialColour(uMaterialSource.z, uMatSpecular, colour1, colour2);
         vec4 me = MaterialColour(uMaterialSource.w, uMatEmissive, colour1, colour2);
-        vec3 n = uHasNormal != 0 ? uNormalMatrix * aNormal : vec3(0.0);
+        vec3 n = uHasNormal != 0 ? normalMatrix * aNormal : vec3(0.0);
         if (uNormalizeNormals != 0 && dot(n, n) > 0.0) n = normalize(n);
         vec3 ambient = uGlobalAmbient.rgb;
         vec3 diffuse = vec3(0.0);

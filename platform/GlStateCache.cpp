@@ -188,6 +188,11 @@ void GlStateCache::UniformMatrix4fv(GLint location, const float* values)
     if (UniformChanged(location, values, 16 * sizeof(float))) glUniformMatrix4fv(location, 1, GL_FALSE, values);
 }
 
+void GlStateCache::UniformMatrix4x3fv(GLint location, const float* values)
+{
+    if (UniformChanged(location, values, 12 * sizeof(float))) glUniformMatrix4x3fv(location, 1, GL_FALSE, values);
+}
+
 void GlStateCache::ActiveUnit(unsigned unit)
 {
     if (Changed(activeUnit_, unit)) glActiveTexture(GL_TEXTURE0 + unit);

@@ -51,6 +51,7 @@ public:
     void Uniform4fv(GLint location, const float* values);
     void UniformMatrix3fv(GLint location, const float* values);
     void UniformMatrix4fv(GLint location, const float* values);
+    void UniformMatrix4x3fv(GLint location, const float* values);
 
     // Binds a 2D texture to a unit (0 unbinds).
     void BindTexture(unsigned unit, GLuint texture);
