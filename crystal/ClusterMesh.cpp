@@ -27,8 +27,8 @@ void BandTriangles(std::uint32_t* out, UINT first)
 bool ClusterMesh::Prepare(IDirect3DDevice9* device, CrystalBody* const bodies[Bodies])
 {
     if (vertices_ && indices_) return true;
-    constexpr UINT vertexBytes = Rings * Bodies * SlotVertices * sizeof(CrystalVertex);
-    constexpr UINT indexBytes = (Rings * Bodies * SlotIndices + LidBlockIndices) * kIndexBytes;
+    constexpr UINT vertexBytes = Rows * RowSlots * SlotVertices * sizeof(CrystalVertex);
+    constexpr UINT indexBytes = (Rows * RowSlots * SlotIndices + LidBlockIndices) * kIndexBytes;
     if (FAILED(device->CreateVertexBuffer(vertexBytes, D3DUSAGE_WRITEONLY, CrystalVertexFormat, D3DPOOL_MANAGED,
                                           vertices_.Out(), nullptr)) ||
         FAILED(device->CreateIndexBuffer(indexBytes, D3DUSAGE_WRITEONLY, D3DFMT_INDEX32, D3DPOOL_MANAGED,
@@ -41,7 +41,7 @@ bool ClusterMesh::Prepare(IDirect3DDevice9* device, CrystalBody* const bodies[Bo
     for (int k = 0; k < Bodies; ++k)
         if (bodies[k] != nullptr) bodies[k]->MarkAllStale();
     for (Shown& s : written_) s = Shown{};
-    low_ = high_ = initialised_ = 0;
+    lowRow_ = highRow_ = initialisedRows_ = 0;
     lidsAt_ = -1;
     return true;
 }
@@ -58,10 +58,10 @@ void ClusterMesh::WriteStaleRings(CrystalBody* const bodies[Bodies])
         to = std::max(to, body->builtRings);
     }
     if (from >= to) return;
-    // One lock over the slots of all the rings to write; ring-major, so
-    // crystals that grow in step make it short.
-    const UINT begin = SlotVertex(from, 0);
-    const UINT end = SlotVertex(to, 0);
+    // One lock over the rows of all the rings to write: a row or two while
+    // the crystals grow in step.
+    const UINT begin = RowVertex(from / RowRings);
+    const UINT end = RowVertex(RowAbove(to));
     void* data = nullptr;
     if (FAILED(vertices_.Get()->Lock(begin * sizeof(CrystalVertex), (end - begin) * sizeof(CrystalVertex), &data, 0)))
         return;
@@ -81,20 +81,20 @@ void ClusterMesh::WriteStaleRings(CrystalBody* const bodies[Bodies])
     vertices_.Get()->Unlock();
 }
 
-void ClusterMesh::InitialiseSlots(int end)
+void ClusterMesh::InitialiseRows(int end)
 {
-    end = std::min(end, Rings);
-    if (end <= initialised_) return;
-    const UINT begin = SlotIndex(initialised_, 0);
-    const UINT count = SlotIndex(end, 0) - begin;
+    end = std::min(end, Rows);
+    if (end <= initialisedRows_) return;
+    const UINT begin = RowIndex(initialisedRows_);
+    const UINT count = RowIndex(end) - begin;
     void* data = nullptr;
     if (FAILED(indices_.Get()->Lock(begin * kIndexBytes, count * kIndexBytes, &data, 0))) return;
     auto* out = static_cast<std::uint32_t*>(data);
-    for (int ring = initialised_; ring < end; ++ring)
-        for (int k = 0; k < Bodies; ++k)
-            out = std::fill_n(out, SlotIndices, static_cast<std::uint32_t>(SlotVertex(ring, k)));
+    // Slots lie in order in the buffer, so slot n's first vertex is n * SlotVertices.
+    for (UINT slot = begin / SlotIndices; slot < (begin + count) / SlotIndices; ++slot)
+        out = std::fill_n(out, SlotIndices, static_cast<std::uint32_t>(slot * SlotVertices));
     indices_.Get()->Unlock();
-    initialised_ = end;
+    initialisedRows_ = end;
 }
 
 void ClusterMesh::WriteSlot(int ring, int crystal, bool band)
@@ -108,14 +108,13 @@ void ClusterMesh::WriteSlot(int ring, int crystal, bool band)
     indices_.Get()->Unlock();
 }
 
-void ClusterMesh::WriteLids(const Shown (&shown)[Bodies], int high)
+void ClusterMesh::WriteLids(const Shown (&shown)[Bodies], int row)
 {
     void* data = nullptr;
-    if (FAILED(indices_.Get()->Lock(SlotIndex(high, 0) * kIndexBytes, LidBlockIndices * kIndexBytes, &data, 0)))
-        return;
+    if (FAILED(indices_.Get()->Lock(RowIndex(row) * kIndexBytes, LidBlockIndices * kIndexBytes, &data, 0))) return;
     auto* out = static_cast<std::uint32_t*>(data);
-    // An absent lid points at a vertex the draw covers anyway: the highest slot's.
-    const auto nothing = static_cast<std::uint32_t>(SlotVertex(high - 1, 0));
+    // An absent lid points at a vertex the draw covers anyway: the last row's first.
+    const auto nothing = static_cast<std::uint32_t>(RowVertex(row - 1));
     for (int k = 0; k < Bodies; ++k) {
         if (shown[k].lid < 0) {
             out = std::fill_n(out, CrystalRing::LidIndices, nothing);
@@ -155,12 +154,18 @@ bool ClusterMesh::Update(IDirect3DDevice9* device, CrystalBody* const bodies[Bod
         high = std::max(high, s.end);
     }
     if (high == 0) low = 0;
-    InitialiseSlots(high + 1);
+    const int lowRow = low / RowRings;
+    const int highRow = RowAbove(high);
+    InitialiseRows(highRow + 1);
 
-    bool lidsChanged = high != lidsAt_;
-    if (lidsChanged && lidsAt_ >= 0 && lidsAt_ < Rings) {
-        // The lid block moves on: the slot it covered gets its own indices back.
-        for (int k = 0; k < LidBlockIndices / SlotIndices; ++k) WriteSlot(lidsAt_, k, written_[k].Has(lidsAt_));
+    bool lidsChanged = highRow != lidsAt_;
+    if (lidsChanged && lidsAt_ >= 0 && lidsAt_ < Rows) {
+        // The lid block moves on: the slots it covered get their own indices back.
+        for (int j = 0; j < LidBlockIndices / SlotIndices; ++j) {
+            const int k = j / RowRings;
+            const int ring = lidsAt_ * RowRings + j % RowRings;
+            WriteSlot(ring, k, written_[k].Has(ring));
+        }
         lidsAt_ = -1;
     }
     for (int k = 0; k < Bodies; ++k) {
@@ -173,25 +178,25 @@ bool ClusterMesh::Update(IDirect3DDevice9* device, CrystalBody* const bodies[Bod
         for (int ring = from; ring < to; ++ring)
             if (was.Has(ring) != now.Has(ring)) WriteSlot(ring, k, now.Has(ring));
     }
-    if (lidsChanged && high > 0) {
-        WriteLids(shown, high);
-        lidsAt_ = high;
+    if (lidsChanged && highRow > 0) {
+        WriteLids(shown, highRow);
+        lidsAt_ = highRow;
     }
     for (int k = 0; k < Bodies; ++k) written_[k] = shown[k];
-    low_ = low;
-    high_ = high;
+    lowRow_ = lowRow;
+    highRow_ = highRow;
     return true;
 }
 
 void ClusterMesh::Draw(IDirect3DDevice9* device) const
 {
-    if (high_ <= low_ || !vertices_ || !indices_) return;
-    const UINT firstVertex = SlotVertex(low_, 0);
-    const UINT vertexCount = SlotVertex(high_, 0) - firstVertex;
-    const UINT indexCount = SlotIndex(high_, 0) - SlotIndex(low_, 0) + LidBlockIndices;
+    if (highRow_ <= lowRow_ || !vertices_ || !indices_) return;
+    const UINT firstVertex = RowVertex(lowRow_);
+    const UINT vertexCount = RowVertex(highRow_) - firstVertex;
+    const UINT indexCount = RowIndex(highRow_) - RowIndex(lowRow_) + LidBlockIndices;
     device->SetStreamSource(0, vertices_.Get(), 0, sizeof(CrystalVertex));
     device->SetIndices(indices_.Get());
-    device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, firstVertex, vertexCount, SlotIndex(low_, 0), indexCount / 3);
+    device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, firstVertex, vertexCount, RowIndex(lowRow_), indexCount / 3);
     device->SetStreamSource(0, nullptr, 0, 0);
     device->SetIndices(nullptr);
 }
