@@ -104,6 +104,10 @@ private:
     void Flush();
     void Decode(const std::uint8_t* source, GpuVertex& out) const;
     void AfterDraw(D3DPRIMITIVETYPE type, UINT primitiveCount);
+    // Issues a clear that was held back, unless the back buffer holds it already.
+    void ResolveClear();
+    // Before anything is drawn: the back buffer stops being one plain colour.
+    void BeforeDrawing();
 
     SDL_Window* window_;
     GlDeviceOptions options_;
@@ -124,6 +128,20 @@ private:
     bool keyStale_ = true;
     VertexLayout layout_{};
     std::vector<GpuVertex> decoded_;
+
+    // A frame of nothing but a full clear is the same image as the last such
+    // frame of the same colour: a listening installation with nothing on
+    // screen then costs neither the clear nor the copy to the window.
+    struct PlainImage {
+        bool valid = false;  // the image is one full clear and nothing else
+        D3DCOLOR colour = 0;
+        float z = 0.0f;
+        bool Same(const PlainImage& o) const { return valid && o.valid && colour == o.colour && z == o.z; }
+    };
+    PlainImage heldClear_;    // valid: a full clear not yet issued
+    PlainImage backBuffer_;   // what the back buffer holds
+    PlainImage onScreen_;     // what the window shows
+    int presentsSkipped_ = 0;  // in a row; the window is refreshed now and then all the same
 
     std::uint32_t presents_ = 0;  // every Present, lost ones included
     bool inScene_ = false;
@@ -244,6 +262,7 @@ HRESULT GlDevice::Reset(D3DPRESENT_PARAMETERS* params)
     cooperative_ = D3D_OK;
     inScene_ = false;
     frameStats_ = DeviceFrameStats{};  // a reset starts a new frame
+    heldClear_ = backBuffer_ = onScreen_ = PlainImage{};
     SDL_GL_GetDrawableSize(window_, &drawableWidth_, &drawableHeight_);
     return D3D_OK;
 }
@@ -282,9 +301,36 @@ HRESULT GlDevice::EndScene()
 HRESULT GlDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR colour, float z, DWORD)
 {
     Flush();
+    const D3DVIEWPORT9& vp = state_.viewport;
+    const bool whole = (count == 0 || rects == nullptr) && vp.X == 0 && vp.Y == 0 && vp.Width == backend_->Width() &&
+                       vp.Height == backend_->Height() && flags == (D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER);
+    if (whole) {
+        // Held back until something is drawn, the frame is read or presented.
+        heldClear_ = PlainImage{true, colour, z};
+        return D3D_OK;
+    }
+    ResolveClear();
+    backBuffer_.valid = false;
     MakeCurrent();
     backend_->Clear(count, rects, flags, colour, z, state_.viewport);
     return D3D_OK;
+}
+
+void GlDevice::ResolveClear()
+{
+    if (!heldClear_.valid) return;
+    const PlainImage clear = heldClear_;
+    heldClear_.valid = false;
+    if (clear.Same(backBuffer_)) return;
+    MakeCurrent();
+    backend_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, clear.colour, clear.z, state_.viewport);
+    backBuffer_ = clear;
+}
+
+void GlDevice::BeforeDrawing()
+{
+    ResolveClear();
+    backBuffer_.valid = false;
 }
 
 HRESULT GlDevice::Present(const RECT*, const RECT*, HWND, const void*)
@@ -301,9 +347,19 @@ HRESULT GlDevice::Present(const RECT*, const RECT*, HWND, const void*)
     MakeCurrent();
     int dw = 0, dh = 0;
     SDL_GL_GetDrawableSize(window_, &dw, &dh);
+    const bool sameSize = dw == drawableWidth_ && dh == drawableHeight_;
+    ResolveClear();
+    // NOTE: once a second the window gets the image anyway, in case the
+    // system lost what it showed (an uncovered window).
+    if (sameSize && backBuffer_.Same(onScreen_) && presentsSkipped_ < 20) {
+        ++presentsSkipped_;
+        return D3D_OK;
+    }
+    presentsSkipped_ = 0;
     backend_->Blit(dw, dh);
     SDL_GL_SwapWindow(window_);
     backend_->AfterSwap();
+    onScreen_ = backBuffer_;
 
     // A window whose size changed reports a lost device once, so that the
     // render device runs its recovery.
@@ -319,6 +375,7 @@ HRESULT GlDevice::Present(const RECT*, const RECT*, HWND, const void*)
 bool GlDevice::ReadBackBuffer(std::vector<std::uint8_t>& rgb, UINT& width, UINT& height)
 {
     Flush();
+    ResolveClear();
     MakeCurrent();
     return backend_->ReadBack(rgb, width, height);
 }
@@ -453,6 +510,7 @@ void GlDevice::RefreshKey(PrimitiveClass primitiveClass, bool instanced, bool fr
 
 void GlDevice::BeginBatch(PrimitiveClass primitiveClass, std::size_t incoming)
 {
+    BeforeDrawing();
     const bool wasStale = keyStale_;
     RefreshKey(primitiveClass);
     if (batchOpen_) {
@@ -629,6 +687,7 @@ void GlDevice::Flush()
 HRESULT GlDevice::DrawFromBuffers(D3DPRIMITIVETYPE type, const GlBackend::BufferDraw& draw, UINT primitiveCount)
 {
     Flush();
+    BeforeDrawing();
     MakeCurrent();
     RefreshKey(ClassOf(type), draw.instanced, true);
     if (layout_.positionFloats == 0 || streams_[0].stride < layout_.size) return D3DERR_INVALIDCALL;

@@ -118,6 +118,36 @@ TEST_F(GlDeviceTest, NearerGeometryWinsWhateverTheOrder)
     EXPECT_EQ(f.R(125, 125), 255);
 }
 
+// Frames of nothing but a full clear may skip the clear and the copy to the
+// window while the image stays the same; what is read back must not change.
+TEST_F(GlDeviceTest, PlainFramesReadBackTheirClearAfterDrawnOnes)
+{
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    Quad(0, 0, 100, 100, 0.2f, 0xFF00FF00);
+    ASSERT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+    for (int frame = 0; frame < 3; ++frame) {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+        Frame f = ReadFrame(device);
+        EXPECT_EQ(f.G(50, 50), 0) << "frame " << frame;
+        ASSERT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+    }
+    // Another colour, then drawing over a clear that the back buffer already holds.
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF0000FF, 1.0f, 0);
+    EXPECT_EQ(ReadFrame(device).B(300, 300), 255);
+    ASSERT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF0000FF, 1.0f, 0);
+    Quad(0, 0, 100, 100, 0.9f, 0xFFFF0000);
+    Frame f = ReadFrame(device);
+    EXPECT_EQ(f.R(50, 50), 255);
+    EXPECT_EQ(f.B(300, 300), 255);
+    EXPECT_EQ(f.R(300, 300), 0);
+    ASSERT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+    // The depth buffer is cleared too: a far quad shows after the near one's frame.
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF0000FF, 1.0f, 0);
+    Quad(0, 0, 100, 100, 0.95f, 0xFF00FF00);
+    EXPECT_EQ(ReadFrame(device).G(50, 50), 255);
+}
+
 TEST_F(GlDeviceTest, AlphaBlendingMixesWithTheBackground)
 {
     device->SetRenderState(D3DRS_LIGHTING, FALSE);
