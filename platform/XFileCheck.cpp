@@ -144,6 +144,26 @@ bool CheckTextNesting(const std::vector<char>& bytes, std::string* whyNot)
             word += c;
             continue;
         }
+        // Outside strings and comments a text file is plain ASCII; a name is
+        // the type or the name of a block, or a reference in braces, so it is
+        // followed by a brace or by the block's name. The parser stumbles over
+        // anything else (a damaged name inside a material list crashes it).
+        if ((static_cast<unsigned char>(c) & 0x80) != 0 ||
+            (std::iscntrl(static_cast<unsigned char>(c)) != 0 && std::isspace(static_cast<unsigned char>(c)) == 0))
+            return Fail(whyNot, "a byte that is not text outside a string");
+        if (!word.empty() && (std::isalpha(static_cast<unsigned char>(word[0])) != 0 || word[0] == '_')) {
+            if (word == "template") {
+                // A template declares members ("DWORD nVertices;"): skip it whole.
+                while (i < end && bytes[i] != '}') ++i;
+                word.clear();
+                type.clear();
+                continue;
+            }
+            size_t next = i;
+            while (next < end && std::isspace(static_cast<unsigned char>(bytes[next])) != 0) ++next;
+            if (next < end && bytes[next] != '{' && bytes[next] != '}' && !IsTokenChar(bytes[next]))
+                return Fail(whyNot, "the name \"" + word + "\" stands where data belongs");
+        }
         endWord();
         if (c == '{') {
             if (type == "TextureFilename" && (open.empty() || open.back() != "Material"))
