@@ -42,7 +42,7 @@ void DemoPeer::Poll()
     for (int i = 0; i < PeerLink::PeerCount; ++i)
         anyRegistered = anyRegistered || (server_.Peer(i).socket != 0 && server_.Peer(i).address.family != 0);
     if (!anyRegistered) return;
-    GeneratePicture(sent_, picture_.data());
+    pattern_.Fill(sent_, picture_.data());
     server_.SendToPeers(picture_.data(), static_cast<int>(picture_.size()));
     ++sent_;
 }

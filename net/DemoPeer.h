@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "net/PeerLink.h"
+#include "net/PicturePattern.h"
 #include "platform/Clock.h"
 #include "platform/Sockets.h"
 #include "platform/messages.h"
@@ -42,5 +43,6 @@ private:
     DWORD lastSend_ = 0;
     int port_ = 0;
     int sent_ = 0;
+    PicturePattern pattern_;
     std::vector<std::uint8_t> picture_;
 };

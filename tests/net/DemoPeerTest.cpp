@@ -3,6 +3,8 @@
 // by the clock it is given.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "net/DemoPeer.h"
 #include "net/GeneratedPicture.h"
 #include "net/NetLink.h"
+#include "net/PicturePattern.h"
 
 using namespace nettest;
 
@@ -74,4 +77,51 @@ TEST(GeneratedPicture, NeighboursDiffer)
     std::size_t lit = 0;
     for (std::uint8_t v : first) lit += v > 0 ? 1 : 0;
     EXPECT_GT(lit, first.size() / 3) << "a picture worth seeing";
+}
+
+namespace {
+
+// The pattern as first defined, every pixel worked out from scratch.
+std::vector<std::uint8_t> DirectPicture(int index)
+{
+    const int side = GeneratedPictureSide;
+    std::vector<std::uint8_t> rgb(GeneratedPictureBytes);
+    if (index < 0) index = -index;
+    const double baseHue = std::fmod(index * 0.381966, 1.0);
+    const int rings = 3 + index % 5;
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x) {
+            const double dx = (x + 0.5) / side - 0.5;
+            const double dy = (y + 0.5) / side - 0.5;
+            const double radius = std::sqrt(dx * dx + dy * dy) * 2.0;
+            const double hue = baseHue + 0.25 * radius + 0.05 * std::sin(std::atan2(dy, dx) * (index % 3 + 2));
+            double value = static_cast<int>(radius * rings * 2.0) % 2 == 0 ? 1.0 : 0.55;
+            if (radius > 1.0) value *= 0.35;
+            const double h = (hue - std::floor(hue)) * 6.0;
+            const double c = 1.0 - std::fabs(std::fmod(h, 2.0) - 1.0);
+            const double sector[6][3] = {{1, c, 0}, {c, 1, 0}, {0, 1, c}, {0, c, 1}, {c, 0, 1}, {1, 0, c}};
+            const int s = std::min(static_cast<int>(h), 5);
+            std::uint8_t* out = rgb.data() + (static_cast<std::size_t>(y) * side + x) * 3;
+            for (int k = 0; k < 3; ++k) out[k] = static_cast<std::uint8_t>(std::lround(sector[s][k] * value * 255.0));
+        }
+    }
+    return rgb;
+}
+
+}  // namespace
+
+// Every band count and wobble, and a negative number: the pattern worked
+// out once gives the very bytes of the pattern worked out per pixel.
+TEST(GeneratedPicture, EveryByteMatchesThePatternWorkedOutPerPixel)
+{
+    PicturePattern pattern;
+    std::vector<std::uint8_t> kept(GeneratedPictureBytes);
+    std::vector<std::uint8_t> single(GeneratedPictureBytes);
+    for (int index : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 1001, -7}) {
+        pattern.Fill(index, kept.data());
+        GeneratePicture(index, single.data());
+        const std::vector<std::uint8_t> expected = DirectPicture(index);
+        EXPECT_EQ(kept, expected) << "picture " << index;
+        EXPECT_EQ(single, expected) << "picture " << index;
+    }
 }
