@@ -417,7 +417,10 @@ void Application::PublishHealth(const StepSample& sample)
         if (const StoredVoiceInfo* voice = world_->LastStoredVoice(); voice != nullptr) {
             health_.last_voice.path = voice->path;
             health_.last_voice.blocks = static_cast<std::uint32_t>(voice->blocks);
-            health_.last_voice.time = LocalTime(static_cast<std::time_t>(voice->unixTime));
+            if (voice->unixTime != shownVoiceTime_) {
+                health_.last_voice.time = LocalTime(static_cast<std::time_t>(voice->unixTime));
+                shownVoiceTime_ = voice->unixTime;
+            }
         }
     }
     if (netLink_) {

@@ -158,6 +158,9 @@ private:
     bool finished_ = false;
     bool showProgress_ = false;
     Health health_;         // filled by the step loop, published to board_ once per step
+    // The stored voice whose time health_.last_voice shows: the time is
+    // formatted when a new voice is stored, not every step.
+    std::int64_t shownVoiceTime_ = -1;
     HealthBoard board_;
     StepPace pace_;
     StatusFile statusFile_;
