@@ -44,8 +44,14 @@ std::uint32_t Le32(const std::vector<unsigned char>& b, std::size_t at)
 // microphone blocks up to the end of the file.
 bool WholeVoiceFile(const std::string& path, std::string& why)
 {
-    std::ifstream file(path, std::ios::binary);
-    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    // One read of the whole file: a character at a time costs the soak
+    // more than the installation spends on the step that stored it.
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    const std::streamoff length = file ? static_cast<std::streamoff>(file.tellg()) : 0;
+    std::vector<unsigned char> bytes(length > 0 ? static_cast<std::size_t>(length) : 0);
+    file.seekg(0);
+    if (!file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())))
+        return why = "cannot be read", false;
     auto text = [&](std::size_t at) { return std::string(bytes.begin() + at, bytes.begin() + at + 4); };
     if (bytes.size() < 44) return why = "shorter than a header", false;
     if (text(0) != "RIFF" || text(8) != "WAVE" || text(12) != "fmt ") return why = "not a RIFF WAVE file", false;
