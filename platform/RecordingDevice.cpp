@@ -251,6 +251,32 @@ HRESULT RecordingDevice::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, 
     return D3D_OK;
 }
 
+namespace {
+
+// Whether every index of the range names a vertex the draw declared. NOTE:
+// a plain loop over the buffer's bytes, not IndexAt per index: the null
+// renderer checks every crystal's and the logo's indices each frame.
+template <typename Index>
+bool IndicesWithin(const std::uint8_t* bytes, UINT start, UINT count, UINT minVertexIndex, UINT vertexCount)
+{
+    for (UINT i = 0; i < count; ++i) {
+        Index index;
+        std::memcpy(&index, bytes + (static_cast<std::size_t>(start) + i) * sizeof(Index), sizeof(Index));
+        const UINT value = index;
+        if (value < minVertexIndex || value - minVertexIndex >= vertexCount) return false;
+    }
+    return true;
+}
+
+bool IndicesWithin(const MemoryIndexBuffer& indices, UINT start, UINT count, UINT minVertexIndex, UINT vertexCount)
+{
+    return indices.IndexSize() == 4
+               ? IndicesWithin<std::uint32_t>(indices.Data(), start, count, minVertexIndex, vertexCount)
+               : IndicesWithin<std::uint16_t>(indices.Data(), start, count, minVertexIndex, vertexCount);
+}
+
+}  // namespace
+
 HRESULT RecordingDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIndex, UINT minVertexIndex,
                                               UINT vertexCount, UINT startIndex, UINT primitiveCount)
 {
@@ -260,10 +286,7 @@ HRESULT RecordingDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVer
     if (static_cast<std::uint64_t>(startIndex) + count > indices_->Size() / indices_->IndexSize())
         return D3DERR_INVALIDCALL;
     if (!StreamsCover(static_cast<UINT>(first), vertexCount)) return D3DERR_INVALIDCALL;
-    for (UINT i = 0; i < count; ++i) {
-        const UINT index = indices_->IndexAt(startIndex + i);
-        if (index < minVertexIndex || index - minVertexIndex >= vertexCount) return D3DERR_INVALIDCALL;
-    }
+    if (!IndicesWithin(*indices_, startIndex, count, minVertexIndex, vertexCount)) return D3DERR_INVALIDCALL;
     const UINT instances = InstanceCount();
     if (instances == 0) return D3DERR_INVALIDCALL;
     CountDraw(type, primitiveCount * instances, count * instances);

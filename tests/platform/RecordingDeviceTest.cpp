@@ -88,6 +88,52 @@ TEST(RecordingDevice, RefusesDrawsItCannotRead)
     EXPECT_TRUE(device->Draws().empty());
 }
 
+// An indexed draw from buffers is refused, as the debug runtime refuses it,
+// when any of its indices (16- or 32-bit) lies outside the vertex range it
+// declares; the null renderer counts only draws that would be drawn.
+TEST(RecordingDevice, RefusesIndexedDrawsWithIndicesOutsideTheirRange)
+{
+    for (D3DFORMAT format : {D3DFMT_INDEX16, D3DFMT_INDEX32}) {
+        Ref<RecordingDevice> device(NewRecordingDevice());
+        device->SetRecordDraws(false);
+        IDirect3DVertexBuffer9* vertices = nullptr;
+        ASSERT_EQ(device->CreateVertexBuffer(8 * sizeof(Vertex144), 0, 0x144, D3DPOOL_MANAGED, &vertices, nullptr),
+                  D3D_OK);
+        const UINT size = format == D3DFMT_INDEX32 ? 4 : 2;
+        IDirect3DIndexBuffer9* indices = nullptr;
+        ASSERT_EQ(device->CreateIndexBuffer(6 * size, 0, format, D3DPOOL_MANAGED, &indices, nullptr), D3D_OK);
+        const std::uint32_t values[6] = {2, 3, 4, 4, 5, 70000};
+        void* locked = nullptr;
+        ASSERT_EQ(indices->Lock(0, 0, &locked, 0), D3D_OK);
+        for (int i = 0; i < 6; ++i) {
+            const std::uint16_t narrow = static_cast<std::uint16_t>(values[i]);
+            std::memcpy(static_cast<std::uint8_t*>(locked) + i * size, size == 4 ? static_cast<const void*>(&values[i])
+                                                                               : static_cast<const void*>(&narrow),
+                        size);
+        }
+        indices->Unlock();
+        device->SetFVF(0x144);
+        device->SetStreamSource(0, vertices, 0, sizeof(Vertex144));
+        device->SetIndices(indices);
+
+        // Indices 2..4 of vertices 2..4, then 2..5 with a range one short, below and above.
+        EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 2, 3, 0, 1), D3D_OK) << format;
+        EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 2, 3, 3, 1), D3DERR_INVALIDCALL) << format;
+        EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 3, 3, 0, 1), D3DERR_INVALIDCALL) << format;
+        EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 2, 4, 2, 1), D3D_OK) << format;
+        EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 2, 3, 2, 1), D3DERR_INVALIDCALL) << format;
+        // The last index: 70000 as a 32-bit index, 4464 when narrowed to 16 bits; neither is in 2..7.
+        EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 2, 6, 3, 1), D3DERR_INVALIDCALL) << format;
+        device->Present(nullptr, nullptr, nullptr, nullptr);
+        EXPECT_EQ(device->LastFrameStats().triangles, 2u) << format;
+
+        device->SetIndices(nullptr);
+        device->SetStreamSource(0, nullptr, 0, 0);
+        indices->Release();
+        vertices->Release();
+    }
+}
+
 TEST(RecordingDevice, CountsAFramesDrawsAtPresent)
 {
     Ref<RecordingDevice> device(NewRecordingDevice());
