@@ -496,6 +496,16 @@ ID3DXBuffer* MakeMaterialBuffer(const aiScene* scene)
     return buffer;
 }
 
+bool FacesHaveCorners(const aiScene* scene)
+{
+    for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
+        const aiMesh* mesh = scene->mMeshes[m];
+        for (unsigned f = 0; f < mesh->mNumFaces; ++f)
+            if (mesh->mFaces[f].mNumIndices == 0 || mesh->mFaces[f].mIndices == nullptr) return false;
+    }
+    return true;
+}
+
 HRESULT Refuse(HRESULT code, std::string* whyNot, const std::string& reason)
 {
     if (whyNot != nullptr) *whyNot = reason;
@@ -532,12 +542,17 @@ HRESULT LoadMeshFromXInMemory(const std::vector<char>& bytes, DWORD options, IDi
     std::string reason;
     if (!CheckXFileBytes(bytes, &reason)) return Refuse(D3DXERR_INVALIDDATA, whyNot, reason);
 
+    // Read and validated first, post-processed only once the faces are
+    // known to be sound: assimp's triangulation aborts the process on a
+    // face without corners, which its validation lets through.
     Assimp::Importer importer;
-    const aiScene* scene = importer.ReadFileFromMemory(
-        bytes.data(), bytes.size(),
-        aiProcess_ConvertToLeftHanded | aiProcess_Triangulate | aiProcess_JoinIdenticalVertices |
-            aiProcess_SortByPType | aiProcess_ImproveCacheLocality | aiProcess_ValidateDataStructure,
-        "x");
+    const aiScene* scene = importer.ReadFileFromMemory(bytes.data(), bytes.size(), aiProcess_ValidateDataStructure, "x");
+    if (scene == nullptr || scene->mRootNode == nullptr)
+        return Refuse(D3DXERR_INVALIDDATA, whyNot, std::string("unreadable .x data: ") + importer.GetErrorString());
+    if (!FacesHaveCorners(scene)) return Refuse(D3DXERR_INVALIDDATA, whyNot, "a face has no corners");
+    scene = importer.ApplyPostProcessing(aiProcess_ConvertToLeftHanded | aiProcess_Triangulate |
+                                         aiProcess_JoinIdenticalVertices | aiProcess_SortByPType |
+                                         aiProcess_ImproveCacheLocality);
     if (scene == nullptr || scene->mRootNode == nullptr)
         return Refuse(D3DXERR_INVALIDDATA, whyNot, std::string("unreadable .x data: ") + importer.GetErrorString());
 
