@@ -2,17 +2,16 @@
 # Builds the libFuzzer targets of tests/fuzz into build-fuzz/ (clang-14, with
 # the address and undefined-behaviour sanitizers) and runs each for SECONDS,
 # as many at a time as the machine has cores.
-#   bash tests/fuzz/run.sh               every target, SOLVANE_FUZZ_SECONDS (12) each: what CI does
+#   bash tests/fuzz/run.sh               every target, SOLVANE_FUZZ_SECONDS (12) each
 #   bash tests/fuzz/run.sh 600 wav png   only the named targets, 600 s each
 #   bash tests/fuzz/run.sh wav           only wav, for the default time
-# Why 12 s: the time of a test run is spent once per check-in, and the
-# checked-in seeds and regressions are replayed first whatever the length. In
-# 30 s runs from a fresh checkout, bmp, greeting, png, registration and wav
-# found their last new edge within their first 6 s; config, osc, picture and
-# xfile kept finding new inputs to the end, so for them a test run is a short
-# exploration that the next run continues (build-fuzz/corpus/ is kept). Nine
-# targets 12 s each on two cores take about a minute. Hunting is done with
-# long runs: SOLVANE_FUZZ_SECONDS=600, or a SECONDS argument.
+# CI runs every target 30 s after the tests (.ci/run). In 30 s runs from a
+# fresh checkout, bmp, greeting, png, registration and wav found their last
+# new edge within their first 6 s; config, osc, picture and xfile kept
+# finding new inputs to the end, so for them a short run is an exploration
+# that the next run continues (build-fuzz/corpus/ is kept). Nine targets 12 s
+# each on two cores take about a minute. Hunting is done with long runs:
+# SOLVANE_FUZZ_SECONDS=600, or a SECONDS argument.
 # Before fuzzing, each target replays its seeds and every input under
 # tests/fuzz/regressions/<name>/ (inputs that once broke it). New inputs the
 # fuzzer finds go to build-fuzz/corpus/<name>/; a crash leaves its input in
