@@ -53,7 +53,7 @@ while done < kills:
     assert run <= 4 * kills + 1, f"only {done} kills landed in a store in {run - 1} runs"
     # Never the voice already stored, so that "previous" and "new" differ.
     voice = "b" if previous == "a" else "a"
-    p = subprocess.Popen([solvane, "--headless", "--fast", "--steps", "3000", "--voice", f"{work}/{voice}.wav",
+    p = subprocess.Popen([solvane, "--headless", "--fast", "--renderer", "null", "--steps", "3000", "--voice", f"{work}/{voice}.wav",
                           "--data", data], stdout=subprocess.DEVNULL, stderr=open(f"{work}/run.log", "w"))
     deadline = time.monotonic() + 60
     if previous is None:

@@ -28,11 +28,11 @@ pink_gain="$(python3 -c "import math; print(-25 - 20 * math.log10($pink_rms))")"
 sox "$work/pink.wav" "$work/noise.wav" vol "$pink_gain" dB pad 4 0
 
 cp -r "$source_dir/data" "$work/data"
-run() {  # run NAME VOICE [options...]: a --fast run of 400 steps with its statistics
+run() {  # run NAME VOICE [options...]: a --fast run of 400 steps, not drawn, with its statistics
     local name="$1" voice="$2"
     shift 2
     rm -f "$work/data/memory.wav" "$work/xdg/solvane/memory.wav"
-    "$solvane" --headless --fast --seed 1 --voice "$voice" --steps 400 --data "$work/data" \
+    "$solvane" --headless --fast --renderer null --seed 1 --voice "$voice" --steps 400 --data "$work/data" \
         --stats "$work/$name.json" "$@" 2> "$work/$name.log" || { cat "$work/$name.log"; exit 1; }
 }
 recording_steps() {
