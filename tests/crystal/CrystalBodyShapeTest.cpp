@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr float kTolerance = 1e-5f;
+constexpr float kShapeTolerance = 1e-5f;
 
 TEST(CrystalBodyShape, CreatePlantsASeedAndNothingIsShown)
 {
@@ -41,10 +41,10 @@ TEST(CrystalBodyShape, FirstRingLeansTenDegreesOffTheVerticalAtTheStepDistance)
         ASSERT_TRUE(body.Create(nullptr));
         ASSERT_TRUE(body.GrowStep(c.step, 10.0f, c.turn, 1.2f, 3, 7000));
         const CrystalRing& ring = body.Ring(1);
-        EXPECT_NEAR(ring.centre.x, c.x, kTolerance);
-        EXPECT_NEAR(ring.centre.y, c.y, kTolerance);
-        EXPECT_NEAR(ring.centre.z, c.z, kTolerance);
-        EXPECT_NEAR(std::sqrt(Dot(ring.centre, ring.centre)), c.step, kTolerance);
+        EXPECT_NEAR(ring.centre.x, c.x, kShapeTolerance);
+        EXPECT_NEAR(ring.centre.y, c.y, kShapeTolerance);
+        EXPECT_NEAR(ring.centre.z, c.z, kShapeTolerance);
+        EXPECT_NEAR(std::sqrt(Dot(ring.centre, ring.centre)), c.step, kShapeTolerance);
         EXPECT_NEAR(std::acos(ring.axis.y), tilt, 1e-4f);
         EXPECT_EQ(ring.radius, 1.2f);
         EXPECT_EQ(ring.bandTag, 3);

@@ -9,9 +9,9 @@
 
 namespace {
 
-constexpr float kTolerance = 1e-5f;
+constexpr float kRingTolerance = 1e-5f;
 
-void ExpectVector(const Vector3& v, float x, float y, float z, float tolerance = kTolerance)
+void ExpectVector(const Vector3& v, float x, float y, float z, float tolerance = kRingTolerance)
 {
     EXPECT_NEAR(v.x, x, tolerance);
     EXPECT_NEAR(v.y, y, tolerance);
@@ -38,7 +38,7 @@ TEST(CrystalRing, SeedRimTurnsFromPlusXTowardsMinusZAroundTheCentre)
         ExpectVector(ring.rim[k].Position(), 1.0f + 0.1f * std::cos(angle), 2.0f, 3.0f - 0.1f * std::sin(angle));
         // Unit normals pointing at the centre.
         const Vector3 n = ring.rim[k].Normal();
-        EXPECT_NEAR(Length(n), 1.0f, kTolerance);
+        EXPECT_NEAR(Length(n), 1.0f, kRingTolerance);
         ExpectVector(n, -std::cos(angle), 0, std::sin(angle));
     }
 }
@@ -81,9 +81,9 @@ TEST(CrystalRing, BentRingIsPerpendicularToItsAxisAndTurnsTheRingBelow)
     ExpectVector(second.axis, axis.x, axis.y, axis.z);
     for (const RingVertex& corner : second.rim) {
         const Vector3 offset = corner.Position() - second.centre;
-        EXPECT_NEAR(Length(offset), 1.2f, kTolerance);
-        EXPECT_NEAR(Dot(offset, second.axis), 0.0f, kTolerance);
-        EXPECT_NEAR(Dot(corner.Normal(), offset), -1.2f, kTolerance);
+        EXPECT_NEAR(Length(offset), 1.2f, kRingTolerance);
+        EXPECT_NEAR(Dot(offset, second.axis), 0.0f, kRingTolerance);
+        EXPECT_NEAR(Dot(corner.Normal(), offset), -1.2f, kRingTolerance);
     }
     // The ring below now points from its own previous ring to the new centre.
     Vector3 followed = MakeVector(0.5f, 2, 0);
@@ -91,8 +91,8 @@ TEST(CrystalRing, BentRingIsPerpendicularToItsAxisAndTurnsTheRingBelow)
     ExpectVector(first.axis, followed.x, followed.y, followed.z);
     for (const RingVertex& corner : first.rim) {
         const Vector3 offset = corner.Position() - first.centre;
-        EXPECT_NEAR(Length(offset), 1.2f, kTolerance);
-        EXPECT_NEAR(Length(corner.Normal()), 1.0f, kTolerance);
+        EXPECT_NEAR(Length(offset), 1.2f, kRingTolerance);
+        EXPECT_NEAR(Length(corner.Normal()), 1.0f, kRingTolerance);
     }
 }
 

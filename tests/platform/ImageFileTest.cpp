@@ -9,19 +9,9 @@
 #include <zlib.h>
 
 #include "platform/ImageFile.h"
+#include "support/LittleEndian.h"
 
 namespace {
-
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-void Put16(std::vector<std::uint8_t>& out, unsigned v)
-{
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
 
 // A 24-bit BMP whose headers say what the test wants; `pixelBytes` bytes of
 // pixels really follow.

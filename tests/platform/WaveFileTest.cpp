@@ -10,19 +10,9 @@
 #include <vector>
 
 #include "platform/WaveFile.h"
+#include "support/LittleEndian.h"
 
 namespace {
-
-void Put16(std::vector<std::uint8_t>& out, unsigned v)
-{
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
 
 void PutTag(std::vector<std::uint8_t>& out, const char* tag)
 {
