@@ -7,4 +7,6 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh
 cd build
-ctest --output-on-failure -j"$(nproc)" --timeout 600
+# Twice as many tests at a time as cores: the whole-program checks spend most
+# of their time waiting on real-time steps and the network, not computing.
+ctest --output-on-failure -j"$(( 2 * $(nproc) ))" --timeout 600
