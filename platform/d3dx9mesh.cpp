@@ -14,6 +14,7 @@
 #include <assimp/scene.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -23,6 +24,7 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "platform/ChildProcess.h"
 #include "platform/XFileCheck.h"
 
 // ---------------------------------------------------------------------------
@@ -506,6 +508,31 @@ bool FacesHaveCorners(const aiScene* scene)
     return true;
 }
 
+// A logo mesh reads in milliseconds; a reader still busy after this is stuck.
+constexpr std::chrono::milliseconds kReadLimit{10000};
+
+// The scene of a .x file, or null with the reason. Read and validated first,
+// post-processed only once the faces are known to be sound: assimp's
+// triangulation aborts the process on a face without corners, which its
+// validation lets through.
+const aiScene* ReadScene(Assimp::Importer& importer, const std::vector<char>& bytes, std::string* whyNot)
+{
+    const aiScene* scene = importer.ReadFileFromMemory(bytes.data(), bytes.size(), aiProcess_ValidateDataStructure, "x");
+    if (scene != nullptr && scene->mRootNode != nullptr && !FacesHaveCorners(scene)) {
+        *whyNot = "a face has no corners";
+        return nullptr;
+    }
+    if (scene != nullptr && scene->mRootNode != nullptr)
+        scene = importer.ApplyPostProcessing(aiProcess_ConvertToLeftHanded | aiProcess_Triangulate |
+                                             aiProcess_JoinIdenticalVertices | aiProcess_SortByPType |
+                                             aiProcess_ImproveCacheLocality);
+    if (scene == nullptr || scene->mRootNode == nullptr) {
+        *whyNot = std::string("unreadable .x data: ") + importer.GetErrorString();
+        return nullptr;
+    }
+    return scene;
+}
+
 HRESULT Refuse(HRESULT code, std::string* whyNot, const std::string& reason)
 {
     if (whyNot != nullptr) *whyNot = reason;
@@ -542,19 +569,21 @@ HRESULT LoadMeshFromXInMemory(const std::vector<char>& bytes, DWORD options, IDi
     std::string reason;
     if (!CheckXFileBytes(bytes, &reason)) return Refuse(D3DXERR_INVALIDDATA, whyNot, reason);
 
-    // Read and validated first, post-processed only once the faces are
-    // known to be sound: assimp's triangulation aborts the process on a
-    // face without corners, which its validation lets through.
+    // NOTE: assimp's .x reader crashes on some damaged files that pass the
+    // check above, so a child process reads the file first; only a file it
+    // read without crashing is read here.
+    const ChildResult trial = RunInChildProcess(
+        [&bytes] {
+            Assimp::Importer importer;
+            std::string ignored;
+            return ReadScene(importer, bytes, &ignored) != nullptr ? 0 : 1;
+        },
+        kReadLimit);
+    if (trial.outcome == ChildResult::Failed)
+        return Refuse(D3DXERR_INVALIDDATA, whyNot, "the .x reader " + trial.whyNot + " on this file");
     Assimp::Importer importer;
-    const aiScene* scene = importer.ReadFileFromMemory(bytes.data(), bytes.size(), aiProcess_ValidateDataStructure, "x");
-    if (scene == nullptr || scene->mRootNode == nullptr)
-        return Refuse(D3DXERR_INVALIDDATA, whyNot, std::string("unreadable .x data: ") + importer.GetErrorString());
-    if (!FacesHaveCorners(scene)) return Refuse(D3DXERR_INVALIDDATA, whyNot, "a face has no corners");
-    scene = importer.ApplyPostProcessing(aiProcess_ConvertToLeftHanded | aiProcess_Triangulate |
-                                         aiProcess_JoinIdenticalVertices | aiProcess_SortByPType |
-                                         aiProcess_ImproveCacheLocality);
-    if (scene == nullptr || scene->mRootNode == nullptr)
-        return Refuse(D3DXERR_INVALIDDATA, whyNot, std::string("unreadable .x data: ") + importer.GetErrorString());
+    const aiScene* scene = ReadScene(importer, bytes, &reason);
+    if (scene == nullptr) return Refuse(D3DXERR_INVALIDDATA, whyNot, reason);
 
     LoadedGeometry geometry;
     Collect(scene, scene->mRootNode, aiMatrix4x4(), geometry);

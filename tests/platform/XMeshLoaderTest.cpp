@@ -207,6 +207,14 @@ TEST_F(XMeshLoader, RefusesDamagedFilesWithAReason)
     Loaded missing(folder_.File("missing.x"));
     EXPECT_TRUE(FAILED(missing.result));
     EXPECT_EQ(missing.whyNot, "cannot open the file");
+
+    // Files on which assimp itself aborts or crashes are refused, and this process goes on.
+    Loaded cornerless(Write("cornerless.x", "xof 0303txt 0032\nMesh M {\n 3;\n 0.0;0.0;0.0;,\n 1.0;0.0;0.0;,\n"
+                                            " 0.0;1.0;0.0;;\n 2;\n 3;0,1,2;,\n 0;;\n}\n"));
+    EXPECT_EQ(cornerless.whyNot, "a face has no corners");
+    Loaded crashing(std::string(SOLVANE_SOURCE_DIR) + "/tests/fuzz/regressions/xfile/damaged-face-list.x");
+    EXPECT_TRUE(FAILED(crashing.result));
+    EXPECT_NE(crashing.whyNot.find("the .x reader crashed"), std::string::npos) << crashing.whyNot;
 }
 
 TEST_F(XMeshLoader, RefusesAMeshThatNeeds32BitIndices)
