@@ -1,31 +1,11 @@
-// Feeds arbitrary bytes to the picture reader as a BMP file (the "BM"
-// is put in front when missing, so every input reaches SDL's BMP reader).
-#include "platform/ImageFile.h"
-
+// Feeds arbitrary bytes to the picture reader as a BMP file (SDL's reader).
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <vector>
+
+#include "ImageInput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static const std::uint8_t kSignature[2] = {'B', 'M'};
-    std::vector<std::uint8_t> file(kSignature, kSignature + 2);
-    if (size >= 2 && std::memcmp(data, kSignature, 2) == 0) file.clear();
-    file.insert(file.end(), data, data + size);
-    for (auto layout : {platform::PixelLayout::Rgb, platform::PixelLayout::Bgra}) {
-        unsigned width = 0, height = 0;
-        std::vector<std::uint8_t> pixels;
-        std::string error;
-        if (platform::DecodeImage(file.data(), file.size(), layout, width, height, pixels, &error)) {
-            const std::size_t bytesPerPixel = layout == platform::PixelLayout::Rgb ? 3 : 4;
-            if (width == 0 || height == 0 || width > platform::kMaxImageSide || height > platform::kMaxImageSide ||
-                pixels.size() != std::size_t{width} * height * bytesPerPixel)
-                std::abort();
-        } else if (error.empty()) {
-            std::abort();
-        }
-    }
-    return 0;
+    return FuzzImageInput(kSignature, sizeof kSignature, data, size);
 }
