@@ -35,20 +35,28 @@ def read_png(path):
         kind = raw[p]
         line = bytearray(raw[p + 1:p + 1 + stride])
         p += 1 + stride
-        for i in range(stride):
-            a = line[i - channels] if i >= channels else 0
-            b = previous[i]
-            c = previous[i - channels] if i >= channels else 0
-            if kind == 1:
-                line[i] = (line[i] + a) & 255
-            elif kind == 2:
-                line[i] = (line[i] + b) & 255
-            elif kind == 3:
-                line[i] = (line[i] + (a + b) // 2) & 255
-            elif kind == 4:
-                pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - 2 * c)
-                pred = a if pa <= pb and pa <= pc else (b if pb <= pc else c)
-                line[i] = (line[i] + pred) & 255
+        # Unfiltered rows, and the black rows that fill most frames, need no
+        # work (every predictor of zeros is zero).
+        if kind == 0 or (line.count(0) == stride and previous.count(0) == stride):
+            rows.append(bytes(line))
+            previous = line
+            continue
+        if kind == 1:
+            for i in range(channels, stride):
+                line[i] = (line[i] + line[i - channels]) & 255
+        elif kind == 2:
+            line = bytearray((x + y) & 255 for x, y in zip(line, previous))
+        else:
+            for i in range(stride):
+                a = line[i - channels] if i >= channels else 0
+                b = previous[i]
+                if kind == 3:
+                    line[i] = (line[i] + (a + b) // 2) & 255
+                elif kind == 4:
+                    c = previous[i - channels] if i >= channels else 0
+                    pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - 2 * c)
+                    pred = a if pa <= pb and pa <= pc else (b if pb <= pc else c)
+                    line[i] = (line[i] + pred) & 255
         rows.append(bytes(line))
         previous = line
     return width, height, channels, rows
