@@ -23,7 +23,7 @@ public:
     ShapeBuilder() = default;
     ShapeBuilder(const ShapeBuilder&) = delete;
     ShapeBuilder& operator=(const ShapeBuilder&) = delete;
-    virtual ~ShapeBuilder() = default;
+    ~ShapeBuilder() = default;
 
     bool SetWorld(World* worldLink);
     // Analyses the world's current block and appends one ring to the body.

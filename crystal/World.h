@@ -37,7 +37,7 @@ public:
     World();
     World(const World&) = delete;
     World& operator=(const World&) = delete;
-    virtual ~World();
+    ~World();
 
     // Builds the scene content for a screen of width x height. False on the
     // first failure, with the reason in LastError(); what was built so far

@@ -26,7 +26,7 @@ public:
     IncomingImages() = default;
     IncomingImages(const IncomingImages&) = delete;
     IncomingImages& operator=(const IncomingImages&) = delete;
-    virtual ~IncomingImages() = default;
+    ~IncomingImages() = default;
 
     bool Create(HDC deviceContext, RenderDevice* renderDevice, int width, int height);
     // Gives up the pictures, their sprites and textures while the device is

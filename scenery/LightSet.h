@@ -61,7 +61,7 @@ public:
     LightSet();
     LightSet(const LightSet&) = delete;
     LightSet& operator=(const LightSet&) = delete;
-    virtual ~LightSet();
+    ~LightSet();
 
     // Allocates the pool and its vertex buffer and loads light1.bmp and
     // light2.bmp from dataDir.

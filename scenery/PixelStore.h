@@ -12,7 +12,7 @@
 class PixelStore {
 public:
     PixelStore() = default;
-    virtual ~PixelStore() = default;
+    ~PixelStore() = default;
 
     // Sizes below 0 count as 0. Always true.
     bool Create(HDC deviceContext, int width, int height, int bitsPerPixel);
