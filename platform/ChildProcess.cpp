@@ -12,11 +12,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #define SOLVANE_HAS_FORK 1
-#endif
 
 // Present only in a sanitized build: a report in the child must not run the
 // handlers a fuzzer or a test harness registered for the whole process.
 extern "C" void __sanitizer_set_death_callback(void (*callback)(void)) __attribute__((weak));
+#endif
 
 namespace platform {
 
