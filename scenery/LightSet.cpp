@@ -160,7 +160,7 @@ void LightSet::DrawPoints(IDirect3DDevice9* device)
     device->SetTransform(D3DTS_PROJECTION, &projection);
 }
 
-void LightSet::DrawParticles(IDirect3DDevice9* device, const Matrix4&)
+void LightSet::UseSparkState(IDirect3DDevice9* device)
 {
     device->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
     device->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
@@ -180,6 +180,11 @@ void LightSet::DrawParticles(IDirect3DDevice9* device, const Matrix4&)
     device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
     device->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
     device->SetRenderState(D3DRS_FOGENABLE, FALSE);
+}
+
+void LightSet::DrawParticles(IDirect3DDevice9* device, const Matrix4&)
+{
+    UseSparkState(device);
     // Each spark's side comes with its vertex, in pixels. With no lower
     // limit a spark narrower than a pixel stays as small as its square
     // would be, lighting a pixel only where it covers the pixel's centre.

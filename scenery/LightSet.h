@@ -72,6 +72,9 @@ public:
     void UpdateParticles(IDirect3DDevice9* device, const Matrix4& matrix);
     // Draws every live spark; slot 0 with the first texture, the rest with the second.
     void DrawParticles(IDirect3DDevice9* device, const Matrix4& matrix);
+    // The state sparks are drawn in: the glow added to what is there, over
+    // everything and leaving no depth, unlit and without fog.
+    static void UseSparkState(IDirect3DDevice9* device);
 
     const LightParticle& Particle(int slot) const { return particles[slot]; }
     int LiveCount() const { return static_cast<int>(live_.size()); }

@@ -16,6 +16,7 @@
 #include "render/RenderDevice.h"
 #include "scenery/LightSet.h"
 #include "support/GlTestDevice.h"
+#include "support/OffscreenRenderTest.h"
 
 using testsupport::Frame;
 using testsupport::ReadFrame;
@@ -28,20 +29,13 @@ struct SquareVertex {
     float u, v;
 };
 
-class LightSetPixelTest : public ::testing::Test {
+class LightSetPixelTest : public testsupport::OffscreenRenderTest {
 protected:
     void SetUp() override
     {
-        std::string reason;
-        window = testsupport::OffscreenGlWindow(&reason);
-        if (window == nullptr) GTEST_SKIP() << "no OpenGL here: " << reason;
-        ASSERT_TRUE(renderer.CreateDevice(window, 640, 480, false));
-        device = renderer.Device();
+        OffscreenRenderTest::SetUp();
+        if (device == nullptr) return;
         ASSERT_TRUE(lights.Create(device, SOLVANE_SOURCE_DIR "/data"));
-    }
-    void TearDown() override
-    {
-        if (device != nullptr) renderer.ReleaseAll();
     }
 
     Frame DrawnBy(const std::function<void()>& draw)
@@ -73,30 +67,13 @@ protected:
 
     void DrawSquares(int count)
     {
-        device->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
-        device->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
-        device->SetSamplerState(0, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
-        device->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
-        device->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
-        device->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
-        device->SetRenderState(D3DRS_LIGHTING, FALSE);
-        device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
-        device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
-        device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
-        device->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
-        device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
-        device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
-        device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-        device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
-        device->SetRenderState(D3DRS_FOGENABLE, FALSE);
+        // The sparks' own state; what differs is only the geometry.
+        LightSet::UseSparkState(device);
         device->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);
         for (int slot = 0; slot < count; ++slot)
             if (lights.Particle(slot).life >= 1) DrawSquare(slot);
     }
 
-    HWND window = nullptr;
-    RenderDevice renderer;
-    IDirect3DDevice9* device = nullptr;
     LightSet lights;
 };
 

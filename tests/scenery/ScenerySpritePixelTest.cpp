@@ -14,27 +14,21 @@
 #include "scenery/TextureHolder.h"
 #include "support/DeviceTestSupport.h"
 #include "support/GlTestDevice.h"
+#include "support/OffscreenRenderTest.h"
 
 using testsupport::Frame;
 using testsupport::ReadFrame;
 
 namespace {
 
-class ScenerySpritePixelTest : public ::testing::Test {
+class ScenerySpritePixelTest : public testsupport::OffscreenRenderTest {
 protected:
     void SetUp() override
     {
-        std::string reason;
-        window = testsupport::OffscreenGlWindow(&reason);
-        if (window == nullptr) GTEST_SKIP() << "no OpenGL here: " << reason;
-        ASSERT_TRUE(renderer.CreateDevice(window, 640, 480, false));
-        device = renderer.Device();
+        OffscreenRenderTest::SetUp();
+        if (device == nullptr) return;
         device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
     }
-
-    HWND window = nullptr;
-    RenderDevice renderer;
-    IDirect3DDevice9* device = nullptr;
 };
 
 TEST_F(ScenerySpritePixelTest, ReceivedPictureShowsItsFirstPixelTopLeft)
