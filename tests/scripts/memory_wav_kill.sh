@@ -67,15 +67,20 @@ while done < kills:
         continue
     # The partial file a kill left behind is removed by the next start.
     while os.path.exists(partial) and time.monotonic() < deadline:
-        pass
+        time.sleep(0.0005)
     assert not os.path.exists(partial), f"run {run}: the previous partial file was not removed"
+    # Polled every half millisecond rather than in a busy loop: a store lasts
+    # some milliseconds, and a spinning watcher would take a core from the
+    # program it watches (and from the tests beside it).
     seen = False
     while time.monotonic() < deadline and p.poll() is None:
         if os.path.exists(partial):
             seen = True
             break
-        if "stored the voice" in open(f"{work}/run.log").read():
-            break  # the store was too quick to be seen on a busy machine: try again
+        with open(f"{work}/run.log") as log:
+            if "stored the voice" in log.read():
+                break  # the store was too quick to be seen on a busy machine: try again
+        time.sleep(0.0005)
     if not seen:
         p.send_signal(signal.SIGKILL)
         p.wait()
