@@ -57,8 +57,10 @@ TEST(LinkRecovery, ARestartedPeerIsRegisteredWithAgainAndPicturesResume)
     ASSERT_TRUE(installation.Open(window.Handle(), LinkMode::Client, "127.0.0.1", port));
     ASSERT_TRUE(loop.RunUntil([&] { return peer->link.Peer(0).address.family != 0; }));
     EXPECT_EQ(installation.Status().state, LinkState::Connected);
-    const int lostBefore = CountLogLines("lost the peer 127.0.0.1:" + std::to_string(port));
-    const int backBefore = CountLogLines("the peer 127.0.0.1:" + std::to_string(port) + " is back");
+    const std::string lost = "lost the peer 127.0.0.1:" + std::to_string(port);
+    const int lostBefore = CountLogLines(lost);
+    const std::string back = "the peer 127.0.0.1:" + std::to_string(port) + " is back";
+    const int backBefore = CountLogLines(back);
 
     // The peer goes away.
     loop.Unroute(&peer->link);
@@ -72,7 +74,7 @@ TEST(LinkRecovery, ARestartedPeerIsRegisteredWithAgainAndPicturesResume)
         loop.RunFor(30);
     }
     EXPECT_EQ(installation.State(), LinkState::Lost);
-    EXPECT_EQ(CountLogLines("lost the peer"), lostBefore + 1) << "the loss is told once";
+    EXPECT_EQ(CountLogLines(lost), lostBefore + 1) << "the loss is told once";
 
     // It comes back on the same port; the next try finds it.
     peer = std::make_unique<Peer>(sockets, loop, peerWindows[1], clock, port);
@@ -81,7 +83,7 @@ TEST(LinkRecovery, ARestartedPeerIsRegisteredWithAgainAndPicturesResume)
     installation.Update();
     ASSERT_TRUE(loop.RunUntil([&] { return peer->link.Peer(0).address.family != 0; }));
     EXPECT_EQ(installation.State(), LinkState::Connected);
-    EXPECT_EQ(CountLogLines("is back"), backBefore + 1) << "the return is told once";
+    EXPECT_EQ(CountLogLines(back), backBefore + 1) << "the return is told once";
 
     const Bytes picture = Filled(NetLink::FrameSize, 0x21);
     peer->link.SendToPeers(picture.data(), static_cast<int>(picture.size()));
