@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Configures and builds Solvane into build/.
-#   bash scripts/build.sh                  everything: programs, tests, benchmarks
+#   bash scripts/build.sh                  programs and tests (benchmarks: the target benchmarks)
 #   bash scripts/build.sh solvane ...      only the named targets
 # Every caller configures with the same options (warnings are errors), so a
 # build made by scripts/run.sh is reused as it is by scripts/test.sh.
