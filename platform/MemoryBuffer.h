@@ -9,7 +9,8 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <cstdlib>
+#include <memory>
 
 #include "platform/d3d9.h"
 
@@ -27,12 +28,12 @@ protected:
 // The storage and change tracking shared by vertex and index buffers.
 class BufferBytes {
 public:
-    explicit BufferBytes(UINT length) : bytes_(length) {}
+    explicit BufferBytes(UINT length);  // zeroed; throws std::bad_alloc
     BufferBytes(const BufferBytes&) = delete;
     BufferBytes& operator=(const BufferBytes&) = delete;
 
-    UINT Size() const { return static_cast<UINT>(bytes_.size()); }
-    const std::uint8_t* Data() const { return bytes_.data(); }
+    UINT Size() const { return size_; }
+    const std::uint8_t* Data() const { return bytes_.get(); }
     // The range written since the GPU copy was last brought up to date.
     bool Dirty() const { return dirtyEnd_ > dirtyBegin_; }
     UINT DirtyBegin() const { return dirtyBegin_; }
@@ -52,7 +53,11 @@ protected:
     HRESULT UnlockBytes();
 
 private:
-    std::vector<std::uint8_t> bytes_;
+    struct Free {
+        void operator()(std::uint8_t* bytes) const { std::free(bytes); }
+    };
+    std::unique_ptr<std::uint8_t[], Free> bytes_;
+    UINT size_ = 0;
     UINT lockBegin_ = 0, lockEnd_ = 0;
     bool locked_ = false;
     bool lockWrites_ = false;
