@@ -1,6 +1,8 @@
 # Run after a test program is built (see SuiteTests.cmake): asks the program
 # for its tests and writes one add_test per suite into OUTPUT.
-# Inputs: PROGRAM, OUTPUT, WORKING_DIRECTORY, ENVIRONMENT (a list).
+# Inputs: PROGRAM, OUTPUT, and SETTINGS, a file that sets WORKING_DIRECTORY
+# and ENVIRONMENT (a list of VAR=VALUE).
+include("${SETTINGS}")
 execute_process(COMMAND "${PROGRAM}" --gtest_list_tests
                 WORKING_DIRECTORY "${WORKING_DIRECTORY}"
                 OUTPUT_VARIABLE listing

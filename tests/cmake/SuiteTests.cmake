@@ -13,12 +13,17 @@ function(solvane_add_suite_tests target)
   endif()
   set(suites_file "${CMAKE_CURRENT_BINARY_DIR}/${target}_suites.cmake")
   set(include_file "${CMAKE_CURRENT_BINARY_DIR}/${target}_suites_include.cmake")
+  # The settings go through a file: a list on a custom command's line would
+  # be split into separate arguments.
+  set(settings_file "${CMAKE_CURRENT_BINARY_DIR}/${target}_suites_settings.cmake")
+  file(WRITE ${settings_file}
+       "set(WORKING_DIRECTORY [==[${ARG_WORKING_DIRECTORY}]==])\n"
+       "set(ENVIRONMENT [==[${ARG_ENVIRONMENT}]==])\n")
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND}
             -D "PROGRAM=$<TARGET_FILE:${target}>"
             -D "OUTPUT=${suites_file}"
-            -D "WORKING_DIRECTORY=${ARG_WORKING_DIRECTORY}"
-            -D "ENVIRONMENT=${ARG_ENVIRONMENT}"
+            -D "SETTINGS=${settings_file}"
             -P ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/ListSuites.cmake
     BYPRODUCTS ${suites_file}
     VERBATIM)
