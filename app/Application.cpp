@@ -50,7 +50,7 @@ std::string LocalTime(std::time_t when)
 }  // namespace
 
 Application::Application(const Options& options)
-    : options_(options), statusFile_(options.statusFile.empty() ? StatusFile::DefaultPath() : options.statusFile)
+    : options_(options), statusFile_(options.statusFile)
 {
     health_.started_at = LocalTime(std::time(nullptr));
     // The null renderer needs no display: nothing is drawn anywhere.
@@ -285,11 +285,12 @@ void Application::FinishRun()
 bool Application::ReadPeerAddress(std::string& host, int& port) const
 {
     std::string path = options_.dataDir + "/theStrings.ini";
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return false;
     PeerAddress address;
-    ReadConfiguration(file, address);
-    std::fclose(file);
+    std::string why;
+    if (!ReadConfigurationFile(path, address, why)) {
+        if (why != "missing") LogWarning("net", "cannot read %s: %s; running without pictures", path.c_str(), why.c_str());
+        return false;
+    }
     if (!address.portValid) {
         LogWarning("net", "the port \"%s\" in %s is not a port number (1 to 65535); running without pictures",
                    address.portText.c_str(), path.c_str());

@@ -2,17 +2,24 @@
 
 #include <toml++/toml.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <sstream>
 #include <system_error>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "app/CommandLine.h"
 #include "common/Level.h"
+#include "common/PrivateFiles.h"
+#include "common/RegularFile.h"
 
 namespace {
 
@@ -276,31 +283,100 @@ std::string EditInputLevels(const std::string& text, int threshold, double gainD
     return out;
 }
 
+bool WriteAll(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) return false;
+        done += static_cast<std::size_t>(wrote);
+    }
+    return ::fsync(fd) == 0;
+}
+
+// Replaces the file by a new one renamed over it, so a failure leaves the
+// old one whole. The new file gets the old one's mode and owner before it
+// takes its place: a 0600 file holding the web view's token stays 0600. A
+// file that did not exist is made 0600.
 bool WriteWhole(const std::string& path, const std::string& text, std::string& error)
 {
     std::error_code code;
     fs::path target(path);
     if (target.has_parent_path()) fs::create_directories(target.parent_path(), code);
-    std::string temporary = path + ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) {
-            error = "cannot write \"" + temporary + "\"";
-            return false;
+    struct stat old {};
+    const bool existed = ::stat(path.c_str(), &old) == 0;
+    std::string temporary, why;
+    const int fd = CreatePrivateTemporary(path, temporary, why);
+    if (fd < 0) {
+        error = "cannot write beside \"" + path + "\": " + why;
+        return false;
+    }
+    bool ok = true;
+    if (existed) {
+        // The owner first: changing it may clear set-id bits that the mode
+        // then puts back.
+        if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) && ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+            error = "cannot save into \"" + path + "\" as it is: it belongs to " + DescribeOwner(old.st_uid) +
+                    " and a new file would be ours (" + std::strerror(errno) + ")";
+            ok = false;
+        } else if (::fchmod(fd, old.st_mode & 07777) != 0) {
+            error = "cannot give the new \"" + path + "\" the old one's mode: " + std::strerror(errno);
+            ok = false;
         }
     }
-    fs::rename(temporary, target, code);
-    if (code) {
-        error = "cannot replace \"" + path + "\": " + code.message();
-        fs::remove(temporary, code);
+    if (ok && !WriteAll(fd, text)) {
+        error = "cannot write \"" + temporary + "\": " + std::strerror(errno);
+        ok = false;
+    }
+    if (::close(fd) != 0 && ok) {
+        error = "cannot write \"" + temporary + "\": " + std::strerror(errno);
+        ok = false;
+    }
+    if (ok) {
+        fs::rename(temporary, target, code);
+        if (code) {
+            error = "cannot replace \"" + path + "\": " + code.message();
+            ok = false;
+        }
+    }
+    if (!ok) ::unlink(temporary.c_str());
+    return ok;
+}
+
+}  // namespace
+
+bool EditInputLevelsText(const std::string& original, const std::string& name, int threshold, double gainDb,
+                         std::string& edited, std::string& error)
+{
+    edited = EditInputLevels(original, threshold, gainDb);
+    // The line edit cannot see every layout TOML allows (an inline [input]
+    // table, dotted keys); when its result does not read back as asked, the
+    // whole table is written out instead: the keys survive, comments do not.
+    Options check;
+    std::string why;
+    bool editHolds = ReadSettingsText(edited, name, check, why) && check.threshold == threshold &&
+                     std::fabs(check.gainDb - std::stod(FormatGain(gainDb))) < 1e-9;
+    if (editHolds) return true;
+    try {
+        toml::table root = original.empty() ? toml::table{} : toml::parse(original, name);
+        toml::table* input = root["input"].as_table();
+        if (input == nullptr) {
+            root.insert_or_assign("input", toml::table{});
+            input = root["input"].as_table();
+        }
+        input->insert_or_assign("threshold", static_cast<std::int64_t>(threshold));
+        input->insert_or_assign("gain_db", std::stod(FormatGain(gainDb)));
+        std::ostringstream out;
+        out << root << "\n";
+        edited = out.str();
+    } catch (const toml::parse_error& failure) {
+        error = Problem(name, failure.source().begin.line, "", std::string(failure.description()));
         return false;
     }
     return true;
 }
 
-}  // namespace
 
 SettingsLocation FindSettingsFile(const std::string& configOption, const char* xdgConfigHome, const char* home)
 {
@@ -312,7 +388,9 @@ SettingsLocation FindSettingsFile(const std::string& configOption, const char* x
     else if (home != nullptr && home[0] != '\0') base = std::string(home) + "/.config";
     else return {};
     std::string path = base + "/solvane/solvane.toml";
-    return {path, fs::is_regular_file(path, code)};
+    // Whatever is there is read, so that a folder or a FIFO in its place is
+    // refused with a line rather than passed over in silence.
+    return {path, fs::exists(path, code)};
 }
 
 bool ReadSettingsText(std::string_view text, const std::string& name, Options& options, std::string& error)
@@ -328,53 +406,23 @@ bool ReadSettingsText(std::string_view text, const std::string& name, Options& o
 
 bool ReadSettingsFile(const std::string& path, Options& options, std::string& error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot read the settings file \"" + path + "\"";
+    std::string text, why;
+    if (!ReadRegularFile(path, kTextFileLimit, text, why)) {
+        error = "cannot read the settings file \"" + path + "\": " + why;
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return ReadSettingsText(text.str(), path, options, error);
+    return ReadSettingsText(text, path, options, error);
 }
 
 bool SaveInputLevels(const std::string& path, int threshold, double gainDb, std::string& error)
 {
-    std::string original;
-    {
-        std::ifstream in(path, std::ios::binary);
-        if (in) {
-            std::ostringstream text;
-            text << in.rdbuf();
-            original = text.str();
-        }
+    std::string original, why;
+    if (!ReadRegularFile(path, kTextFileLimit, original, why) && why != "missing") {
+        error = "cannot save into the settings file \"" + path + "\": " + why;
+        return false;
     }
-    std::string edited = EditInputLevels(original, threshold, gainDb);
-    // The line edit cannot see every layout TOML allows (an inline [input]
-    // table, dotted keys); when its result does not read back as asked, the
-    // whole table is written out instead: the keys survive, comments do not.
-    Options check;
-    std::string why;
-    bool editHolds = ReadSettingsText(edited, path, check, why) && check.threshold == threshold &&
-                     std::fabs(check.gainDb - std::stod(FormatGain(gainDb))) < 1e-9;
-    if (!editHolds) {
-        try {
-            toml::table root = original.empty() ? toml::table{} : toml::parse(original, path);
-            toml::table* input = root["input"].as_table();
-            if (input == nullptr) {
-                root.insert_or_assign("input", toml::table{});
-                input = root["input"].as_table();
-            }
-            input->insert_or_assign("threshold", static_cast<std::int64_t>(threshold));
-            input->insert_or_assign("gain_db", std::stod(FormatGain(gainDb)));
-            std::ostringstream out;
-            out << root << "\n";
-            edited = out.str();
-        } catch (const toml::parse_error& failure) {
-            error = Problem(path, failure.source().begin.line, "", std::string(failure.description()));
-            return false;
-        }
-    }
+    std::string edited;
+    if (!EditInputLevelsText(original, path, threshold, gainDb, edited, error)) return false;
     return WriteWhole(path, edited, error);
 }
 

@@ -35,9 +35,15 @@ bool ReadSettingsFile(const std::string& path, Options& options, std::string& er
 // The same for text already in memory; `name` is the file's name in errors.
 bool ReadSettingsText(std::string_view text, const std::string& name, Options& options, std::string& error);
 
+// The settings text with the threshold and the gain written into [input],
+// keeping every other key (and, where the file's layout allows, its
+// comments); false with `error` naming `name` when `original` is broken TOML.
+bool EditInputLevelsText(const std::string& original, const std::string& name, int threshold, double gainDb,
+                         std::string& edited, std::string& error);
+
 // Writes the threshold and the gain into [input] of the file, keeping every
-// other key (and, where the file's layout allows, its comments); creates the
-// file and its folder when missing.
+// other key (and, where the file's layout allows, its comments), its mode
+// and its owner; creates the file (0600) and its folder when missing.
 bool SaveInputLevels(const std::string& path, int threshold, double gainDb, std::string& error);
 
 // The whole start-up resolution: the command line, the settings file it

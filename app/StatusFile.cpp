@@ -1,26 +1,50 @@
 #include "app/StatusFile.h"
 
-#include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/HealthJson.h"
 #include "common/Log.h"
+#include "common/PrivateFiles.h"
 
-std::string StatusFile::DefaultPath()
+namespace {
+
+bool WriteAll(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) return false;
+        done += static_cast<std::size_t>(wrote);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string StatusFile::DefaultFolder()
 {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::filesystem::path folder;
-    if (runtime != nullptr && runtime[0] == '/') {
-        folder = runtime;
-    } else {
-        std::error_code error;
-        folder = std::filesystem::temp_directory_path(error);
-        if (error) folder = "/tmp";
-    }
-    return (folder / "solvane" / "status.json").string();
+    if (runtime != nullptr && runtime[0] == '/') return (std::filesystem::path(runtime) / "solvane").string();
+    // The temporary folder is shared with every user: a folder of our own
+    // in it, so nobody else can plant or swap the file.
+    std::error_code error;
+    std::filesystem::path temp = std::filesystem::temp_directory_path(error);
+    if (error) temp = "/tmp";
+    return (temp / ("solvane-" + std::to_string(::geteuid()))).string();
+}
+
+std::string StatusFile::DefaultPath() { return (std::filesystem::path(DefaultFolder()) / "status.json").string(); }
+
+StatusFile::StatusFile(const std::string& path) : path_(path.empty() ? DefaultPath() : path), ownFolder_(path.empty())
+{
 }
 
 void StatusFile::WriteIfDue(const Health& health, std::chrono::steady_clock::time_point now)
@@ -41,21 +65,36 @@ void StatusFile::WriteIfDue(const Health& health, std::chrono::steady_clock::tim
 bool StatusFile::Write(const Health& health, std::string& error)
 {
     std::filesystem::path path(path_);
-    std::error_code fsError;
-    if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), fsError);
-    std::string temporary = path_ + ".tmp." + std::to_string(getpid());
-    std::string text = ToJson(health).dump(2) + "\n";
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
-        error = "cannot write the status file \"" + path_ + "\"";
+    const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
+    std::string why;
+    if (ownFolder_) {
+        if (!PrepareOwnFolder(folder, ::geteuid(), why)) {
+            error = "cannot write the status file \"" + path_ + "\": " + why;
+            return false;
+        }
+    } else if (path.has_parent_path()) {
+        // A folder named on the command line is the operator's choice; it is
+        // made when missing, closed to others.
+        std::error_code ignored;
+        std::filesystem::create_directories(path.parent_path(), ignored);
+    }
+    std::string temporary;
+    const int fd = CreatePrivateTemporary(path_, temporary, why);
+    if (fd < 0) {
+        error = "cannot write the status file \"" + path_ + "\": " + why;
         return false;
     }
-    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    ok = std::fclose(file) == 0 && ok;
-    if (ok) ok = std::rename(temporary.c_str(), path_.c_str()) == 0;
+    const std::string text = ToJson(health).dump(2) + "\n";
+    bool ok = WriteAll(fd, text);
+    if (!ok) why = std::strerror(errno);
+    ok = ::close(fd) == 0 && ok;
+    if (ok && ::rename(temporary.c_str(), path_.c_str()) != 0) {
+        why = std::strerror(errno);
+        ok = false;
+    }
     if (!ok) {
-        std::remove(temporary.c_str());
-        error = "cannot write the status file \"" + path_ + "\"";
+        ::unlink(temporary.c_str());
+        error = "cannot write the status file \"" + path_ + "\"" + (why.empty() ? "" : ": " + why);
     }
     return ok;
 }

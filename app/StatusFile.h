@@ -2,7 +2,9 @@
 // that an operator (or a script) can read the installation's state from
 // outside. Each write goes to a temporary file in the same folder that is
 // then renamed over the old one, so a reader sees a whole file or the
-// previous whole file, never a half-written one.
+// previous whole file, never a half-written one. The temporary file is made
+// with O_EXCL under a name no one can guess, mode 0600, so a link or file
+// planted by another user is never written through.
 // Threads: the step loop only.
 #pragma once
 
@@ -13,10 +15,15 @@
 
 class StatusFile {
 public:
-    // $XDG_RUNTIME_DIR/solvane/status.json, else <temp folder>/solvane/status.json.
+    // $XDG_RUNTIME_DIR/solvane, else <temp folder>/solvane-<uid>.
+    static std::string DefaultFolder();
+    // DefaultFolder()/status.json.
     static std::string DefaultPath();
 
-    explicit StatusFile(std::string path) : path_(std::move(path)) {}
+    // The file the operator named; empty: the default path, in a folder
+    // that must be ours: made 0700 when missing, refused with a line naming
+    // its owner when it is someone else's (or a link).
+    explicit StatusFile(const std::string& path);
     const std::string& Path() const { return path_; }
 
     // Writes when a second has passed since the last write (or never written).
@@ -26,6 +33,7 @@ public:
 
 private:
     std::string path_;
+    bool ownFolder_ = false;
     std::chrono::steady_clock::time_point lastWrite_{};
     bool written_ = false;
     bool failing_ = false;  // a failure is logged once until a write works again

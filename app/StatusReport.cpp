@@ -1,11 +1,19 @@
 #include "app/StatusReport.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <filesystem>
-#include <fstream>
+#include <limits>
+#include <type_traits>
+
+#include <unistd.h>
 
 #include "app/Health.h"
+#include "app/StatusFile.h"
+#include "common/EscapedText.h"
+#include "common/PrivateFiles.h"
+#include "common/RegularFile.h"
 
 namespace {
 
@@ -21,9 +29,12 @@ std::string Grouped(std::uint64_t value)
     return out;
 }
 
+// Ten thousand years: more than any run, and far inside long long.
+constexpr double kLongestDuration = 3.2e11;
+
 std::string Duration(double seconds)
 {
-    auto total = static_cast<long long>(std::max(0.0, seconds));
+    auto total = static_cast<long long>(std::clamp(seconds, 0.0, kLongestDuration));
     char text[64];
     if (total >= 86400)
         std::snprintf(text, sizeof text, "%lld d %lld h", total / 86400, total % 86400 / 3600);
@@ -36,17 +47,55 @@ std::string Duration(double seconds)
     return text;
 }
 
+// The file may have been written by anyone who could write its folder, so
+// every value is taken as a stranger's: numbers are held to what their type
+// can hold (a conversion out of range is undefined behaviour) and text is
+// escaped before it reaches the terminal.
+template <typename T>
+T Clamped(const nlohmann::json& value, T fallback)
+{
+    using Limits = std::numeric_limits<T>;
+    if constexpr (std::is_integral_v<T>) {
+        if (value.is_number_unsigned()) {
+            const auto number = value.get<std::uint64_t>();
+            return number > static_cast<std::uint64_t>(Limits::max()) ? Limits::max() : static_cast<T>(number);
+        }
+        if (value.is_number_integer()) {
+            const auto number = value.get<std::int64_t>();
+            if (number < 0 && std::is_unsigned_v<T>) return 0;
+            if (number < 0) return number < static_cast<std::int64_t>(Limits::lowest()) ? Limits::lowest() : static_cast<T>(number);
+            return static_cast<std::uint64_t>(number) > static_cast<std::uint64_t>(Limits::max()) ? Limits::max()
+                                                                                                   : static_cast<T>(number);
+        }
+        const double number = value.get<double>();
+        if (std::isnan(number)) return fallback;
+        // Both bounds as doubles: max() rounds up to a power of two, so the
+        // comparison is >=, and a value below it converts exactly.
+        if (number <= static_cast<double>(Limits::lowest())) return Limits::lowest();
+        if (number >= static_cast<double>(Limits::max())) return Limits::max();
+        return static_cast<T>(number);
+    } else {
+        const double number = value.get<double>();
+        if (!std::isfinite(number)) return fallback;
+        // Far beyond any real figure, near enough to print in a line.
+        return static_cast<T>(std::clamp(number, -1e12, 1e12));
+    }
+}
+
 template <typename T>
 T Get(const nlohmann::json& object, const char* key, T fallback)
 {
     if (!object.is_object() || !object.contains(key)) return fallback;
     const nlohmann::json& value = object.at(key);
     if constexpr (std::is_same_v<T, std::string>) {
-        return value.is_string() ? value.get<std::string>() : fallback;
+        return value.is_string() ? EscapeControlCharacters(value.get_ref<const std::string&>()) : fallback;
     } else {
-        return value.is_number() ? value.get<T>() : fallback;
+        return value.is_number() ? Clamped<T>(value, fallback) : fallback;
     }
 }
+
+// A status file is a few KB; anything past this is not one.
+constexpr std::uint64_t kStatusFileLimit = kTextFileLimit;
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...)
@@ -59,6 +108,14 @@ std::string Format(const char* format, ...)
     return text;
 }
 
+// The object under `key`, or an empty one (whatever else the file holds there).
+nlohmann::json Member(const nlohmann::json& status, const char* key)
+{
+    if (!status.is_object()) return nlohmann::json::object();
+    auto found = status.find(key);
+    return found != status.end() && found->is_object() ? *found : nlohmann::json::object();
+}
+
 }  // namespace
 
 std::string DescribeStatus(const nlohmann::json& status, double ageSeconds)
@@ -69,7 +126,7 @@ std::string DescribeStatus(const nlohmann::json& status, double ageSeconds)
                   Duration(Get<double>(status, "uptime_s", 0)).c_str(),
                   Grouped(Get<std::uint64_t>(status, "steps", 0)).c_str(), Get<double>(status, "steps_per_second", 0),
                   Get<double>(status, "step_ms_p99", 0));
-    const nlohmann::json microphone = status.value("microphone", nlohmann::json::object());
+    const nlohmann::json microphone = Member(status, "microphone");
     std::string device = Get<std::string>(microphone, "device", "");
     out += Format("microphone: %s%s%s; input peak %.1f dBFS, RMS %.1f dBFS; threshold %d, gain %.1f dB\n",
                   Get<std::string>(microphone, "state", "?").c_str(), device.empty() ? "" : " ",
@@ -77,7 +134,7 @@ std::string DescribeStatus(const nlohmann::json& status, double ageSeconds)
                   Get<double>(status, "input_rms_dbfs", -120), Get<int>(status, "threshold", 0),
                   Get<double>(status, "gain_db", 0));
     std::string phases;
-    const nlohmann::json crystals = status.value("crystals", nlohmann::json::object());
+    const nlohmann::json crystals = Member(status, "crystals");
     for (const char* phase : Health::kPhaseNames) {
         auto count = Get<std::uint64_t>(crystals, phase, 0);
         if (count == 0) continue;
@@ -85,7 +142,7 @@ std::string DescribeStatus(const nlohmann::json& status, double ageSeconds)
     }
     out += Format("crystals: %s; %u sparks\n", phases.empty() ? "none" : phases.c_str(),
                   Get<unsigned>(status, "sparks", 0));
-    const nlohmann::json peer = status.value("peer", nlohmann::json::object());
+    const nlohmann::json peer = Member(status, "peer");
     std::string address = Get<std::string>(peer, "address", "");
     double contact = Get<double>(peer, "last_contact", -1);
     out += Format("peer: %s%s%s, %s; pictures: %s received, %u in flight\n",
@@ -93,7 +150,7 @@ std::string DescribeStatus(const nlohmann::json& status, double ageSeconds)
                   contact < 0 ? "no contact yet" : ("last contact " + Duration(contact) + " ago").c_str(),
                   Grouped(Get<std::uint64_t>(status, "pictures_received", 0)).c_str(),
                   Get<unsigned>(status, "pictures_in_flight", 0));
-    const nlohmann::json voice = status.value("last_voice", nlohmann::json::object());
+    const nlohmann::json voice = Member(status, "last_voice");
     std::string path = Get<std::string>(voice, "path", "");
     if (path.empty())
         out += "last voice: none stored yet\n";
@@ -108,24 +165,39 @@ std::string DescribeStatus(const nlohmann::json& status, double ageSeconds)
     return out;
 }
 
-int ShowStatus(const std::string& path, std::FILE* out)
+int ShowStatus(const std::string& requested, std::FILE* out)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        std::fprintf(out, "no status file \"%s\": the installation is not running, or writes it elsewhere "
-                          "(--status-file)\n", path.c_str());
+    const std::string path = requested.empty() ? StatusFile::DefaultPath() : requested;
+    const std::string shown = EscapeControlCharacters(path);
+    std::string why;
+    // The default folder is trusted only when it is ours: anyone else's
+    // could hold a forged report.
+    std::error_code missing;
+    if (requested.empty() && std::filesystem::exists(std::filesystem::symlink_status(StatusFile::DefaultFolder(), missing)) &&
+        !CheckOwnFolder(StatusFile::DefaultFolder(), ::geteuid(), why)) {
+        std::fprintf(out, "the status file \"%s\" is not shown: %s\n", shown.c_str(), EscapeControlCharacters(why).c_str());
         return 1;
     }
-    nlohmann::json status = nlohmann::json::parse(file, nullptr, false);
+    std::string text;
+    if (!ReadRegularFile(path, kStatusFileLimit, text, why)) {
+        if (why == "missing")
+            std::fprintf(out, "no status file \"%s\": the installation is not running, or writes it elsewhere "
+                              "(--status-file)\n", shown.c_str());
+        else
+            std::fprintf(out, "cannot read the status file \"%s\": %s\n", shown.c_str(),
+                         EscapeControlCharacters(why).c_str());
+        return 1;
+    }
+    nlohmann::json status = nlohmann::json::parse(text, nullptr, false);
     if (status.is_discarded() || !status.is_object()) {
-        std::fprintf(out, "the status file \"%s\" is not readable JSON\n", path.c_str());
+        std::fprintf(out, "the status file \"%s\" is not readable JSON\n", shown.c_str());
         return 1;
     }
     std::error_code error;
     auto written = std::filesystem::last_write_time(path, error);
     double age = error ? 0
                        : std::chrono::duration<double>(std::filesystem::file_time_type::clock::now() - written).count();
-    std::fprintf(out, "status of the installation (\"%s\", written %.1f s ago)\n", path.c_str(), std::max(0.0, age));
+    std::fprintf(out, "status of the installation (\"%s\", written %.1f s ago)\n", shown.c_str(), std::max(0.0, age));
     std::fputs(DescribeStatus(status, age).c_str(), out);
     return age > kStatusStaleSeconds ? 1 : 0;
 }

@@ -13,6 +13,7 @@ constexpr double kStatusStaleSeconds = 5;
 // The report of one status file's content, `ageSeconds` after it was written.
 std::string DescribeStatus(const nlohmann::json& status, double ageSeconds);
 
-// Prints the report of the file at `path` to `out`. Returns 0 for a current
-// file, 1 when it is missing, unreadable or stale (the report says which).
+// Prints the report of the file at `path` (empty: the default one, when its
+// folder is ours) to `out`. Returns 0 for a current file, 1 when it is
+// missing, unreadable, not a regular file or stale (the report says which).
 int ShowStatus(const std::string& path, std::FILE* out);

@@ -8,7 +8,6 @@
 #include "app/CommandLine.h"
 #include "app/LogSetup.h"
 #include "app/Settings.h"
-#include "app/StatusFile.h"
 #include "app/StatusReport.h"
 #include "common/Log.h"
 #include "platform/AudioDevices.h"
@@ -33,7 +32,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (options.showStatus)
-        return ShowStatus(options.statusFile.empty() ? StatusFile::DefaultPath() : options.statusFile, stdout);
+        return ShowStatus(options.statusFile, stdout);
     if (options.seed) std::srand(*options.seed);
     if (options.listDevices) {
         int status = platform::PrintAudioDevices();

@@ -12,6 +12,8 @@
 #include <system_error>
 #include <filesystem>
 
+#include "common/RegularFile.h"
+
 namespace platform {
 
 namespace {
@@ -138,19 +140,8 @@ bool IsPng(const std::uint8_t* bytes, std::size_t size)
 
 bool ReadWholeFile(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes, std::string* error)
 {
-    bytes.clear();
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return Fail(error, "missing");
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file) return Fail(error, "cannot open the file");
-    const std::streamoff length = file.tellg();
-    if (length < 0) return Fail(error, "cannot read the file");
-    if (static_cast<std::uint64_t>(length) > limit)
-        return Fail(error, "a file of " + std::to_string(length) + " bytes is larger than any acceptable one");
-    bytes.resize(static_cast<std::size_t>(length));
-    file.seekg(0);
-    if (length > 0 && !file.read(reinterpret_cast<char*>(bytes.data()), length))
-        return Fail(error, "cannot read the file");
+    std::string why;
+    if (!ReadRegularFile(path, limit, bytes, why)) return Fail(error, why);
     return true;
 }
 

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <memory>
 
+#include "common/RegularFile.h"
+
 namespace platform {
 namespace {
 
@@ -322,24 +324,14 @@ bool DecodeMonoWave(const std::uint8_t* bytes, std::size_t size, int targetRate,
 
 bool LoadMonoWave(const std::string& path, int targetRate, MonoWave& wave, std::string& error)
 {
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file) {
-        error = "\"" + path + "\": cannot open the file";
-        return false;
-    }
-    const std::streamoff length = file.tellg();
     // The largest file the checks could accept: the longest sound at the
     // highest rate, 8 channels of 32 bits, with room for other chunks.
     constexpr std::uint64_t kLargestFile =
         static_cast<std::uint64_t>(kMaxWaveRate) * kMaxWaveSeconds * kMaxWaveChannels * 4 + (1u << 20);
-    if (length < 0 || static_cast<std::uint64_t>(length) > std::min<std::uint64_t>(kLargestFile, INT32_MAX)) {
-        error = "\"" + path + "\": refused: a file of " + std::to_string(length) + " bytes is too large";
-        return false;
-    }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
-    file.seekg(0);
-    if (!file.read(reinterpret_cast<char*>(bytes.data()), length)) {
-        error = "\"" + path + "\": cannot read the file";
+    std::vector<std::uint8_t> bytes;
+    std::string why;
+    if (!ReadRegularFile(path, std::min<std::uint64_t>(kLargestFile, INT32_MAX), bytes, why)) {
+        error = "\"" + path + "\": " + (why == "missing" ? "cannot open the file" : "refused: " + why);
         return false;
     }
     if (!DecodeMonoWave(bytes.data(), bytes.size(), targetRate, wave, error)) {

@@ -24,6 +24,7 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "common/RegularFile.h"
 #include "platform/ChildProcess.h"
 #include "platform/XFileCheck.h"
 
@@ -510,6 +511,9 @@ bool FacesHaveCorners(const aiScene* scene)
 
 // A logo mesh reads in milliseconds; a reader still busy after this is stuck.
 constexpr std::chrono::milliseconds kReadLimit{10000};
+// A mesh the installation draws is tens of KB; the check lets counts grow
+// with the file, so the file's size bounds what the reader may allocate.
+constexpr std::uint64_t kLargestXFile = std::uint64_t{16} << 20;
 
 // The scene of a .x file, or null with the reason. Read and validated first,
 // post-processed only once the faces are known to be sound: assimp's
@@ -551,10 +555,11 @@ HRESULT LoadMeshFromX(const char* path, DWORD options, IDirect3DDevice9* device,
     if ((options & D3DXMESH_32BIT) != 0)
         return Refuse(D3DERR_INVALIDCALL, whyNot, "meshes with 32-bit indices are not supported");
 
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return Refuse(D3DERR_NOTFOUND, whyNot, "cannot open the file");
-    std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad()) return Refuse(D3DXERR_INVALIDDATA, whyNot, "cannot read the file");
+    std::vector<char> bytes;
+    std::string why;
+    if (!ReadRegularFile(path, kLargestXFile, bytes, why))
+        return Refuse(why == "missing" ? D3DERR_NOTFOUND : D3DXERR_INVALIDDATA, whyNot,
+                      why == "missing" ? "cannot open the file" : why);
     return LoadMeshFromXInMemory(bytes, options, device, adjacency, materials, materialCount, mesh, whyNot);
 }
 

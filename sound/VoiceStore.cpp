@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "common/Log.h"
+#include "common/PrivateFiles.h"
 #include "sound/MusicPlayer.h"
 #include "sound/MusicSegment.h"
 #include "sound/RecordingList.h"
@@ -27,6 +28,17 @@ constexpr std::uint64_t kFirstPauseMs = 10'000;
 constexpr std::uint64_t kLongestPauseMs = 600'000;
 
 std::string PartialPath(const std::string& path) { return path + ".partial"; }
+
+// <temp>/solvane-<uid>: a folder of this user's own in the shared temporary
+// folder, so another user can neither read the voice nor plant what it is
+// written through.
+fs::path OwnTemporaryFolder()
+{
+    std::error_code error;
+    fs::path temp = fs::temp_directory_path(error);
+    if (error) temp = "/tmp";
+    return temp / ("solvane-" + std::to_string(::geteuid()));
+}
 
 // The rename is on the disk only once the folder is: without this a power
 // cut could bring back the folder's old entry.
@@ -74,10 +86,7 @@ std::vector<std::string> VoiceStore::DefaultPaths(const std::string& dataDir)
         paths.push_back((fs::path(xdg) / "solvane" / "memory.wav").string());
     else if (home != nullptr && home[0] != '\0')
         paths.push_back((fs::path(home) / ".local" / "share" / "solvane" / "memory.wav").string());
-    std::error_code error;
-    fs::path temp = fs::temp_directory_path(error);
-    if (error) temp = "/tmp";
-    paths.push_back((temp / "solvane-memory.wav").string());
+    paths.push_back((OwnTemporaryFolder() / "memory.wav").string());
     return paths;
 }
 
@@ -159,12 +168,15 @@ VoiceStore::Result VoiceStore::Write(const Job& job)
         const std::string partial = PartialPath(path);
         result.path = path;
         std::error_code ignored;
-        if (i > 0) {
-            // The fallback folders are made when missing; the data folder is not.
-            fs::create_directories(fs::path(path).parent_path(), ignored);
+        std::string why;
+        // The fallback folders are made when missing and must be ours: the
+        // temporary folder is shared with every user. The data folder is
+        // the installation's own and is not made.
+        if (i > 0 && !PrepareOwnFolder(fs::path(path).parent_path().string(), ::geteuid(), why)) {
+            result.failures += "cannot write \"" + path + "\": " + why + "; ";
+            continue;
         }
         WaveFileWriter writer(sink);
-        std::string why;
         if (writer.WriteBlocks(blocks.data(), blocks.size(), partial)) {
             std::error_code renamed;
             fs::rename(partial, path, renamed);

@@ -4,8 +4,12 @@
 //
 // Three places are tried in order: the data folder, then the user's data
 // folder ($XDG_DATA_HOME/solvane, by default ~/.local/share/solvane, made
-// when missing), then the system's temporary folder. In each, the file is
-// written as "memory.wav.partial", flushed to the disk and renamed over
+// when missing), then a folder of the user's own in the system's temporary
+// folder (solvane-<uid>, made 0700). A fallback folder that is not the
+// user's (a stranger's folder or link planted in /tmp) is refused with a
+// line naming its owner. In each, the file is written as a new
+// "memory.wav.partial" of mode 0600 (O_EXCL|O_NOFOLLOW: never through what
+// someone else left there), flushed to the disk and renamed over
 // "memory.wav", so a failure or a kill at any moment leaves the previous
 // voice or the new one, whole; a partial file is removed.
 //

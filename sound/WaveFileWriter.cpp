@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include "common/PrivateFiles.h"
 #include "sound/RecordingList.h"
 
 static_assert(std::endian::native == std::endian::little, "samples are written as they lie in memory");
@@ -22,9 +23,14 @@ bool StdioFileSink::Open(const std::string& path)
 {
     Close();
     errno = 0;
-    file_ = std::fopen(path.c_str(), "wb");
+    // A new file of mode 0600 (the visitor's voice is nobody else's), never
+    // written through a link or a file someone else left under this name.
+    const int fd = CreatePrivateFile(path, error_);
+    if (fd < 0) return false;
+    file_ = ::fdopen(fd, "wb");
     if (file_ == nullptr) {
         Fail();
+        ::close(fd);
         return false;
     }
     return true;

@@ -16,8 +16,9 @@
 class RecordingList;
 struct VoiceBlock;
 
-// What the writer writes through: create-or-truncate, write, flush (to the
-// disk, not only out of the process), close.
+// What the writer writes through: create anew (whatever had the name is
+// replaced, never written through), write, flush (to the disk, not only out
+// of the process), close.
 class FileSink {
 public:
     virtual ~FileSink() = default;
@@ -30,7 +31,7 @@ public:
     virtual std::string LastError() const { return "write failed"; }
 };
 
-// The C library's files.
+// The C library's files, made with mode 0600.
 class StdioFileSink : public FileSink {
 public:
     StdioFileSink() = default;
