@@ -7,6 +7,9 @@
 #include <fstream>
 #include <algorithm>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "SoundTestSupport.h"
 #include "sound/MusicPlayer.h"
 #include "sound/MusicSegment.h"
@@ -244,7 +247,7 @@ TEST(StorePaths, DataFolderThenXdgDataHomeThenTemp)
     ASSERT_EQ(3u, paths.size());
     EXPECT_EQ("somewhere/data/memory.wav", paths[0]);
     EXPECT_EQ("/srv/share/solvane/memory.wav", paths[1]);
-    EXPECT_EQ("/var/tmp/solvane-memory.wav", paths[2]);
+    EXPECT_EQ("/var/tmp/solvane-" + std::to_string(::geteuid()) + "/memory.wav", paths[2]);
 }
 
 TEST(StorePaths, WithoutXdgDataHomeTheHomeFolderIsUsed)
@@ -266,4 +269,44 @@ TEST_F(Store, WithoutAPlayerTheFileIsWrittenButNothingLoads)
     EXPECT_EQ(46u + 16000u, fs::file_size(paths[0]));
     ASSERT_NE(nullptr, segment);
     EXPECT_FALSE(segment->IsLoaded());
+}
+
+// Another user on the machine plants a link where the partial file goes in
+// the temporary fallback, and leaves the folder open: the link's target is
+// untouched, the voice is 0600 in a folder closed to others. A folder that
+// is someone else's is refused with a line naming its owner.
+TEST_F(Store, WhatAStrangerPlantsInTheFallbackChangesNothingOfOurs)
+{
+    fs::create_directories(paths[0]);  // the data folder refuses
+    const fs::path own = dir.Path() / "tmp" / "solvane-own";
+    const std::vector<std::string> places = {paths[0], (own / "memory.wav").string()};
+    std::ofstream(dir.File("victim")) << "not the voice";
+    Append(2, 11);
+    VoiceStore store(places);
+    fs::create_directories(own);
+    fs::permissions(own, fs::perms::all);
+    fs::create_symlink(dir.File("victim"), places[1] + ".partial");
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(store.Store(list, segment, &player));
+    testing::internal::GetCapturedStderr();
+    std::ifstream victim(dir.File("victim"));
+    EXPECT_EQ("not the voice", std::string(std::istreambuf_iterator<char>(victim), {}));
+    EXPECT_EQ(places[1], store.LastPath());
+    EXPECT_EQ(46u + 32000u, fs::file_size(places[1]));
+    struct stat file {}, folder {};
+    ASSERT_EQ(0, ::lstat(places[1].c_str(), &file));
+    ASSERT_EQ(0, ::stat(own.c_str(), &folder));
+    EXPECT_EQ(0600u, file.st_mode & 07777);
+    EXPECT_EQ(0700u, folder.st_mode & 07777);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(places[1] + ".partial")));
+
+    // A stranger's folder: only root can make one here for the test.
+    if (::geteuid() != 0) GTEST_SKIP() << "giving the folder to another user needs root";
+    ASSERT_EQ(0, ::chown(own.c_str(), 4242, 4242));
+    Append(1, 12);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(store.Store(list, segment, &player));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, err.find("belongs to uid 4242")) << err;
+    EXPECT_EQ(46u + 32000u, fs::file_size(places[1])) << "nothing is written into it";
 }
