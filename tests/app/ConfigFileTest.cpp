@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/ConfigFile.h"
 
@@ -39,6 +40,23 @@ TEST(ConfigFile, KeysMustMatchExactly)
     PeerAddress address = Read("[ip]\n[Port]\n3000\n [IP]\n10.0.0.1\n[IP] \nhost\n");
     EXPECT_EQ(address.host, "localhost");
     EXPECT_EQ(address.port, 3000);
+}
+
+// What a person meant as a key but did not write exactly is listed for the
+// warning, with its line; the exact keys still win and are not listed.
+TEST(ConfigFile, LinesThatLookLikeKeysButAreNotAreListed)
+{
+    PeerAddress address = Read("[ip]\n10.0.0.2\n[port]\n47000\n[Port]\n3000\n [IP]\nx\n[IP] \ny\n[Peer]\n[a]\n[b]\n");
+    EXPECT_EQ(3000, address.port);
+    ASSERT_EQ(kUnknownKeysKept, address.unknownKeys.size());
+    const std::vector<std::pair<int, std::string>> expected = {
+        {1, "[ip]"}, {3, "[port]"}, {7, " [IP]"}, {9, "[IP] "}, {11, "[Peer]"}};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(expected[i].first, address.unknownKeys[i].line) << i;
+        EXPECT_EQ(expected[i].second, address.unknownKeys[i].text) << i;
+    }
+    EXPECT_EQ(2, address.moreUnknownKeys);
+    EXPECT_TRUE(Read("[IP]\n[not a key: the address]\n").unknownKeys.empty());
 }
 
 TEST(ConfigFile, OnlyWholePortNumbersAreTaken)

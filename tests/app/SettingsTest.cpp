@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "app/CommandLine.h"
 #include "app/Settings.h"
 #include "common/Level.h"
@@ -315,6 +318,60 @@ TEST(SettingsFile, SavingTheLevelsKeepsEveryOtherKeyAndComment)
             }
         }
     }
+}
+
+// A settings file that holds the web view's token is 0600: a save from the
+// calibration keeps that (and any other mode), and a new file starts 0600.
+// Nothing that is not a regular file is read or replaced.
+TEST(SettingsFile, SavingKeepsTheModeAndRefusesWhatIsNotAFile)
+{
+    TempFolder folder;
+    for (const mode_t mode : {0600u, 0640u, 0644u}) {
+        SCOPED_TRACE(mode);
+        const std::string path = folder.Write("token-" + std::to_string(mode) + ".toml", "[remote]\ntoken = \"s3cret\"\n");
+        ASSERT_EQ(0, ::chmod(path.c_str(), mode));
+        std::string error;
+        ASSERT_TRUE(SaveInputLevels(path, 9000, -3.0, error)) << error;
+        struct stat info {};
+        ASSERT_EQ(0, ::stat(path.c_str(), &info));
+        EXPECT_EQ(mode, info.st_mode & 07777);
+        EXPECT_EQ(::geteuid(), info.st_uid);
+        EXPECT_NE(std::string::npos, ReadAll(path).find("s3cret"));
+    }
+    const mode_t oldMask = ::umask(0);
+    const std::string fresh = folder.Path() + "/new/solvane.toml";
+    std::string error;
+    ASSERT_TRUE(SaveInputLevels(fresh, 9000, 0.0, error)) << error;
+    ::umask(oldMask);
+    struct stat info {};
+    ASSERT_EQ(0, ::stat(fresh.c_str(), &info));
+    EXPECT_EQ(0600u, info.st_mode & 07777);
+    for (const auto& entry : fs::directory_iterator(folder.Path()))
+        EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".toml.")) << "a temporary file was left";
+
+    // --config naming a FIFO, a folder, a device or an oversized file: exit 1
+    // with one line naming the file and why, without blocking or reading it.
+    const std::string fifo = folder.Path() + "/fifo.toml";
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    const std::string big = folder.Write("big.toml", std::string((1u << 20) + 1, '#'));
+    struct Case {
+        std::string path, why;
+    };
+    for (const Case& c : std::vector<Case>{{fifo, "not a regular file (a FIFO)"},
+                                           {folder.Path(), "not a regular file (a folder)"},
+                                           {"/dev/zero", "not a regular file (a character device)"},
+                                           {big, "a file of 1048577 bytes is larger than the 1 MB it may hold"}}) {
+        SCOPED_TRACE(c.path);
+        const char* argv[] = {"solvane", "--config", c.path.c_str()};
+        Options options;
+        EXPECT_EQ(1, ResolveOptions(3, argv, nullptr, nullptr, options, error));
+        EXPECT_NE(std::string::npos, error.find("settings file \"" + c.path + "\": " + c.why)) << error;
+        EXPECT_EQ(std::string::npos, error.find('\n'));
+        EXPECT_FALSE(SaveInputLevels(c.path, 9000, 0.0, error));
+    }
+    // The FIFO and the folder are still what they were.
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_TRUE(fs::is_directory(folder.Path()));
 }
 
 TEST(Level, ThresholdAndDbfsConvertBothWays)
