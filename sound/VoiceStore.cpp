@@ -56,10 +56,13 @@ void SyncFolder(const std::string& path)
 VoiceStore::VoiceStore(std::vector<std::string> paths) : paths_(std::move(paths))
 {
     if (!paths_.empty()) lastPath_ = paths_.back();
-    // A kill while writing leaves a partial file; it is never the voice.
-    for (const std::string& path : paths_) {
+    // A kill while writing leaves a partial file; it is never the voice. A
+    // fallback folder that is not ours is left alone (the store refuses it).
+    for (std::size_t i = 0; i < paths_.size(); ++i) {
+        std::string why;
+        if (i > 0 && !CheckOwnFolder(fs::path(paths_[i]).parent_path().string(), ::geteuid(), why)) continue;
         std::error_code ignored;
-        fs::remove(PartialPath(path), ignored);
+        fs::remove(PartialPath(paths_[i]), ignored);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/CommandLine.h"
 #include "common/Level.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)

@@ -3,6 +3,8 @@
 # right file and the reason, and exits 1: an unreadable or hostile voice
 # file, a data folder that does not exist, broken pictures (a BMP whose header
 # claims 100 000 x 100 000 pixels is refused at once, not after gigabytes).
+# What is not a regular file (a FIFO, /dev/zero, a folder) in place of a
+# required file or --config is refused at once, without blocking or reading.
 # A missing logo texture is not a failure (the logo is never drawn).
 # usage: start_failures.sh SOLVANE BUILD_DIR   (run from the source folder)
 set -euo pipefail
@@ -61,6 +63,29 @@ for picture in light1.bmp light2.bmp spheremap.bmp; do
     expect_one_line "hostile-$picture" \
         "cannot start: cannot read data file \"$work/data/$picture\": picture size 100000 x 100000" --data "$work/data"
 done
+
+mkfifo "$work/fifo"
+mkdir "$work/folder"
+for target in "$work/fifo" /dev/zero "$work/folder"; do
+    name="$(basename "$target")"
+    expect_one_line "config-$name" "cannot start: cannot read the settings file \"$target\": not a regular file" \
+        --config "$target" --data "$source_dir/data"
+    [ "$name" = folder ] && continue  # the readers' unit tests cover folders
+    rm -rf "$work/data"
+    cp -r "$source_dir/data" "$work/data"
+    rm "$work/data/logo.x"
+    ln -s "$target" "$work/data/logo.x"
+    expect_one_line "logo-$name" "cannot start: cannot read data file \"$work/data/logo.x\": not a regular file" \
+        --data "$work/data"
+done
+# theStrings.ini on /dev/zero: one warning, and the run goes on without pictures.
+rm -rf "$work/data"
+cp -r "$source_dir/data" "$work/data"
+ln -s /dev/zero "$work/data/theStrings.ini"
+timeout 20 "$solvane" --headless --fast --steps 5 --data "$work/data" > /dev/null 2> "$work/strings-zero.log" \
+    || { echo "theStrings.ini on /dev/zero: the run failed"; cat "$work/strings-zero.log"; exit 1; }
+grep -q "theStrings.ini: not a regular file (a character device); running without pictures" "$work/strings-zero.log" \
+    || { echo "theStrings.ini on /dev/zero: no warning"; cat "$work/strings-zero.log"; exit 1; }
 
 rm -rf "$work/data"
 cp -r "$source_dir/data" "$work/data"
