@@ -9,8 +9,8 @@
 # fresh checkout, bmp, greeting, png, registration and wav found their last
 # new edge within their first 6 s; config, osc, picture and xfile kept
 # finding new inputs to the end, so for them a short run is an exploration
-# that the next run continues (build-fuzz/corpus/ is kept). Nine targets 12 s
-# each on two cores take about a minute. Hunting is done with long runs:
+# that the next run continues (build-fuzz/corpus/ is kept). Thirteen targets 12 s
+# each on two cores take about a minute and a half. Hunting is done with long runs:
 # SOLVANE_FUZZ_SECONDS=600, or a SECONDS argument.
 # Before fuzzing, each target replays its seeds and every input under
 # tests/fuzz/regressions/<name>/ (inputs that once broke it). New inputs the
