@@ -68,7 +68,9 @@ void ReadConfiguration(std::FILE* file, PeerAddress& address)
     for (;;) {
         ++number;
         if (ReadLine(file, line) == LineEnd::EndOfFile) {
-            if (LooksLikeKey(line)) NoteUnknownKey(address, number, line);
+            // A real key with no line after it is ignored as documented, not
+            // as an unknown one.
+            if (line != "[IP]" && line != "[Port]" && LooksLikeKey(line)) NoteUnknownKey(address, number, line);
             return;
         }
         bool isAddress = line == "[IP]";

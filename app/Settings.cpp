@@ -4,15 +4,14 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <sstream>
 #include <system_error>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -289,7 +288,11 @@ bool WriteAll(int fd, const std::string& text)
     while (done < text.size()) {
         const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
         if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return false;
+        if (wrote < 0) return false;
+        if (wrote == 0) {
+            errno = EIO;
+            return false;
+        }
         done += static_cast<std::size_t>(wrote);
     }
     return ::fsync(fd) == 0;
@@ -376,7 +379,6 @@ bool EditInputLevelsText(const std::string& original, const std::string& name, i
     }
     return true;
 }
-
 
 SettingsLocation FindSettingsFile(const std::string& configOption, const char* xdgConfigHome, const char* home)
 {

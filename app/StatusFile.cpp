@@ -1,12 +1,11 @@
 #include "app/StatusFile.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/HealthJson.h"
@@ -21,7 +20,11 @@ bool WriteAll(int fd, const std::string& text)
     while (done < text.size()) {
         const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
         if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return false;
+        if (wrote < 0) return false;
+        if (wrote == 0) {
+            errno = EIO;
+            return false;
+        }
         done += static_cast<std::size_t>(wrote);
     }
     return true;
@@ -74,7 +77,7 @@ bool StatusFile::Write(const Health& health, std::string& error)
         }
     } else if (path.has_parent_path()) {
         // A folder named on the command line is the operator's choice; it is
-        // made when missing, closed to others.
+        // made when missing.
         std::error_code ignored;
         std::filesystem::create_directories(path.parent_path(), ignored);
     }
