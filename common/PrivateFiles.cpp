@@ -97,9 +97,12 @@ bool PrepareOwnFolder(const std::string& folder, uid_t uid, std::string& why)
 
 int CreatePrivateFile(const std::string& path, std::string& why)
 {
-    // Whatever cannot be removed (a folder, another user's file in a sticky
-    // folder) is refused by O_EXCL below, with its own reason.
-    ::unlink(path.c_str());
+    // Only a link or a file left under this name is removed: never a
+    // device, a FIFO or a folder (as root, unlinking /dev/full would take the
+    // device away). Whatever stays is refused by O_EXCL below, with its
+    // own reason.
+    struct stat old {};
+    if (::lstat(path.c_str(), &old) == 0 && (S_ISLNK(old.st_mode) || S_ISREG(old.st_mode))) ::unlink(path.c_str());
     int fd = -1;
     do fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     while (fd < 0 && errno == EINTR);
@@ -107,8 +110,10 @@ int CreatePrivateFile(const std::string& path, std::string& why)
         const int error = errno;
         struct stat info {};
         if (error == EEXIST && ::lstat(path.c_str(), &info) == 0)
-            why = std::string(S_ISDIR(info.st_mode) ? "a folder" : "a file") + " of that name belongs to " +
-                  DescribeOwner(info.st_uid) + " and cannot be replaced";
+            why = std::string(S_ISDIR(info.st_mode)   ? "a folder"
+                              : S_ISREG(info.st_mode) ? "a file"
+                                                      : "something that is not a file") +
+                  " of that name, which belongs to " + DescribeOwner(info.st_uid) + ", is in the way";
         else
             why = std::strerror(error);
         return -1;

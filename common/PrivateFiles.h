@@ -24,9 +24,10 @@ bool CheckOwnFolder(const std::string& folder, uid_t uid, std::string& why);
 // is closed to them (0700), as it holds the visitor's voice.
 bool PrepareOwnFolder(const std::string& folder, uid_t uid, std::string& why);
 
-// Creates `path` for writing, mode 0600: an old entry of that name is
-// removed first (removing a symbolic link leaves its target alone), then the
-// file is made with O_CREAT|O_EXCL|O_NOFOLLOW. The descriptor, or -1 with
+// Creates `path` for writing, mode 0600: an old file or symbolic link of
+// that name is removed first (removing a link leaves its target alone; a
+// device, FIFO or folder is left and refused), then the file is made with
+// O_CREAT|O_EXCL|O_NOFOLLOW. The descriptor, or -1 with
 // `why` set.
 int CreatePrivateFile(const std::string& path, std::string& why);
 

@@ -147,11 +147,14 @@ TEST_F(RecordingWriter, ShortWriteLeavesThePartialFileAndReportsFailure)
     EXPECT_EQ(20u, std::filesystem::file_size(path));
 }
 
-TEST_F(RecordingWriter, FullDeviceIsAFailureEvenWhenTheBytesWereBuffered)
+// The voice is written only into a file made for it: a device under the
+// name is neither written through nor removed (whatever rights the test has).
+TEST_F(RecordingWriter, ADeviceUnderTheNameIsNeitherWrittenNorReplaced)
 {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     AddBlocks(list, 1);
     EXPECT_FALSE(list.WriteWave("/dev/full"));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
 }
 
 TEST_F(RecordingWriter, UnwritablePathsFail)
