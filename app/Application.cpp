@@ -288,7 +288,8 @@ bool Application::ReadPeerAddress(std::string& host, int& port) const
     PeerAddress address;
     std::string why;
     if (!ReadConfigurationFile(path, address, why)) {
-        if (why != "missing") LogWarning("net", "cannot read %s: %s; running without pictures", path.c_str(), why.c_str());
+        if (why != "missing")
+            LogWarning("net", "cannot read %s: %s; running without pictures", path.c_str(), why.c_str());
         return false;
     }
     if (!address.portValid) {

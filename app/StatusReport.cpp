@@ -63,9 +63,10 @@ T Clamped(const nlohmann::json& value, T fallback)
         if (value.is_number_integer()) {
             const auto number = value.get<std::int64_t>();
             if (number < 0 && std::is_unsigned_v<T>) return 0;
-            if (number < 0) return number < static_cast<std::int64_t>(Limits::lowest()) ? Limits::lowest() : static_cast<T>(number);
-            return static_cast<std::uint64_t>(number) > static_cast<std::uint64_t>(Limits::max()) ? Limits::max()
-                                                                                                   : static_cast<T>(number);
+            if (number < 0)
+                return number < static_cast<std::int64_t>(Limits::lowest()) ? Limits::lowest() : static_cast<T>(number);
+            const auto positive = static_cast<std::uint64_t>(number);
+            return positive > static_cast<std::uint64_t>(Limits::max()) ? Limits::max() : static_cast<T>(number);
         }
         const double number = value.get<double>();
         if (std::isnan(number)) return fallback;
@@ -173,9 +174,11 @@ int ShowStatus(const std::string& requested, std::FILE* out)
     // The default folder is trusted only when it is ours: anyone else's
     // could hold a forged report.
     std::error_code missing;
-    if (requested.empty() && std::filesystem::exists(std::filesystem::symlink_status(StatusFile::DefaultFolder(), missing)) &&
-        !CheckOwnFolder(StatusFile::DefaultFolder(), ::geteuid(), why)) {
-        std::fprintf(out, "the status file \"%s\" is not shown: %s\n", shown.c_str(), EscapeControlCharacters(why).c_str());
+    const std::string folder = StatusFile::DefaultFolder();
+    if (requested.empty() && std::filesystem::exists(std::filesystem::symlink_status(folder, missing)) &&
+        !CheckOwnFolder(folder, ::geteuid(), why)) {
+        std::fprintf(out, "the status file \"%s\" is not shown: %s\n", shown.c_str(),
+                     EscapeControlCharacters(why).c_str());
         return 1;
     }
     std::string text;

@@ -75,7 +75,8 @@ bool PrepareOwnFolder(const std::string& folder, uid_t uid, std::string& why)
     if (fd < 0) {
         const int error = errno;
         why.clear();
-        if (CheckOwnFolder(folder, uid, why) || why.empty()) why = "cannot open the folder " + Quoted(folder) + ": " + std::strerror(error);
+        if (CheckOwnFolder(folder, uid, why) || why.empty())
+            why = "cannot open the folder " + Quoted(folder) + ": " + std::strerror(error);
         return false;
     }
     struct stat info {};
