@@ -14,5 +14,6 @@ constexpr double kStatusStaleSeconds = 5;
 std::string DescribeStatus(const nlohmann::json& status, double ageSeconds);
 
 // Prints the report of the file at `path` to `out`. Returns 0 for a current
-// file, 1 when it is missing, unreadable or stale (the report says which).
+// file of a running installation, 1 when it is missing, unreadable, stale or
+// says the installation stopped (the report says which).
 int ShowStatus(const std::string& path, std::FILE* out);
