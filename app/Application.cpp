@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include <array>
+#include <csignal>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -19,6 +20,7 @@
 #include "platform/RecordingDevice.h"
 #include "platform/System.h"
 #include "render/FrameWriter.h"
+#include "scene/Event.h"
 #include "scene/EventSequencer.h"
 #include "scene/SceneState.h"
 #include "scenery/IncomingImages.h"
@@ -35,6 +37,10 @@ constexpr DWORD kFastStepMilliseconds = 51;
 constexpr DWORD kProblemMilliseconds = 10000;
 // The headless calibration meter prints once a second.
 constexpr std::uint32_t kStepsPerSecond = 20;
+// Flashes asked for from outside come at most this often: enough for a show
+// on the beat, well below the three a second that can harm people with
+// photosensitive epilepsy.
+constexpr DWORD kMinFlashIntervalMs = 500;
 constexpr const char* kPanelFont = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 constexpr float kPanelFontPixels = 13.0f;
 
@@ -45,6 +51,25 @@ std::string LocalTime(std::time_t when)
     char text[40];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
     return text;
+}
+
+// Who asked for a change, as its log line ends.
+const char* By(const ControlRequest& request) { return request.source.empty() ? "by key" : request.source.c_str(); }
+
+// The kind of a paced line (common/Log.h): the change and the way it came,
+// so that a flood from one sender never sums up a change made by hand.
+std::string PaceKind(const char* change, const ControlRequest& request)
+{
+    return std::string(change) + " " + request.source.substr(0, request.source.find(" from"));
+}
+
+const char* StopSignalName(LPARAM number)
+{
+    switch (number) {
+    case SIGINT: return "Ctrl-C (SIGINT)";
+    case SIGTERM: return "a stop was asked for (SIGTERM)";
+    default: return "a stop signal";
+    }
 }
 
 }  // namespace
@@ -164,7 +189,7 @@ bool Application::StartUp(HINSTANCE instance, int showCommand)
     else AddEventSource(&voiceCapture_);
 
     std::string oscError;
-    if (!osc_.Start(options_.oscSend, options_.oscListen, controls_, oscError)) return Fail(oscError);
+    if (!osc_.Start(options_.oscSend, options_.oscListen, options_.oscAllow, controls_, oscError)) return Fail(oscError);
 
     if (!OpenNetworkLink()) return false;
     if (!StartRemoteView()) return false;
@@ -267,11 +292,14 @@ void Application::FinishRun()
     finished_ = true;
     NoteStepCpu();
     double uptime = std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt_).count();
-    std::string why = stopReason_.empty() ? "the window was closed or a stop was asked for (SIGTERM)" : stopReason_;
+    std::string why = stopReason_.empty() ? "the window was closed" : stopReason_;
     notifier_.Stopping(why);
-    // The last snapshot, so that the file shows where the run ended.
+    // The last snapshot, so that the file shows where the run ended and why.
+    health_.state = "stopped";
+    health_.stop_reason = why;
+    health_.stopped_at = LocalTime(std::time(nullptr));
     std::string statusError;
-    statusFile_.Write(health_, statusError);
+    if (!statusFile_.Write(health_, statusError)) LogWarning("status", "%s", statusError.c_str());
     FlushLogRepeats(true);
     LogLine("", "stopped: %s, up %.1f s, %u steps", why.c_str(), uptime, stepCount_);
     if (showProgress_) std::fputc('\n', stderr);
@@ -440,6 +468,9 @@ void Application::PublishHealth(const StepSample& sample)
         health_.input_peak_dbfs = level::SampleToDbfs(meter_.LatestPeak());
         health_.input_rms_dbfs = level::SampleToDbfs(meter_.LatestRms());
     }
+    health_.osc.listening = osc_.Listener() != nullptr;
+    health_.osc.heard = osc_.Heard();
+    health_.osc.ignored = osc_.Ignored();
     LogProblemCounts problems = CountedLogProblems();
     health_.warnings = problems.warnings;
     health_.errors = problems.errors;
@@ -506,8 +537,7 @@ LRESULT Application::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     if (netLink_) netLink_->HandleMessage(hwnd, msg, wParam, lParam);
     switch (msg) {
     case WM_CLOSE:
-        if (stopReason_.empty())
-            stopReason_ = inStep_ ? "the closing sequence ended" : "the window was closed or a stop was asked for (SIGTERM)";
+        if (stopReason_.empty()) stopReason_ = CloseReason(lParam);
         break;
     case WM_DESTROY:
         Teardown();
@@ -533,13 +563,28 @@ LRESULT Application::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
+std::string Application::CloseReason(LPARAM signal) const
+{
+    if (signal != 0) return StopSignalName(signal);
+    if (!inStep_) return "the window was closed";
+    // The scene closes the window itself: at once on the title, at the end
+    // of the closing sequence elsewhere.
+    const std::string cause = closeCause_.empty() ? "Escape" : closeCause_;
+    const Event* current = sequencerReady_ ? TheEventSequencer().Current() : nullptr;
+    if (current != nullptr && std::strcmp(current->Name(), "EventTitle") == 0) return cause + " during the title";
+    return cause + " during the scene (the closing sequence ended)";
+}
+
 SHORT Application::GetAsyncKeyState(int virtualKey)
 {
     SHORT state = Keys().GetAsyncKeyState(virtualKey);
     if (virtualKey == VK_ESCAPE && closeRequested_) {
         closeRequested_ = false;
+        if (closeCause_.empty()) closeCause_ = closeSource_;
         state = 1;
     }
+    // The scene asks for Escape only where it acts on it.
+    if (virtualKey == VK_ESCAPE && state != 0 && closeCause_.empty()) closeCause_ = "Escape";
     if ((virtualKey == VK_LEFT && turn_ < 0) || (virtualKey == VK_RIGHT && turn_ > 0)) state = 1;
     return state;
 }
@@ -573,36 +618,57 @@ void Application::ApplyControls()
     for (const ControlRequest& request : controls_.Drain()) ApplyControl(request);
 }
 
+// Every change is logged with who asked for it, paced (common/Log.h): each
+// change made at a person's pace is a line of its own, a flood a few lines a
+// second.
 void Application::ApplyControl(const ControlRequest& request)
 {
     switch (request.kind) {
     case ControlRequest::Kind::SetThreshold:
         threshold_ = level::DbfsToThreshold(request.value);
         if (world_ != nullptr) world_->loudThreshold = threshold_;
-        LogLine("tuning", "threshold %d (%.1f dBFS)", threshold_, level::ThresholdToDbfs(threshold_));
+        LogPaced(LogLevel::Info, "tuning", PaceKind("threshold", request).c_str(), "threshold %d (%.1f dBFS) %s",
+                 threshold_, level::ThresholdToDbfs(threshold_), By(request));
         break;
     case ControlRequest::Kind::SetGain:
         gainDb_ = level::ClampGainDb(request.value);
-        LogLine("tuning", "gain %.1f dB", gainDb_);
+        LogPaced(LogLevel::Info, "tuning", PaceKind("gain", request).c_str(), "gain %.1f dB %s", gainDb_,
+                 By(request));
         break;
     case ControlRequest::Kind::TogglePanel:
-        panelVisible_ = !panelVisible_;
-        break;
     case ControlRequest::Kind::ShowPanel:
-        panelVisible_ = request.value != 0;
+        panelVisible_ = request.kind == ControlRequest::Kind::TogglePanel ? !panelVisible_ : request.value != 0;
+        LogPaced(LogLevel::Info, "control", PaceKind("panel", request).c_str(), "diagnostics panel %s %s",
+                 panelVisible_ ? "shown" : "hidden", By(request));
         break;
     case ControlRequest::Kind::Turn:
         turn_ = request.value < 0 ? -1 : (request.value > 0 ? 1 : 0);
+        LogPaced(LogLevel::Info, "control", PaceKind("turn", request).c_str(), "rotate %.2f (%s) %s", request.value,
+                 turn_ < 0 ? "turning left" : turn_ > 0 ? "turning right" : "stopped", By(request));
         break;
-    case ControlRequest::Kind::Flash:
+    case ControlRequest::Kind::Flash: {
+        const DWORD now = clock_->Milliseconds();
+        if (flashed_ && now - lastFlashMs_ < kMinFlashIntervalMs) {
+            ++health_.osc.flashes_skipped;
+            LogPaced(LogLevel::Info, "control", PaceKind("flash skipped", request).c_str(),
+                     "flash %s skipped: at most %u flashes a second", By(request), 1000u / kMinFlashIntervalMs);
+            break;
+        }
+        flashed_ = true;
+        lastFlashMs_ = now;
         // As the crystals' own flash: full white, fading over the next steps.
         FlashAlpha = 255;
+        LogPaced(LogLevel::Info, "control", PaceKind("flash", request).c_str(), "flash %s", By(request));
         break;
+    }
     case ControlRequest::Kind::Close:
+        LogPaced(LogLevel::Info, "control", PaceKind("close", request).c_str(), "close %s", By(request));
         if (options_.calibrate) {
+            if (stopReason_.empty()) stopReason_ = request.source.empty() ? "Escape during calibration" : "close " + request.source;
             if (Handle() != nullptr && running_) SendMessageA(Handle(), WM_CLOSE, 0, 0);
         } else {
             closeRequested_ = true;
+            closeSource_ = "close " + request.source;
         }
         break;
     }
@@ -705,8 +771,8 @@ void Application::SaveCalibration()
     std::string error;
     if (SaveInputLevels(options_.configFile, threshold_, gainDb_, error)) {
         calibrationNote_.savedTo = options_.configFile;
-        LogLine("calibrate", "saved threshold %d and gain %.1f dB to \"%s\"", threshold_, gainDb_,
-                options_.configFile.c_str());
+        LogPaced(LogLevel::Info, "calibrate", "save", "saved threshold %d (%.1f dBFS) and gain %.1f dB to \"%s\"",
+                 threshold_, level::ThresholdToDbfs(threshold_), gainDb_, options_.configFile.c_str());
     } else {
         calibrationNote_.saveError = error;
         LogWarning("calibrate", "%s", error.c_str());

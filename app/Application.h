@@ -117,6 +117,8 @@ private:
     void ApplyControls();
     void ApplyControl(const ControlRequest& request);
     void PostKeyRequests();
+    // Why the run ends, for a WM_CLOSE with this lParam (a stop signal's number, or 0).
+    std::string CloseReason(LPARAM signal) const;
     bool KeyWentDown(int virtualKey);
     bool EnsureOverlay();
     // True when the operator's panels may be drawn into this run's frames.
@@ -185,6 +187,10 @@ private:
     bool panelLaidOut_ = false;        // the panel has been built once since it was last hidden
     int turn_ = 0;                     // -1 left, 1 right, as held arrow keys
     bool closeRequested_ = false;      // an Escape press not yet seen by the scene
+    std::string closeSource_;          // who asked for that close ("close by OSC from ...")
+    std::string closeCause_;           // what started the scene's close: "Escape", or closeSource_
+    bool flashed_ = false;             // a flash was asked for since the start
+    DWORD lastFlashMs_ = 0;            // clock time of that flash
     std::array<bool, 256> keyWasDown_{};
     DWORD lastBlockMs_ = 0;            // clock time of the latest captured block
     DWORD peerTroubleSinceMs_ = 0;

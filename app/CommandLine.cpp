@@ -83,6 +83,7 @@ const char* UsageText()
            "  --renderer gl|null     null: run everything without drawing (default gl)\n"
            "  --osc-send HOST:PORT   send OSC messages there\n"
            "  --osc-listen [ADDR:]PORT  listen for OSC control messages\n"
+           "  --osc-allow LIST       take OSC commands only from these addresses (a.b.c.d or a.b.c.d/n, by commas)\n"
            "  --http ADDR:PORT       serve the web view there\n"
            "  --http-token TOKEN     the web view's controls need this token\n"
            "  --link-any-source      accept pictures from any address, not only the peer's\n"
@@ -129,6 +130,8 @@ bool ParseCommandLine(int argc, const char* const* argv, Options& options, std::
             if (!value(options.oscSend)) return false;
         } else if (option == "--osc-listen") {
             if (!value(options.oscListen)) return false;
+        } else if (option == "--osc-allow") {
+            if (!value(options.oscAllow)) return false;
         } else if (option == "--http") {
             if (!value(options.httpListen)) return false;
         } else if (option == "--http-token") {

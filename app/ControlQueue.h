@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 struct ControlRequest {
@@ -22,6 +23,9 @@ struct ControlRequest {
     };
     Kind kind = Kind::Close;
     double value = 0;
+    // Who asked, as the log names them: "by OSC from 10.0.0.5:53000", "by
+    // the web view from 10.0.0.7"; empty for the operator's keys.
+    std::string source = {};
 };
 
 class ControlQueue {

@@ -22,6 +22,9 @@ struct Health {
     static constexpr std::array<const char*, 6> kPhaseNames{
         "listening", "recording", "revealing", "showing", "dissolving", "resting"};
 
+    std::string state = "running";   // "stopped" in the last snapshot of a clean stop
+    std::string stop_reason;         // why it stopped; empty while running
+    std::string stopped_at;          // local time, ISO 8601; empty while running
     std::string started_at;          // local time, ISO 8601
     double uptime_s = 0;
     std::uint64_t steps = 0;
@@ -49,6 +52,12 @@ struct Health {
         std::uint32_t blocks = 0;
         std::string time;            // local time, ISO 8601
     } last_voice;
+    struct Osc {
+        bool listening = false;
+        std::uint64_t heard = 0;            // commands taken
+        std::uint64_t ignored = 0;          // messages refused (unknown, malformed, strangers, ...)
+        std::uint64_t flashes_skipped = 0;  // flashes asked for faster than a show needs
+    } osc;
     std::uint64_t warnings = 0;
     std::uint64_t errors = 0;
     bool panel_visible = false;

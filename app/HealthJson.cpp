@@ -1,10 +1,13 @@
 #include "app/HealthJson.h"
 
+#include <cmath>
+
 nlohmann::json ToJson(const Health& health)
 {
     nlohmann::json crystals = nlohmann::json::object();
     for (std::size_t p = 0; p < Health::kPhaseNames.size(); ++p) crystals[Health::kPhaseNames[p]] = health.crystals[p];
-    return {
+    nlohmann::json document = {
+        {"state", health.state},
         {"started_at", health.started_at},
         {"uptime_s", health.uptime_s},
         {"steps", health.steps},
@@ -13,6 +16,7 @@ nlohmann::json ToJson(const Health& health)
         {"input_peak_dbfs", health.input_peak_dbfs},
         {"input_rms_dbfs", health.input_rms_dbfs},
         {"threshold", health.threshold},
+        {"threshold_dbfs", std::round(level::ThresholdToDbfs(health.threshold) * 10) / 10},
         {"gain_db", health.gain_db},
         {"crystals", crystals},
         {"sparks", health.sparks},
@@ -26,5 +30,15 @@ nlohmann::json ToJson(const Health& health)
         {"warnings", health.warnings},
         {"errors", health.errors},
         {"panel_visible", health.panel_visible},
+        {"osc",
+         {{"listening", health.osc.listening},
+          {"heard", health.osc.heard},
+          {"ignored", health.osc.ignored},
+          {"flashes_skipped", health.osc.flashes_skipped}}},
     };
+    if (health.state != "running") {
+        document["stop_reason"] = health.stop_reason;
+        document["stopped_at"] = health.stopped_at;
+    }
+    return document;
 }

@@ -51,6 +51,7 @@ struct Options {
     bool linkAnySource = false;   // accept pictures from any address, not only the peer's
     std::string oscSend;          // host:port; empty: no OSC sent
     std::string oscListen;        // [addr:]port; empty: no OSC listened to
+    std::string oscAllow;         // senders taken ("192.168.1.20, 10.0.0.0/24"); empty: every sender
     std::string httpListen;       // addr:port of the web view; empty: none
     std::string httpToken;        // empty: the web view has no controls
 };

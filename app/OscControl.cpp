@@ -31,18 +31,33 @@ void Ignore(OscControlResult& result, OscRefusal refusal, const std::string& pat
     result.firstRefusedPath = path;
 }
 
+// Many desks send whole numbers as integers: an 'i' is taken wherever an
+// 'f' is.
+bool TypesMatch(const std::string& sent, const char* wanted)
+{
+    if (sent.size() != std::strlen(wanted)) return false;
+    for (std::size_t k = 0; k < sent.size(); ++k)
+        if (sent[k] != wanted[k] && !(wanted[k] == 'f' && sent[k] == 'i')) return false;
+    return true;
+}
+
+double NumberOf(const platform::OscArgument& argument)
+{
+    return argument.type == 'i' ? static_cast<double>(argument.i) : static_cast<double>(argument.f);
+}
+
 void Decode(const platform::OscMessage& message, OscControlResult& result)
 {
     for (const Command& command : kCommands) {
         if (message.path != command.path) continue;
-        if (message.types != command.types) {
+        if (!TypesMatch(message.types, command.types)) {
             Ignore(result, OscRefusal::WrongTypes, message.path);
             return;
         }
         ControlRequest request;
         request.kind = command.kind;
         if (!message.arguments.empty()) {
-            const double value = message.arguments[0].f;
+            const double value = NumberOf(message.arguments[0]);
             if (!std::isfinite(value) || value < command.low || value > command.high) {
                 Ignore(result, OscRefusal::OutOfRange, message.path);
                 return;

@@ -9,6 +9,7 @@
 //   /solvane/flash         the white flash
 //   /solvane/quit          the closing sequence, as Escape
 //
+// An integer ('i') is taken wherever a float ('f') is.
 // Anything else (another address, other argument types, a value out of
 // range or not finite, a datagram that cannot be read) is ignored and
 // counted; nothing in a datagram can make these functions read outside it.

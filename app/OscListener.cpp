@@ -8,9 +8,6 @@ namespace {
 // How long a receive waits before looking at the stop flag: the most a
 // closing installation waits for this thread.
 constexpr int kReceiveWaitMs = 50;
-// Ignored messages are logged one by one up to this many, then only counted
-// (a misconfigured desk may send hundreds a second).
-constexpr std::uint32_t kLoggedRefusals = 5;
 
 }  // namespace
 
@@ -30,7 +27,8 @@ bool OscListener::Start(const std::string& host, std::uint16_t port, std::string
     if (!socket_.Open(host, port, error)) return false;
     bound_ = host + ":" + std::to_string(socket_.Port());
     thread_ = std::thread([this] { Run(); });
-    LogLine("osc", "listening on %s", bound_.c_str());
+    LogLine("osc", "listening on %s, %s", bound_.c_str(),
+            allowed_.TakesEveryone() ? "from every sender" : ("from " + allowed_.Text() + " only").c_str());
     return true;
 }
 
@@ -42,7 +40,8 @@ void OscListener::Run()
     alignas(4) unsigned char buffer[kCapacity];
     bool failing = false;
     while (!stopping_) {
-        const long length = socket_.Receive(buffer, kCapacity, kReceiveWaitMs);
+        platform::OscSource from;
+        const long length = socket_.Receive(buffer, kCapacity, kReceiveWaitMs, &from);
         if (length == platform::OscReceiveSocket::kNothing) continue;
         if (length == platform::OscReceiveSocket::kFailed) {
             if (!failing) LogWarning("osc", "receiving on %s failed; trying on", bound_.c_str());
@@ -52,26 +51,33 @@ void OscListener::Run()
         failing = false;
         // NOTE: an oversize datagram is handed on with its real length,
         // longer than the buffer; the decoder refuses it on its length alone.
-        Handle(buffer, static_cast<std::size_t>(length));
+        Handle(buffer, static_cast<std::size_t>(length), from);
     }
 }
 
-void OscListener::Handle(const void* data, std::size_t size)
+void OscListener::Handle(const void* data, std::size_t size, const platform::OscSource& from)
 {
-    const OscControlResult result = DecodeOscControl(data, size);
-    for (const ControlRequest& request : result.requests) {
+    const std::string sender = from.Text();
+    if (!allowed_.Allows(from.address)) {
+        ignored_.fetch_add(1);
+        LogPaced(LogLevel::Warning, "osc", "osc stranger", "ignored a datagram from %s: not in the allow-list",
+                 sender.c_str());
+        return;
+    }
+    OscControlResult result = DecodeOscControl(data, size);
+    for (ControlRequest& request : result.requests) {
+        request.source = "by OSC from " + sender;
         if (queue_.Post(request)) {
             accepted_.fetch_add(1);
         } else {
             ignored_.fetch_add(1);
-            if (logged_++ < kLoggedRefusals) LogWarning("osc", "control queue full; a command was dropped");
+            LogPaced(LogLevel::Warning, "osc", "osc queue full", "control queue full; a command from %s was dropped",
+                     sender.c_str());
         }
     }
     if (result.ignored == 0) return;
     ignored_.fetch_add(result.ignored);
-    if (logged_ >= kLoggedRefusals) return;
-    ++logged_;
     const char* path = result.firstRefusedPath.empty() ? "a datagram" : result.firstRefusedPath.c_str();
-    LogWarning("osc", "ignored %s: %s%s", path, RefusalText(result.firstRefusal),
-               logged_ == kLoggedRefusals ? " (further ignored messages are only counted)" : "");
+    LogPaced(LogLevel::Warning, "osc", "osc ignored", "ignored %s: %s, from %s", path,
+             RefusalText(result.firstRefusal), sender.c_str());
 }

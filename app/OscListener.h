@@ -2,7 +2,10 @@
 // command into a control request (see OscControl.h for the addresses).
 // Off unless asked for; given only a port it binds to loopback, so that
 // another machine can steer the installation only when the operator names
-// an address to listen on.
+// an address to listen on. Senders outside the allow-list are ignored.
+// Each request carries its sender, so the step loop logs who asked; ignored
+// messages are logged paced (common/Log.h), so a flood is a few lines a
+// second and never silence.
 //
 // Threads: the listening thread receives, decodes and posts to the
 // ControlQueue; the step loop applies the requests between steps. Start and
@@ -16,11 +19,15 @@
 #include <thread>
 
 #include "app/ControlQueue.h"
+#include "app/OscAllowList.h"
 #include "platform/OscTransport.h"
 
 class OscListener {
 public:
-    explicit OscListener(ControlQueue& queue) : queue_(queue) {}
+    explicit OscListener(ControlQueue& queue, OscAllowList allowed = {})
+        : queue_(queue), allowed_(std::move(allowed))
+    {
+    }
     ~OscListener();  // stops the thread within one receive wait
     OscListener(const OscListener&) = delete;
     OscListener& operator=(const OscListener&) = delete;
@@ -35,14 +42,14 @@ public:
 
 private:
     void Run();
-    void Handle(const void* data, std::size_t size);
+    void Handle(const void* data, std::size_t size, const platform::OscSource& from);
 
     ControlQueue& queue_;
+    const OscAllowList allowed_;
     platform::OscReceiveSocket socket_;  // the listening thread's, once started
     std::string bound_;                  // host:port, for log lines
     std::atomic<bool> stopping_{false};
     std::thread thread_;
     std::atomic<std::uint64_t> accepted_{0};
     std::atomic<std::uint64_t> ignored_{0};
-    std::uint32_t logged_ = 0;  // the listening thread's
 };

@@ -2,8 +2,8 @@
 
 #include "app/OscEndpoint.h"
 
-bool OscService::Start(const std::string& sendTo, const std::string& listenOn, ControlQueue& controls,
-                       std::string& error)
+bool OscService::Start(const std::string& sendTo, const std::string& listenOn, const std::string& allow,
+                       ControlQueue& controls, std::string& error)
 {
     if (!sendTo.empty()) {
         OscEndpoint endpoint;
@@ -19,7 +19,9 @@ bool OscService::Start(const std::string& sendTo, const std::string& listenOn, C
     if (!listenOn.empty()) {
         OscEndpoint endpoint;
         if (!ParseOscListenEndpoint(listenOn, endpoint, error)) return false;
-        auto listener = std::make_unique<OscListener>(controls);
+        OscAllowList allowed;
+        if (!OscAllowList::Parse(allow, allowed, error)) return false;
+        auto listener = std::make_unique<OscListener>(controls, std::move(allowed));
         if (!listener->Start(endpoint.host, endpoint.port, error)) return false;
         listener_ = std::move(listener);
     }

@@ -16,10 +16,12 @@
 
 class OscService {
 public:
-    // sendTo: "host:port" or empty; listenOn: "[addr:]port" or empty. False
-    // with the reason in `error` when an address is malformed or the port
-    // cannot be bound.
-    bool Start(const std::string& sendTo, const std::string& listenOn, ControlQueue& controls, std::string& error);
+    // sendTo: "host:port" or empty; listenOn: "[addr:]port" or empty; allow:
+    // the senders taken (OscAllowList), empty for every one. False with the
+    // reason in `error` when an address is malformed or the port cannot be
+    // bound.
+    bool Start(const std::string& sendTo, const std::string& listenOn, const std::string& allow,
+               ControlQueue& controls, std::string& error);
 
     bool Sending() const { return reporter_ != nullptr; }
     // Each microphone block (16-bit samples), when it arrives.
@@ -32,6 +34,8 @@ public:
         if (reporter_) reporter_->AfterStep(view);
     }
     const OscListener* Listener() const { return listener_.get(); }
+    std::uint64_t Heard() const { return listener_ ? listener_->Accepted() : 0; }
+    std::uint64_t Ignored() const { return listener_ ? listener_->Ignored() : 0; }
 
 private:
     // The reporter posts to the sender; the sender goes last.

@@ -276,12 +276,13 @@ private:
             Answer(response, 400, "unknown action");
             return;
         }
+        control.source = "by the web view from " + request.remote_addr;
         if (!controls_.Post(control)) {
             Answer(response, 503, "too many requests waiting; try again");
             return;
         }
-        LogLine("web", "control from %s: %s", request.remote_addr.c_str(), body.dump(-1, ' ', false,
-                nlohmann::json::error_handler_t::replace).c_str());
+        LogPaced(LogLevel::Info, "web", "web control", "control from %s: %s", request.remote_addr.c_str(),
+                 body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
         Answer(response, 202, "queued for the next step");
     }
 

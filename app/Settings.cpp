@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "app/CommandLine.h"
+#include "app/OscAllowList.h"
 #include "common/Level.h"
 #include "common/PrivateFiles.h"
 #include "common/RegularFile.h"
@@ -129,6 +130,13 @@ const std::vector<KeyRule>& Rules()
         {"run", "show_problems", ValueType::Bool, [](const toml::node& n, Options& o) { return SetBool(o.showProblems, n); }},
         {"osc", "send", ValueType::String, [](const toml::node& n, Options& o) { return SetString(o.oscSend, n); }},
         {"osc", "listen", ValueType::String, [](const toml::node& n, Options& o) { return SetString(o.oscListen, n); }},
+        {"osc", "allow", ValueType::String,
+         [](const toml::node& n, Options& o) -> std::string {
+             OscAllowList list;
+             std::string why;
+             if (!OscAllowList::Parse(Text(n), list, why)) return why;
+             return SetString(o.oscAllow, n);
+         }},
         {"remote", "listen", ValueType::String, [](const toml::node& n, Options& o) { return SetString(o.httpListen, n); }},
         {"remote", "token", ValueType::String, [](const toml::node& n, Options& o) { return SetString(o.httpToken, n); }},
         {"link", "any_source", ValueType::Bool, [](const toml::node& n, Options& o) { return SetBool(o.linkAnySource, n); }},

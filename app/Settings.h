@@ -6,7 +6,7 @@
 //   [display] index = 0, fullscreen = true
 //   [run]     data = "data", echo = false, log_level = "info",
 //             status_file = "", show_problems = true
-//   [osc]     send = "", listen = ""
+//   [osc]     send = "", listen = "", allow = "" (every sender)
 //   [remote]  listen = "", token = ""
 //   [link]    any_source = false
 //

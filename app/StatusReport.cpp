@@ -122,6 +122,10 @@ nlohmann::json Member(const nlohmann::json& status, const char* key)
 std::string DescribeStatus(const nlohmann::json& status, double ageSeconds)
 {
     std::string out;
+    const bool stopped = Get<std::string>(status, "state", "running") == "stopped";
+    if (stopped)
+        out += Format("the installation stopped at %s: %s\n", Get<std::string>(status, "stopped_at", "?").c_str(),
+                      Get<std::string>(status, "stop_reason", "?").c_str());
     out += Format("started %s, up %s, step %s (%.1f steps/s, step time p99 %.1f ms)\n",
                   Get<std::string>(status, "started_at", "?").c_str(),
                   Duration(Get<double>(status, "uptime_s", 0)).c_str(),
@@ -129,10 +133,11 @@ std::string DescribeStatus(const nlohmann::json& status, double ageSeconds)
                   Get<double>(status, "step_ms_p99", 0));
     const nlohmann::json microphone = Member(status, "microphone");
     std::string device = Get<std::string>(microphone, "device", "");
-    out += Format("microphone: %s%s%s; input peak %.1f dBFS, RMS %.1f dBFS; threshold %d, gain %.1f dB\n",
+    const int threshold = Get<int>(status, "threshold", 0);
+    out += Format("microphone: %s%s%s; input peak %.1f dBFS, RMS %.1f dBFS; threshold %d (%.1f dBFS), gain %.1f dB\n",
                   Get<std::string>(microphone, "state", "?").c_str(), device.empty() ? "" : " ",
                   device.empty() ? "" : ("\"" + device + "\"").c_str(), Get<double>(status, "input_peak_dbfs", -120),
-                  Get<double>(status, "input_rms_dbfs", -120), Get<int>(status, "threshold", 0),
+                  Get<double>(status, "input_rms_dbfs", -120), threshold, level::ThresholdToDbfs(threshold),
                   Get<double>(status, "gain_db", 0));
     std::string phases;
     const nlohmann::json crystals = Member(status, "crystals");
@@ -158,9 +163,15 @@ std::string DescribeStatus(const nlohmann::json& status, double ageSeconds)
     else
         out += Format("last voice: \"%s\", %u blocks, at %s\n", path.c_str(), Get<unsigned>(voice, "blocks", 0),
                       Get<std::string>(voice, "time", "?").c_str());
+    const nlohmann::json osc = status.value("osc", nlohmann::json::object());
+    if (osc.is_object() && osc.value("listening", false))
+        out += Format("osc: %s commands heard, %s messages ignored, %s flashes skipped\n",
+                      Grouped(Get<std::uint64_t>(osc, "heard", 0)).c_str(),
+                      Grouped(Get<std::uint64_t>(osc, "ignored", 0)).c_str(),
+                      Grouped(Get<std::uint64_t>(osc, "flashes_skipped", 0)).c_str());
     out += Format("log: %s warnings, %s errors\n", Grouped(Get<std::uint64_t>(status, "warnings", 0)).c_str(),
                   Grouped(Get<std::uint64_t>(status, "errors", 0)).c_str());
-    if (ageSeconds > kStatusStaleSeconds)
+    if (!stopped && ageSeconds > kStatusStaleSeconds)
         out += "the file was last written " + Duration(ageSeconds) +
                " ago: the installation is not running or is stuck\n";
     return out;
@@ -202,5 +213,6 @@ int ShowStatus(const std::string& requested, std::FILE* out)
                        : std::chrono::duration<double>(std::filesystem::file_time_type::clock::now() - written).count();
     std::fprintf(out, "status of the installation (\"%s\", written %.1f s ago)\n", shown.c_str(), std::max(0.0, age));
     std::fputs(DescribeStatus(status, age).c_str(), out);
-    return age > kStatusStaleSeconds ? 1 : 0;
+    const bool stopped = Get<std::string>(status, "state", "running") == "stopped";
+    return stopped || age > kStatusStaleSeconds ? 1 : 0;
 }

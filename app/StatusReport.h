@@ -14,6 +14,7 @@ constexpr double kStatusStaleSeconds = 5;
 std::string DescribeStatus(const nlohmann::json& status, double ageSeconds);
 
 // Prints the report of the file at `path` (empty: the default one, when its
-// folder is ours) to `out`. Returns 0 for a current file, 1 when it is
-// missing, unreadable, not a regular file or stale (the report says which).
+// folder is ours) to `out`. Returns 0 for a current file of a running
+// installation, 1 when it is missing, unreadable, not a regular file, stale
+// or says the installation stopped (the report says which).
 int ShowStatus(const std::string& path, std::FILE* out);

@@ -1,7 +1,9 @@
 // The log call on spdlog. Every line passes through one logger with two
 // sinks: the console (set up by the program) and a ring of recent lines for
 // the operator's views. Repeats are folded here, in front of both sinks, so
-// that a flood fills neither the journal nor the ring.
+// that a flood fills neither the journal nor the ring. Paced lines (the
+// operator's changes, outsiders' requests) are never folded: they are summed
+// per second instead, so a change made by hand always shows at once.
 #include "common/Log.h"
 
 #include <algorithm>
@@ -23,6 +25,10 @@ constexpr std::size_t kKeptLines = 200;
 constexpr auto kFoldWindow = std::chrono::seconds(60);
 // Distinct lines watched for repeats at once; the oldest makes room.
 constexpr std::size_t kWatchedLines = 64;
+constexpr auto kPaceWindow = std::chrono::seconds(1);
+// Kinds of paced lines watched at once (they are names from the code, a
+// few dozen at most); the oldest makes room.
+constexpr std::size_t kWatchedKinds = 64;
 
 spdlog::level::level_enum ToSpd(LogLevel level)
 {
@@ -40,6 +46,16 @@ struct Repeat {
     std::string line;
     Clock::time_point since;
     std::uint64_t count = 0;  // repeats not printed since `since`
+};
+
+// A kind of paced line within its current second.
+struct Pace {
+    LogLevel level;
+    std::string kind;
+    Clock::time_point since;
+    int printed = 0;
+    std::uint64_t more = 0;  // lines not printed since `since`
+    std::string last;        // the latest of them
 };
 
 class Logger {
@@ -76,6 +92,33 @@ public:
             repeats_.push_back(Repeat{level, line, now, 0});
         }
         logger_.log(ToSpd(level), line);
+    }
+
+    void LogPaced(LogLevel level, const std::string& kind, std::string line)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (level == LogLevel::Warning) ++counts_.warnings;
+        if (level == LogLevel::Error) ++counts_.errors;
+        if (level < threshold_) return;
+        Clock::time_point now = Clock::now();
+        SweepLocked(now, false);
+        auto pace = std::find_if(paces_.begin(), paces_.end(), [&](const Pace& p) { return p.kind == kind; });
+        if (pace == paces_.end()) {
+            if (paces_.size() >= kWatchedKinds) {
+                SummarisePaceLocked(paces_.front(), now);
+                paces_.erase(paces_.begin());
+            }
+            paces_.push_back(Pace{level, kind, now, 0, 0, {}});
+            pace = paces_.end() - 1;
+        }
+        if (pace->printed < kPacedLinesPerSecond) {
+            ++pace->printed;
+            logger_.log(ToSpd(level), line);
+            return;
+        }
+        ++pace->more;
+        pace->level = std::max(pace->level, level);
+        pace->last = std::move(line);
     }
 
     void SetConsole(std::shared_ptr<spdlog::sinks::sink> console)
@@ -121,6 +164,21 @@ private:
         for (const Repeat& r : repeats_)
             if (over(r)) SummariseLocked(r, now);
         repeats_.erase(std::remove_if(repeats_.begin(), repeats_.end(), over), repeats_.end());
+        auto paceOver = [&](const Pace& p) { return all || now - p.since >= kPaceWindow; };
+        for (const Pace& p : paces_)
+            if (paceOver(p)) SummarisePaceLocked(p, now);
+        paces_.erase(std::remove_if(paces_.begin(), paces_.end(), paceOver), paces_.end());
+    }
+
+    void SummarisePaceLocked(const Pace& pace, Clock::time_point now)
+    {
+        if (pace.more == 0) return;
+        const double seconds =
+            std::chrono::duration<double>(std::min<Clock::duration>(now - pace.since, kPaceWindow)).count();
+        char tail[96];
+        std::snprintf(tail, sizeof tail, " \xE2\x80\xA6 and %llu more in the last %.1f s, this the last",
+                      static_cast<unsigned long long>(pace.more), seconds);
+        logger_.log(ToSpd(pace.level), pace.last + tail);
     }
 
     void SummariseLocked(const Repeat& repeat, Clock::time_point now)
@@ -141,6 +199,7 @@ private:
     LogLevel threshold_ = LogLevel::Info;
     bool folding_ = false;
     std::vector<Repeat> repeats_;
+    std::vector<Pace> paces_;
     LogProblemCounts counts_;
 };
 
@@ -152,9 +211,24 @@ Logger& TheLogger()
     return *logger;
 }
 
-}  // namespace
+// The length of the UTF-8 sequence that starts `text`, or 0 when it is not
+// one (a stray continuation byte, an overlong form, a surrogate, a cut end).
+std::size_t Utf8Length(std::string_view text)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char first = byte(0);
+    std::size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : 2;
+    if (first < 0xC2 || first > 0xF4 || text.size() < length) return 0;
+    for (std::size_t i = 1; i < length; ++i)
+        if ((byte(i) & 0xC0) != 0x80) return 0;
+    if (first == 0xE0 && byte(1) < 0xA0) return 0;  // overlong
+    if (first == 0xED && byte(1) >= 0xA0) return 0; // surrogates
+    if (first == 0xF0 && byte(1) < 0x90) return 0;  // overlong
+    if (first == 0xF4 && byte(1) >= 0x90) return 0; // past U+10FFFF
+    return length;
+}
 
-void LogLineV(LogLevel level, const char* subsystem, const char* format, va_list args)
+std::string LineOf(const char* subsystem, const char* format, va_list args)
 {
     char text[1024];
     std::vsnprintf(text, sizeof text, format, args);
@@ -163,8 +237,61 @@ void LogLineV(LogLevel level, const char* subsystem, const char* format, va_list
         line += subsystem;
         line += ": ";
     }
-    line += text;
-    TheLogger().Log(level, std::move(line));
+    line += EscapeLogText(text);
+    return line;
+}
+
+}  // namespace
+
+std::string EscapeLogText(std::string_view text)
+{
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        if (c == '\n') { out += "\\n"; ++i; continue; }
+        if (c == '\r') { out += "\\r"; ++i; continue; }
+        if (c == '\t') { out += "\\t"; ++i; continue; }
+        const std::size_t length = c >= 0x80 ? Utf8Length(text.substr(i)) : 0;
+        if (length == 0) {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+            ++i;
+            continue;
+        }
+        // U+0080 ... U+009F: the C1 controls, which some terminals obey.
+        if (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+            const auto second = static_cast<unsigned char>(text[i + 1]);
+            out += "\\u00";
+            out += kHex[second >> 4];
+            out += kHex[second & 0xF];
+        } else {
+            out.append(text.substr(i, length));
+        }
+        i += length;
+    }
+    return out;
+}
+
+void LogLineV(LogLevel level, const char* subsystem, const char* format, va_list args)
+{
+    TheLogger().Log(level, LineOf(subsystem, format, args));
+}
+
+void LogPaced(LogLevel level, const char* subsystem, const char* kind, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string line = LineOf(subsystem, format, args);
+    va_end(args);
+    TheLogger().LogPaced(level, kind, std::move(line));
 }
 
 #define SOLVANE_LOG_BODY(level)                 \

@@ -243,7 +243,16 @@ void OscReceiveSocket::Close()
     port_ = 0;
 }
 
-long OscReceiveSocket::Receive(void* buffer, std::size_t capacity, int timeoutMs)
+std::string OscSource::Text() const
+{
+    char text[INET_ADDRSTRLEN + 8];
+    in_addr raw{};
+    raw.s_addr = htonl(address);
+    if (inet_ntop(AF_INET, &raw, text, INET_ADDRSTRLEN) == nullptr) return "?";
+    return std::string(text) + ":" + std::to_string(port);
+}
+
+long OscReceiveSocket::Receive(void* buffer, std::size_t capacity, int timeoutMs, OscSource* from)
 {
     if (fd_ < 0) return kFailed;
     pollfd watched{fd_, POLLIN, 0};
@@ -252,8 +261,15 @@ long OscReceiveSocket::Receive(void* buffer, std::size_t capacity, int timeoutMs
     if (ready == 0) return kNothing;
     // NOTE: MSG_TRUNC makes Linux return the datagram's real length, so an
     // oversize one is recognised even though only capacity bytes are kept.
-    const ssize_t received = ::recv(fd_, buffer, capacity, MSG_TRUNC | MSG_DONTWAIT);
+    sockaddr_in sender{};
+    socklen_t senderLength = sizeof sender;
+    const ssize_t received = ::recvfrom(fd_, buffer, capacity, MSG_TRUNC | MSG_DONTWAIT,
+                                        reinterpret_cast<sockaddr*>(&sender), &senderLength);
     if (received < 0) return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? kNothing : kFailed;
+    if (from != nullptr) {
+        from->address = sender.sin_family == AF_INET ? ntohl(sender.sin_addr.s_addr) : 0;
+        from->port = sender.sin_family == AF_INET ? ntohs(sender.sin_port) : 0;
+    }
     return static_cast<long>(received);
 }
 

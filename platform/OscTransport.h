@@ -87,6 +87,14 @@ private:
     std::unique_ptr<Address> address_;
 };
 
+// Where a received datagram came from (IPv4, host byte order). UDP keeps no
+// proof of it: anyone on the path can forge it.
+struct OscSource {
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+    std::string Text() const;  // "10.0.0.5:53000"
+};
+
 class OscReceiveSocket {
 public:
     OscReceiveSocket() = default;
@@ -103,10 +111,10 @@ public:
     // Waits at most timeoutMs for one datagram and copies up to capacity
     // bytes of it. Returns its whole length (possibly more than capacity:
     // the rest was discarded), kNothing when none came in time, kFailed on
-    // a socket error.
+    // a socket error. `from`, when given, receives the sender's address.
     static constexpr long kNothing = -1;
     static constexpr long kFailed = -2;
-    long Receive(void* buffer, std::size_t capacity, int timeoutMs);
+    long Receive(void* buffer, std::size_t capacity, int timeoutMs, OscSource* from = nullptr);
 
 private:
     int fd_ = -1;

@@ -9,8 +9,28 @@
 
 namespace platform {
 
+namespace {
+
+// NOTE: process-wide by nature: a signal handler can reach nothing else.
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void NoteStopSignal(int number)
+{
+    if (stopSignal == 0) stopSignal = number;
+}
+
+}  // namespace
+
 bool StartSystem(std::string& error)
 {
+    // SDL's own handlers turn both signals into one anonymous quit event;
+    // ours keep which one it was.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    struct sigaction action {};
+    action.sa_handler = NoteStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int number : {SIGINT, SIGTERM}) sigaction(number, &action, nullptr);
     // Subsystems (video, audio) are started by their users.
     if (SDL_Init(0) != 0) {
         error = std::string("cannot start SDL: ") + SDL_GetError();
@@ -20,6 +40,13 @@ bool StartSystem(std::string& error)
 }
 
 void StopSystem() { SDL_Quit(); }
+
+int TakeStopSignal()
+{
+    const int number = stopSignal;
+    stopSignal = 0;
+    return number;
+}
 
 bool ErrorOutputIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 

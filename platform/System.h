@@ -5,8 +5,14 @@
 
 namespace platform {
 
+// Also takes over SIGINT and SIGTERM from SDL, so that a stop names the
+// signal that asked for it (see TakeStopSignal).
 bool StartSystem(std::string& error);
 void StopSystem();
+
+// The SIGINT or SIGTERM received since the last call, or 0. The window's
+// event pump turns it into WM_CLOSE with the signal's number as lParam.
+int TakeStopSignal();
 
 // True when standard error is a terminal (progress lines are only drawn there).
 bool ErrorOutputIsTerminal();

@@ -6,6 +6,7 @@
 
 #include "common/Log.h"
 #include "platform/Displays.h"
+#include "platform/System.h"
 
 namespace platform {
 
@@ -117,6 +118,7 @@ static int VirtualKeyOf(SDL_Keycode key)
 void Window::PumpEvents()
 {
     HWND hwnd = Handle();
+    if (const int number = TakeStopSignal(); number != 0) PostMessageA(hwnd, WM_CLOSE, 0, number);
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
         switch (event.type) {

@@ -45,7 +45,9 @@ public:
     HWND Handle() { return &record_; }
     bool IsHeadless() const { return headless_; }
 
-    // Translates pending SDL events into messages and key states.
+    // Translates pending SDL events into messages and key states. A closed
+    // window is WM_CLOSE with lParam 0; a stop signal (SIGINT, SIGTERM) is
+    // WM_CLOSE with the signal's number as lParam.
     void PumpEvents();
     // Waits for an SDL event at most timeoutMs; returns at once if one is pending.
     void WaitForEvent(int timeoutMs);

@@ -91,6 +91,10 @@ TEST(OscControl, EachCommandBecomesItsRequest)
         {Message("/solvane/rotate", "f", 0.0f), Kind::Turn, 0.0},
         {Message("/solvane/flash"), Kind::Flash, 0},
         {Message("/solvane/quit"), Kind::Close, 0},
+        // Desks that send whole numbers as integers.
+        {Message("/solvane/threshold", "i", 0, -20), Kind::SetThreshold, -20.0},
+        {Message("/solvane/gain", "i", 0, 40), Kind::SetGain, 40.0},
+        {Message("/solvane/rotate", "i", 0, -1), Kind::Turn, -1.0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.packet.begin(), c.packet.end()).c_str());
@@ -140,7 +144,7 @@ TEST(OscControl, MalformedAndUnknownMessagesAreIgnoredAndCounted)
         {"unknown address", Message("/solvane/explode"), OscRefusal::UnknownAddress},
         {"address in other case", Message("/SOLVANE/QUIT"), OscRefusal::UnknownAddress},
         {"address with a trailing slash", Message("/solvane/quit/"), OscRefusal::UnknownAddress},
-        {"threshold as an int", Message("/solvane/threshold", "i", 0, -30), OscRefusal::WrongTypes},
+        {"threshold as an int below one sample", Message("/solvane/threshold", "i", 0, -91), OscRefusal::OutOfRange},
         {"threshold without a value", Message("/solvane/threshold"), OscRefusal::WrongTypes},
         {"threshold with two values", Message("/solvane/threshold", "ff", -30.0f), OscRefusal::WrongTypes},
         {"gain as a string", Message("/solvane/gain", "s", 0, 0, "loud"), OscRefusal::WrongTypes},

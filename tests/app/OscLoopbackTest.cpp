@@ -78,7 +78,7 @@ TEST(OscLoopback, ListenerQueuesCommandsAndCountsTheRest)
     ASSERT_TRUE(socket.Open("127.0.0.1", std::to_string(listener.Port())));
     platform::OscOutgoing threshold = Outgoing("/solvane/threshold", "f");
     threshold.f[0] = -36.0f;
-    platform::OscOutgoing wrong = Outgoing("/solvane/threshold", "i");
+    platform::OscOutgoing wrong = Outgoing("/solvane/threshold", "s");
     const platform::OscOutgoing messages[] = {Outgoing("/solvane/nothing", ""), wrong, threshold,
                                               Outgoing("/solvane/quit", "")};
     for (const auto& message : messages) ASSERT_TRUE(socket.Send(message, error)) << error;
@@ -93,8 +93,31 @@ TEST(OscLoopback, ListenerQueuesCommandsAndCountsTheRest)
     EXPECT_EQ(requests[0].kind, ControlRequest::Kind::SetThreshold);
     EXPECT_DOUBLE_EQ(requests[0].value, -36.0);
     EXPECT_EQ(requests[1].kind, ControlRequest::Kind::Close);
+    // Each request names its sender, for the log.
+    EXPECT_EQ(requests[1].source.rfind("by OSC from 127.0.0.1:", 0), 0u) << requests[1].source;
     EXPECT_EQ(listener.Accepted(), 2u);
     EXPECT_EQ(listener.Ignored(), 2u);
+}
+
+// Senders outside the allow-list change nothing and are counted.
+TEST(OscLoopback, StrangersOutsideTheAllowListAreIgnored)
+{
+    ControlQueue queue;
+    OscAllowList allowed;
+    std::string error;
+    ASSERT_TRUE(OscAllowList::Parse("10.0.0.0/8, 192.168.1.20", allowed, error)) << error;
+    EXPECT_TRUE(allowed.Allows(0x0A010203u));
+    EXPECT_FALSE(allowed.Allows(0xC0A80115u));
+    EXPECT_FALSE(OscAllowList::Parse("10.0.0.0/33", allowed, error));
+    OscListener listener(queue, allowed);
+    ASSERT_TRUE(listener.Start("127.0.0.1", 0, error)) << error;
+    platform::OscSendSocket socket;
+    ASSERT_TRUE(socket.Open("127.0.0.1", std::to_string(listener.Port())));
+    ASSERT_TRUE(socket.Send(Outgoing("/solvane/quit", ""), error)) << error;
+    const auto deadline = Clock::now() + kPatience;
+    while (listener.Ignored() < 1 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(listener.Ignored(), 1u);
+    EXPECT_TRUE(queue.Drain().empty());
 }
 
 // Nobody listens at the destination: every message is still taken off the

@@ -72,6 +72,33 @@ TEST(Log, LinesBelowTheThresholdAreDroppedButStillCounted)
     EXPECT_TRUE(LinesContaining("a quiet").empty());
 }
 
+// Outside text cannot forge a line or reach the terminal as a command.
+TEST(Log, ControlCharactersInOutsideTextAreEscaped)
+{
+    testing::internal::CaptureStderr();
+    LogWarning("osc", "ignored %s", "/x\nsolvane: web: control from 1.2.3.4: close\x1b[31m\xc2\x9b\xff \xE2\x80\xA6");
+    std::string printed = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(printed, "solvane: osc: ignored /x\\nsolvane: web: control from 1.2.3.4: close\\x1b[31m\\u009b\\xff \xE2\x80\xA6\n");
+    EXPECT_EQ(EscapeLogText("tab\there"), "tab\\there");
+}
+
+// Changes at a person's pace are each a line; a flood is a few lines and a
+// sum with the last value, and never folded away.
+TEST_F(LogFolding, PacedLinesShowEachChangeAndSumAFlood)
+{
+    testing::internal::CaptureStderr();
+    LogPaced(LogLevel::Info, "tuning", "threshold key", "threshold 4000 by key");
+    LogPaced(LogLevel::Info, "tuning", "threshold key", "threshold 4000 by key");
+    for (int i = 0; i < 1000; ++i) LogPaced(LogLevel::Info, "tuning", "gain osc", "gain %d dB by OSC", i % 40);
+    FlushLogRepeats(true);
+    std::string printed = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(LinesContaining("threshold 4000 by key").size(), 2u) << printed;
+    std::vector<std::string> gains = LinesContaining("by OSC");
+    ASSERT_EQ(gains.size(), static_cast<std::size_t>(kPacedLinesPerSecond) + 1) << printed;
+    EXPECT_NE(gains.back().find("gain 39 dB by OSC \xE2\x80\xA6 and 996 more in the last"), std::string::npos)
+        << gains.back();
+}
+
 TEST(Log, TheRingKeepsTheNewest200LinesWithTheirTime)
 {
     testing::internal::CaptureStderr();

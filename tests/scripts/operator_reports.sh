@@ -56,6 +56,17 @@ for name in ('started_at', 'uptime_s', 'steps_per_second', 'step_ms_p99', 'input
     if name not in status: sys.exit('no "%s" in the status file' % name)
 if not 0 < status['steps_per_second'] <= 25: sys.exit('steps per second %r' % status['steps_per_second'])
 PY
+# After a clean stop the file says so, and --show-status reports it (status 1: not running).
+if "$solvane" --show-status "$work/live/status.json" >"$work/stopped.txt"; then fail "a stopped run should report status 1" "$work/stopped.txt"; fi
+grep -q "the installation stopped at .*: --steps 100 reached" "$work/stopped.txt" || fail "show-status should say stopped" "$work/stopped.txt"
+python3 - "$work/live/status.json" <<'PY'
+import json, sys
+path = sys.argv[1]
+status = json.load(open(path))
+if status.get('state') != 'stopped' or not status.get('stopped_at'): sys.exit('no stopped state: %r' % status)
+status['state'] = 'running'
+json.dump(status, open(path, 'w'))
+PY
 "$solvane" --show-status "$work/live/status.json" >"$work/show.txt" || fail "a fresh file should report status 0" "$work/show.txt"
 grep -q "step 100 " "$work/show.txt" || fail "show-status should give the step count" "$work/show.txt"
 touch -d '-1 minute' "$work/live/status.json"

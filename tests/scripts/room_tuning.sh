@@ -132,7 +132,7 @@ printf '# the hall\n[input]\ndevice = "USB"\nthreshold = 4000 # before\n\n[run]\
 "$solvane" --headless --fast --calibrate --voice "$work/noise.wav" --steps 40 --data "$work/data" \
     --config "$work/cal.toml" --press up@5 --press right@10 --press s@30 > /dev/null 2> "$work/save.log" ||
     { cat "$work/save.log"; exit 1; }
-grep -q 'saved threshold 4488 and gain 1.0 dB' "$work/save.log" || { cat "$work/save.log"; exit 1; }
+grep -q 'saved threshold 4488 (-17.3 dBFS) and gain 1.0 dB' "$work/save.log" || { cat "$work/save.log"; exit 1; }
 diff <(printf '# the hall\n[input]\ndevice = "USB"\nthreshold = 4488 # before\ngain_db = 1.0\n\n[run]\necho = false\n') \
     "$work/cal.toml"
 

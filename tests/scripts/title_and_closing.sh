@@ -14,7 +14,7 @@ test "$(ls "$out/close" | wc -l)" -eq 197 || { echo "expected 197 frames"; exit 
 test ! -e "$out/close/frame-000198.png"
 # The step that ends the run is counted like every other.
 python3 -c 'import json,sys; s=json.load(open(sys.argv[1])); sys.exit(0 if (s["steps"], s["frames"], s["frames_written"]) == (197, 197, 197) else "stats: %r" % s)' "$out/close.json"
-grep -q "solvane: stopped: the closing sequence ended, up .* 197 steps" "$out/close.log" || { cat "$out/close.log"; exit 1; }
+grep -q "solvane: stopped: Escape during the scene (the closing sequence ended), up .* 197 steps" "$out/close.log" || { cat "$out/close.log"; exit 1; }
 
 python3 - "$out" <<'PY'
 import sys
