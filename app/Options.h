@@ -53,4 +53,6 @@ struct Options {
     std::string oscListen;        // [addr:]port; empty: no OSC listened to
     std::string httpListen;       // addr:port of the web view; empty: none
     std::string httpToken;        // empty: the web view has no controls
+    std::string httpTokenFile;    // the token read from this file instead; empty: none
+    std::string httpHosts;        // further host names the web view answers to, comma or blank separated
 };
