@@ -37,24 +37,13 @@
 #include "app/ControlQueue.h"
 #include "app/FrameSnapshot.h"
 #include "app/Health.h"
-
-// "ADDR:PORT", "[IPv6]:PORT" or "PORT" (loopback). Port 0 picks a free port.
-bool ParseListenAddress(const std::string& text, std::string& host, int& port, std::string& error);
+#include "app/RemoteRequests.h"
 
 struct RemoteViewCounters {
     std::uint64_t requests = 0;   // well-formed requests
     std::uint64_t malformed = 0;  // answered 400, 413, 414 or 431, or cut off for a body too large
     std::uint64_t refused = 0;    // without the right token, too soon after wrong ones, or for another host name
 };
-
-// What POST /control answers for a body (with the right token): 202 and the
-// request to queue, or 400 and why not.
-struct ControlAnswer {
-    int status = 400;
-    std::string message;
-    ControlRequest request;
-};
-ControlAnswer ReadControlBody(const std::string& body);
 
 // The bounds; tests shorten the times.
 struct RemoteViewLimits {
