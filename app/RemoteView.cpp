@@ -143,7 +143,7 @@ public:
         // NOTE: the library's own event loop is driven from our thread
         // (MHD_run_wait), so every callback below runs on that one thread and
         // the deadlines can close connections between two of its passes.
-        unsigned int flags = MHD_USE_ERROR_LOG | MHD_USE_EPOLL | (v6 ? MHD_USE_IPv6 : 0);
+        unsigned int flags = MHD_USE_ERROR_LOG | MHD_USE_EPOLL | (v6 ? MHD_USE_DUAL_STACK : 0);
         daemon_ = MHD_start_daemon(
             flags, static_cast<std::uint16_t>(port), nullptr, nullptr, &Server::OnRequest, this,
             // The logger must come first to catch the library's messages about the options too.
@@ -171,13 +171,15 @@ public:
         const Clock::time_point now = Clock::now();
         for (auto& [connection, state] : connections_) {
             if (state.cut) continue;
-            if (now - state.requestStart > limits_.requestTime || now - state.opened > limits_.connectionTime) {
+            // A connection past its time is told to close with its next
+            // answer (see Send); one that sends no request by then is cut.
+            if (now - state.requestStart > limits_.requestTime ||
+                now - state.opened > limits_.connectionTime + limits_.requestTime) {
                 // NOTE: shutdown, not close: the library still owns the
                 // descriptor; it sees the end of the stream on its next pass
                 // and closes the connection itself.
                 shutdown(state.fd, SHUT_RDWR);
                 state.cut = true;
-                ++timedOut_;
             }
         }
     }
@@ -229,7 +231,9 @@ private:
     }
 
     // The library answers broken requests itself (bad request line, headers
-    // too large, URL too long) and says so only here.
+    // too large, URL too long) and says so only here. NOTE: the status is
+    // read from the wording of its message ("HTTP response code is N");
+    // should a later version change it, those requests go uncounted.
     static void OnLibraryMessage(void* self, const char* format, va_list arguments)
     {
         char text[512];
@@ -405,6 +409,9 @@ private:
         MHD_add_response_header(response, "X-Frame-Options", "DENY");
         for (const auto& [name, value] : reply.headers)
             MHD_add_response_header(response, name.c_str(), value.c_str());
+        if (auto found = connections_.find(connection);
+            found != connections_.end() && Clock::now() - found->second.opened > limits_.connectionTime)
+            MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
         CountFailure(reply.status, request.address);
         MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned int>(reply.status), response);
         MHD_destroy_response(response);
@@ -448,7 +455,6 @@ private:
     std::atomic<std::uint64_t> requests_{0};
     std::atomic<std::uint64_t> malformed_{0};
     std::atomic<std::uint64_t> refused_{0};
-    std::atomic<std::uint64_t> timedOut_{0};
     std::mutex logMutex_;
     Clock::time_point malformedLog_;
     Clock::time_point refusedLog_;
