@@ -10,7 +10,9 @@
 #include <filesystem>
 
 #include "app/ConfigFile.h"
+#include "app/RemoteAccess.h"
 #include "app/Settings.h"
+#include "app/TokenFile.h"
 #include "common/Level.h"
 #include "common/Log.h"
 #include "common/StartStep.h"
@@ -220,16 +222,22 @@ bool Application::StartRemoteView()
 {
     if (options_.httpListen.empty()) return true;
     board_.Publish(health_);
-    remoteView_ = std::make_unique<RemoteView>(board_, controls_, remoteFrame_);
     std::string error;
-    if (!remoteView_->Start(options_.httpListen, options_.httpToken, error)) {
+    std::string token = options_.httpToken;
+    if (!options_.httpTokenFile.empty()) {
+        std::string warning;
+        if (!ReadTokenFile(options_.httpTokenFile, token, error, warning)) return Fail("web view: " + error);
+        if (!warning.empty()) LogWarning("web", "%s", warning.c_str());
+    }
+    remoteView_ = std::make_unique<RemoteView>(board_, controls_, remoteFrame_);
+    if (!remoteView_->Start(options_.httpListen, token, error, SplitHostNames(options_.httpHosts))) {
         remoteView_.reset();
         return Fail("web view: " + error);
     }
     std::string host = remoteView_->Host();
     if (host.find(':') != std::string::npos) host = "[" + host + "]";
     LogLine("web", "serving http://%s:%d/ (%s)", host.c_str(), remoteView_->Port(),
-            options_.httpToken.empty() ? "read-only" : "controls with the token");
+            token.empty() ? "read-only" : "controls with the token");
     return true;
 }
 

@@ -84,14 +84,17 @@ const char* UsageText()
            "  --osc-send HOST:PORT   send OSC messages there\n"
            "  --osc-listen [ADDR:]PORT  listen for OSC control messages\n"
            "  --osc-allow LIST       take OSC commands only from these addresses (a.b.c.d or a.b.c.d/n, by commas)\n"
-           "  --http ADDR:PORT       serve the web view there\n"
+           "  --http [ADDR:]PORT     serve the web view there (a bare PORT: on loopback only)\n"
            "  --http-token TOKEN     the web view's controls need this token\n"
+           "  --http-token-file FILE  the same, read from the first line of FILE\n"
+           "  --http-hosts NAMES     further host names the web view answers to (comma separated)\n"
            "  --link-any-source      accept pictures from any address, not only the peer's\n"
            "  --version, --help\n";
 }
 
 bool ParseCommandLine(int argc, const char* const* argv, Options& options, std::string& error)
 {
+    bool tokenGiven = false, tokenFileGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         auto value = [&](std::string& out) {
@@ -136,6 +139,12 @@ bool ParseCommandLine(int argc, const char* const* argv, Options& options, std::
             if (!value(options.httpListen)) return false;
         } else if (option == "--http-token") {
             if (!value(options.httpToken)) return false;
+            tokenGiven = true;
+        } else if (option == "--http-token-file") {
+            if (!value(options.httpTokenFile)) return false;
+            tokenFileGiven = true;
+        } else if (option == "--http-hosts") {
+            if (!value(options.httpHosts)) return false;
         } else if (option == "--gain") {
             if (!value(text)) return false;
             double gain = 0;
@@ -220,6 +229,10 @@ bool ParseCommandLine(int argc, const char* const* argv, Options& options, std::
     }
     if (options.framesDir.empty() && options.frameEvery != 1) {
         error = "--frame-every needs --frames";
+        return false;
+    }
+    if (tokenGiven && tokenFileGiven) {
+        error = "give --http-token or --http-token-file, not both";
         return false;
     }
     return true;

@@ -54,4 +54,6 @@ struct Options {
     std::string oscAllow;         // senders taken ("192.168.1.20, 10.0.0.0/24"); empty: every sender
     std::string httpListen;       // addr:port of the web view; empty: none
     std::string httpToken;        // empty: the web view has no controls
+    std::string httpTokenFile;    // the token read from this file instead; empty: none
+    std::string httpHosts;        // further host names the web view answers to, comma or blank separated
 };

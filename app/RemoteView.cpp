@@ -1,15 +1,20 @@
 #include "app/RemoteView.h"
 
-#include <httplib.h>
+#include <microhttpd.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <deque>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "app/HealthJson.h"
+#include "app/RemoteAccess.h"
 #include "app/RemotePage.h"
 #include "common/Level.h"
 #include "common/Log.h"
@@ -17,82 +22,13 @@
 
 namespace {
 
-// Slow or idle clients give their worker back after these.
-constexpr time_t kReadTimeoutSeconds = 3;
-constexpr time_t kWriteTimeoutSeconds = 3;
-// NOTE: one request per connection. The library gives a connection its
-// worker for as long as it stays open, so with kept-alive connections a few
-// browsers (six connections each) would hold every worker and starve the rest.
-constexpr std::size_t kRequestsPerConnection = 1;
 // A flood of bad or refused requests is told once a minute, not once a request.
 constexpr auto kFailureLogInterval = std::chrono::seconds(60);
-
-// A fixed set of workers with a bounded queue. When the queue is full the
-// listener waits here instead of accepting more connections.
-class BoundedPool final : public httplib::TaskQueue {
-public:
-    BoundedPool(std::size_t workers, std::size_t limit) : limit_(limit)
-    {
-        for (std::size_t i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
-    }
-
-    void enqueue(std::function<void()> job) override
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        roomy_.wait(lock, [this] { return jobs_.size() < limit_; });
-        jobs_.push_back(std::move(job));
-        ready_.notify_one();
-    }
-
-    void shutdown() override
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-        }
-        ready_.notify_all();
-        for (std::thread& thread : threads_) thread.join();
-        threads_.clear();
-    }
-
-private:
-    void Work()
-    {
-        platform::IgnoreBrokenPipesOnThisThread();
-        platform::LowerThisThreadPriority();
-        for (;;) {
-            std::function<void()> job;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-                if (jobs_.empty()) return;
-                job = std::move(jobs_.front());
-                jobs_.pop_front();
-            }
-            roomy_.notify_one();
-            job();
-        }
-    }
-
-    const std::size_t limit_;
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::condition_variable roomy_;
-    std::deque<std::function<void()>> jobs_;
-    bool stopping_ = false;
-    std::vector<std::thread> threads_;
-};
-
-bool ParsePort(const std::string& text, int& port)
-{
-    if (text.empty() || text.size() > 5) return false;
-    port = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        port = port * 10 + (c - '0');
-    }
-    return port <= 65535;
-}
+// How often the server looks at the clock when no client speaks, and so how
+// late a deadline or a stop may be.
+constexpr int kPollMilliseconds = 50;
+// Every address the view serves is a few bytes long.
+constexpr std::size_t kMaxPathBytes = 2048;
 
 // Compares in time that does not depend on where the first difference is.
 bool SameSecret(const std::string& given, const std::string& expected)
@@ -111,107 +47,149 @@ std::string Dump(const nlohmann::json& document)
 
 }  // namespace
 
-bool ParseListenAddress(const std::string& text, std::string& host, int& port, std::string& error)
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One answer, before it is handed to the library.
+struct Reply {
+    int status = 200;
+    std::string type = "text/plain; charset=utf-8";
+    std::shared_ptr<const std::string> body;
+    const std::string* fixedBody = nullptr;  // lives as long as the server
+    std::vector<std::pair<std::string, std::string>> headers;
+
+    void Text(int code, const std::string& text, const std::string& contentType = "text/plain; charset=utf-8")
+    {
+        status = code;
+        type = contentType;
+        body = std::make_shared<const std::string>(text);
+    }
+};
+
+// What is known of a request between the library's calls for it.
+struct Request {
+    std::string address;  // the client's, numeric
+    std::string authorization;
+    std::string body;
+};
+
+std::string NumericAddress(const sockaddr* address, socklen_t length)
 {
-    std::string hostPart;
-    std::string portPart = text;
-    if (!text.empty() && text.front() == '[') {
-        std::size_t close = text.find(']');
-        if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':') {
-            error = "\"" + text + "\" is not [ADDRESS]:PORT";
-            return false;
-        }
-        hostPart = text.substr(1, close - 1);
-        portPart = text.substr(close + 2);
-    } else if (std::size_t colon = text.rfind(':'); colon != std::string::npos) {
-        hostPart = text.substr(0, colon);
-        portPart = text.substr(colon + 1);
-        if (hostPart.find(':') != std::string::npos) {
-            error = "\"" + text + "\": write an IPv6 address in brackets, [ADDRESS]:PORT";
-            return false;
-        }
-    }
-    if (!ParsePort(portPart, port)) {
-        error = "\"" + text + "\" has no valid port (0 to 65535)";
-        return false;
-    }
-    // Only the operator's own machine can reach the view unless they name
-    // another address: the page shows the room and, with a token, steers it.
-    host = hostPart.empty() ? "127.0.0.1" : hostPart;
-    return true;
+    char text[NI_MAXHOST] = {};
+    if (address == nullptr ||
+        getnameinfo(address, length, text, sizeof text, nullptr, 0, NI_NUMERICHOST) != 0)
+        return "";
+    return text;
 }
+
+std::string PeerAddress(MHD_Connection* connection)
+{
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    if (info == nullptr || info->client_addr == nullptr) return "";
+    const socklen_t length = info->client_addr->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    return NumericAddress(info->client_addr, length);
+}
+
+// The address the client reached us on: what a Host header may name.
+std::string LocalAddress(MHD_Connection* connection)
+{
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (info == nullptr) return "";
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    if (getsockname(info->connect_fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) return "";
+    return NumericAddress(reinterpret_cast<sockaddr*>(&local), length);
+}
+
+// This machine's own name (and its mDNS form), which a phone on the LAN may use.
+std::vector<std::string> OwnNames()
+{
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return {};
+    std::string host = name;
+    return {host, host + ".local"};
+}
+
+}  // namespace
 
 class RemoteView::Server {
 public:
-    Server(HealthBoard& board, ControlQueue& controls, FrameSnapshot& frame) :
-        board_(board), controls_(controls), frame_(frame)
+    Server(HealthBoard& board, ControlQueue& controls, FrameSnapshot& frame, RemoteViewLimits limits) :
+        board_(board), controls_(controls), frame_(frame), limits_(limits)
     {
     }
 
-    void Configure(const std::string& token)
+    ~Server() { Close(); }
+
+    bool Open(const std::string& host, int& port, const std::string& token, const std::vector<std::string>& hosts)
     {
         token_ = token;
         page_ = RemotePage(!token_.empty());
-        http.new_task_queue = [] { return new BoundedPool(kWorkers, kQueuedConnections); };
-        http.set_read_timeout(kReadTimeoutSeconds, 0);
-        http.set_write_timeout(kWriteTimeoutSeconds, 0);
-        http.set_keep_alive_max_count(kRequestsPerConnection);
-        http.set_payload_max_length(kMaxBodyBytes);
-        // NOTE: the library's own choice lets a second program bind the
-        // same port and take half the clients; an address in use must fail.
-        http.set_socket_options([](socket_t socket) { platform::SetExclusiveListenOptions(socket); });
-        http.set_default_headers({{"Cache-Control", "no-store"},
-                                  {"X-Content-Type-Options", "nosniff"},
-                                  {"X-Frame-Options", "DENY"}});
-        // NOTE: the error handler runs before the answer is written (the
-        // logger after), so a client that reads the counters next sees its
-        // own request counted.
-        http.set_error_handler(httplib::Server::HandlerWithResponse(
-            [this](const httplib::Request& request, httplib::Response& response) {
-                CountFailure(request, response);
-                return httplib::Server::HandlerResponse::Unhandled;
-            }));
-        http.set_pre_routing_handler([this](const httplib::Request&, httplib::Response&) {
-            ++requests_;
-            return httplib::Server::HandlerResponse::Unhandled;
-        });
-        http.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
-            response.status = 500;
-            response.set_content("internal error\n", "text/plain");
-        });
+        hosts_ = OwnNames();
+        hosts_.insert(hosts_.end(), hosts.begin(), hosts.end());
 
-        http.Get("/", [this](const httplib::Request&, httplib::Response& response) {
-            response.set_content(page_, "text/html; charset=utf-8");
-        });
-        http.Get("/status.json", [this](const httplib::Request&, httplib::Response& response) {
-            nlohmann::json document = ToJson(board_.Latest());
-            RemoteViewCounters counters = Counters();
-            document["web"] = {{"requests", counters.requests},
-                               {"malformed", counters.malformed},
-                               {"refused", counters.refused},
-                               {"controls", !token_.empty()}};
-            response.set_content(Dump(document), "application/json");
-        });
-        http.Get("/frame.png", [this](const httplib::Request&, httplib::Response& response) {
-            std::uint64_t serial = 0;
-            std::shared_ptr<const std::string> png = frame_.Png(&serial);
-            if (!png) {
-                response.status = 503;
-                response.set_header("Retry-After", "1");
-                response.set_content("no frame yet\n", "text/plain");
-                return;
+        addrinfo hints{};
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+        addrinfo* found = nullptr;
+        const std::string service = std::to_string(port);
+        if (getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || found == nullptr) return false;
+        sockaddr_storage address{};
+        std::memcpy(&address, found->ai_addr, std::min<std::size_t>(found->ai_addrlen, sizeof address));
+        const bool v6 = found->ai_family == AF_INET6;
+        freeaddrinfo(found);
+
+        // NOTE: the library's own event loop is driven from our thread
+        // (MHD_run_wait), so every callback below runs on that one thread and
+        // the deadlines can close connections between two of its passes.
+        unsigned int flags = MHD_USE_ERROR_LOG | MHD_USE_EPOLL | (v6 ? MHD_USE_DUAL_STACK : 0);
+        daemon_ = MHD_start_daemon(
+            flags, static_cast<std::uint16_t>(port), nullptr, nullptr, &Server::OnRequest, this,
+            // The logger must come first to catch the library's messages about the options too.
+            MHD_OPTION_EXTERNAL_LOGGER, &Server::OnLibraryMessage, this,
+            MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&address),
+            MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned int>(limits_.connections),
+            MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<unsigned int>(limits_.connectionsPerAddress),
+            MHD_OPTION_CONNECTION_MEMORY_LIMIT, limits_.connectionMemory,
+            MHD_OPTION_CONNECTION_TIMEOUT, limits_.idleSeconds,
+            MHD_OPTION_NOTIFY_CONNECTION, &Server::OnConnection, this,
+            MHD_OPTION_NOTIFY_COMPLETED, &Server::OnCompleted, this,
+            // An address in use must fail rather than split the clients with another program.
+            MHD_OPTION_LISTENING_ADDRESS_REUSE, 0u,
+            MHD_OPTION_END);
+        if (daemon_ == nullptr) return false;
+        const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
+        if (info != nullptr) port = info->port;
+        return true;
+    }
+
+    // One pass of the library's loop, then the deadlines. Poller thread.
+    void Poll()
+    {
+        MHD_run_wait(daemon_, kPollMilliseconds);
+        const Clock::time_point now = Clock::now();
+        for (auto& [connection, state] : connections_) {
+            if (state.cut) continue;
+            // A connection past its time is told to close with its next
+            // answer (see Send); one that sends no request by then is cut.
+            if (now - state.requestStart > limits_.requestTime ||
+                now - state.opened > limits_.connectionTime + limits_.requestTime) {
+                // NOTE: shutdown, not close: the library still owns the
+                // descriptor; it sees the end of the stream on its next pass
+                // and closes the connection itself.
+                shutdown(state.fd, SHUT_RDWR);
+                state.cut = true;
             }
-            response.set_header("X-Frame-Serial", std::to_string(serial));
-            response.set_content(*png, "image/png");
-        });
-        http.Get("/log", [](const httplib::Request&, httplib::Response& response) {
-            std::string text;
-            for (const std::string& line : RecentLogLines(200)) text += line + "\n";
-            response.set_content(text, "text/plain; charset=utf-8");
-        });
-        http.Post("/control", [this](const httplib::Request& request, httplib::Response& response) {
-            Control(request, response);
-        });
+        }
+    }
+
+    // Closes every connection at once, answered or not.
+    void Close()
+    {
+        if (daemon_ == nullptr) return;
+        MHD_stop_daemon(daemon_);
+        daemon_ = nullptr;
     }
 
     RemoteViewCounters Counters() const
@@ -219,149 +197,301 @@ public:
         return RemoteViewCounters{requests_.load(), malformed_.load(), refused_.load()};
     }
 
-    httplib::Server http;
-
 private:
-    static void Answer(httplib::Response& response, int status, const std::string& message)
+    struct Connection {
+        Clock::time_point opened;
+        Clock::time_point requestStart;
+        int fd = -1;
+        bool cut = false;
+    };
+
+    static void OnConnection(void* self, MHD_Connection* connection, void**, MHD_ConnectionNotificationCode code)
     {
-        response.status = status;
-        response.set_content(Dump({{"accepted", status == 202}, {"message", message}}), "application/json");
+        auto& connections = static_cast<Server*>(self)->connections_;
+        if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+            connections.erase(connection);
+            return;
+        }
+        const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        Connection state;
+        state.opened = state.requestStart = Clock::now();
+        state.fd = info != nullptr ? info->connect_fd : -1;
+        connections[connection] = state;
     }
 
-    void Control(const httplib::Request& request, httplib::Response& response)
+    // A request is answered and sent (or given up): the next one on the
+    // connection gets its own time.
+    static void OnCompleted(void* self, MHD_Connection* connection, void** context, MHD_RequestTerminationCode)
     {
+        delete static_cast<Request*>(*context);
+        *context = nullptr;
+        auto& connections = static_cast<Server*>(self)->connections_;
+        if (auto found = connections.find(connection); found != connections.end())
+            found->second.requestStart = Clock::now();
+    }
+
+    // The library answers broken requests itself (bad request line, headers
+    // too large, URL too long) and says so only here. NOTE: the status is
+    // read from the wording of its message ("HTTP response code is N");
+    // should a later version change it, those requests go uncounted.
+    static void OnLibraryMessage(void* self, const char* format, va_list arguments)
+    {
+        char text[512];
+        std::vsnprintf(text, sizeof text, format, arguments);
+        const char* code = std::strstr(text, "HTTP response code is ");
+        if (code != nullptr) {
+            int status = std::atoi(code + std::strlen("HTTP response code is "));
+            static_cast<Server*>(self)->CountFailure(status, "");
+            return;
+        }
+        // Stop the text at the first line end: the message is the library's own.
+        text[std::strcspn(text, "\r\n")] = '\0';
+        LogAt(LogLevel::Debug, "web", "server: %s", text);
+    }
+
+    static MHD_Result OnRequest(void* self, MHD_Connection* connection, const char* url, const char* method,
+                                const char*, const char* data, std::size_t* size, void** context)
+    {
+        return static_cast<Server*>(self)->Serve(connection, url, method, data, size, context);
+    }
+
+    MHD_Result Serve(MHD_Connection* connection, const char* url, const char* method, const char* data,
+                     std::size_t* size, void** context)
+    {
+        auto* request = static_cast<Request*>(*context);
+        if (request == nullptr) {
+            // Headers are in; nothing of the body yet.
+            request = new Request;
+            *context = request;
+            request->address = PeerAddress(connection);
+            const char* authorization =
+                MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
+            if (authorization != nullptr) request->authorization = authorization;
+            const char* host = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
+            if (!IsAllowedHost(host != nullptr ? host : "", LocalAddress(connection), hosts_)) {
+                Reply reply;
+                reply.Text(421, "this view does not answer to that host name; add it to [remote] hosts\n");
+                return Send(connection, *request, reply);
+            }
+            if (std::strlen(url) > kMaxPathBytes) {
+                Reply reply;
+                reply.Text(414, "address too long\n");
+                return Send(connection, *request, reply);
+            }
+            const char* length =
+                MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+            if (length != nullptr && std::strtoull(length, nullptr, 10) > kMaxBodyBytes) {
+                Reply reply;
+                reply.Text(413, "request body too large\n");
+                return Send(connection, *request, reply);
+            }
+            return MHD_YES;
+        }
+        if (*size != 0) {
+            if (request->body.size() + *size > kMaxBodyBytes) {
+                // A chunked body grew past the limit. NOTE: the library
+                // cannot answer while a body is still coming in, so the
+                // connection is closed without one.
+                CountFailure(413, request->address);
+                return MHD_NO;
+            }
+            request->body.append(data, *size);
+            *size = 0;
+            return MHD_YES;
+        }
+        ++requests_;
+        Reply reply = Route(method, url, *request);
+        return Send(connection, *request, reply);
+    }
+
+    Reply Route(const std::string& method, const std::string& path, const Request& request)
+    {
+        Reply reply;
+        const bool get = method == "GET" || method == "HEAD";
+        if (path == "/" && get) {
+            reply.type = "text/html; charset=utf-8";
+            reply.fixedBody = &page_;
+        } else if (path == "/status.json" && get) {
+            nlohmann::json document = ToJson(board_.Latest());
+            RemoteViewCounters counters = Counters();
+            document["web"] = {{"requests", counters.requests},
+                               {"malformed", counters.malformed},
+                               {"refused", counters.refused},
+                               {"controls", !token_.empty()}};
+            reply.Text(200, Dump(document), "application/json");
+        } else if (path == "/frame.png" && get) {
+            std::uint64_t serial = 0;
+            std::shared_ptr<const std::string> png = frame_.Png(&serial);
+            if (!png) {
+                reply.Text(503, "no frame yet\n");
+                reply.headers.emplace_back("Retry-After", "1");
+            } else {
+                reply.type = "image/png";
+                reply.body = std::move(png);
+                reply.headers.emplace_back("X-Frame-Serial", std::to_string(serial));
+            }
+        } else if (path == "/log" && get) {
+            std::string text;
+            for (const std::string& line : RecentLogLines(200)) text += line + "\n";
+            reply.Text(200, text);
+        } else if (path == "/control" && method == "POST") {
+            Control(request, reply);
+        } else if (path == "/" || path == "/status.json" || path == "/frame.png" || path == "/log" ||
+                   path == "/control") {
+            reply.Text(405, "method not allowed\n");
+        } else {
+            reply.Text(404, "not found\n");
+        }
+        return reply;
+    }
+
+    void Control(const Request& request, Reply& reply)
+    {
+        auto answer = [&reply](int status, const std::string& message) {
+            reply.Text(status, Dump({{"accepted", status == 202}, {"message", message}}), "application/json");
+        };
+        if (token_.empty()) {
+            answer(403, "this view is read-only");
+            return;
+        }
+        const std::string key = ThrottleKey(request.address);
+        const Clock::time_point now = Clock::now();
+        if (Clock::duration wait = throttle_.Wait(key, now); wait > Clock::duration::zero()) {
+            const auto seconds = std::chrono::ceil<std::chrono::seconds>(wait).count();
+            answer(429, "too many wrong tokens; try again in " + std::to_string(seconds) + " s");
+            reply.headers.emplace_back("Retry-After", std::to_string(seconds));
+            return;
+        }
         const std::string prefix = "Bearer ";
-        std::string given = request.get_header_value("Authorization");
-        if (token_.empty() || given.compare(0, prefix.size(), prefix) != 0 ||
-            !SameSecret(given.substr(prefix.size()), token_)) {
-            Answer(response, 403, token_.empty() ? "this view is read-only" : "wrong or missing token");
+        const std::string& given = request.authorization;
+        if (given.compare(0, prefix.size(), prefix) != 0 || !SameSecret(given.substr(prefix.size()), token_)) {
+            throttle_.Failed(key, now);
+            answer(403, "wrong or missing token");
+            return;
+        }
+        throttle_.Succeeded(key);
+        ControlAnswer control = ReadControlBody(request.body);
+        if (control.status != 202) {
+            answer(control.status, control.message);
+            return;
+        }
+        control.request.source = "by the web view from " + request.address;
+        if (!controls_.Post(control.request)) {
+            answer(503, "too many requests waiting; try again");
             return;
         }
         nlohmann::json body = nlohmann::json::parse(request.body, nullptr, false);
-        if (body.is_discarded() || !body.is_object() || !body.contains("action") || !body["action"].is_string()) {
-            Answer(response, 400, "expected {\"action\": ..., \"value\": ...}");
-            return;
-        }
-        const std::string action = body["action"].get<std::string>();
-        const nlohmann::json* value = body.contains("value") ? &body["value"] : nullptr;
-        auto number = [&](double low, double high, double& out) {
-            if (value == nullptr || !value->is_number()) return false;
-            out = value->get<double>();
-            return out >= low && out <= high;
-        };
-        ControlRequest control;
-        double amount = 0;
-        if (action == "threshold") {
-            // The settings' limits, 1 to 32767 sample units, in dBFS.
-            if (!number(level::ThresholdToDbfs(level::kMinThreshold), 0, amount)) {
-                Answer(response, 400, "threshold needs a value in dBFS from -90.3 to 0");
-                return;
-            }
-            control = {ControlRequest::Kind::SetThreshold, amount};
-        } else if (action == "gain") {
-            if (!number(level::kMinGainDb, level::kMaxGainDb, amount)) {
-                Answer(response, 400, "gain needs a value in dB from -40 to 40");
-                return;
-            }
-            control = {ControlRequest::Kind::SetGain, amount};
-        } else if (action == "overlay") {
-            if (value == nullptr || !value->is_boolean()) {
-                Answer(response, 400, "overlay needs true or false");
-                return;
-            }
-            control = {ControlRequest::Kind::ShowPanel, value->get<bool>() ? 1.0 : 0.0};
-        } else if (action == "close") {
-            control = {ControlRequest::Kind::Close, 0};
-        } else {
-            Answer(response, 400, "unknown action");
-            return;
-        }
-        control.source = "by the web view from " + request.remote_addr;
-        if (!controls_.Post(control)) {
-            Answer(response, 503, "too many requests waiting; try again");
-            return;
-        }
-        LogPaced(LogLevel::Info, "web", "web control", "control from %s: %s", request.remote_addr.c_str(),
+        LogPaced(LogLevel::Info, "web", "web control", "control from %s: %s", request.address.c_str(),
                  body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
-        Answer(response, 202, "queued for the next step");
+        answer(202, control.message);
     }
 
-    void CountFailure(const httplib::Request& request, const httplib::Response& response)
+    MHD_Result Send(MHD_Connection* connection, const Request& request, const Reply& reply)
     {
-        bool malformed = response.status == 400 || response.status == 413 || response.status == 414 ||
-                         response.status == 431;
-        if (response.status == 403) {
-            Tell(refusedLog_, ++refused_, "control request without the right token", request, response);
+        MHD_Response* response = nullptr;
+        if (reply.fixedBody != nullptr) {
+            response = MHD_create_response_from_buffer(reply.fixedBody->size(),
+                                                       const_cast<char*>(reply.fixedBody->data()),
+                                                       MHD_RESPMEM_PERSISTENT);
+        } else {
+            // The answer's bytes stay shared (a frame is not copied per client)
+            // until the library is done with them.
+            auto* keep = new std::shared_ptr<const std::string>(
+                reply.body ? reply.body : std::make_shared<const std::string>());
+            response = MHD_create_response_from_buffer_with_free_callback_cls(
+                (*keep)->size(), const_cast<char*>((*keep)->data()),
+                [](void* held) { delete static_cast<std::shared_ptr<const std::string>*>(held); }, keep);
+            if (response == nullptr) delete keep;
+        }
+        if (response == nullptr) return MHD_NO;
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, reply.type.c_str());
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
+        MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+        MHD_add_response_header(response, "X-Frame-Options", "DENY");
+        for (const auto& [name, value] : reply.headers)
+            MHD_add_response_header(response, name.c_str(), value.c_str());
+        if (auto found = connections_.find(connection);
+            found != connections_.end() && Clock::now() - found->second.opened > limits_.connectionTime)
+            MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+        CountFailure(reply.status, request.address);
+        MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned int>(reply.status), response);
+        MHD_destroy_response(response);
+        return queued;
+    }
+
+    void CountFailure(int status, const std::string& address)
+    {
+        bool malformed = status == 400 || status == 413 || status == 414 || status == 431;
+        if (status == 403 || status == 421 || status == 429) {
+            Tell(refusedLog_, ++refused_, "request refused", status, address);
         } else if (malformed) {
-            Tell(malformedLog_, ++malformed_, "malformed request", request, response);
+            Tell(malformedLog_, ++malformed_, "malformed request", status, address);
         }
     }
 
     // The first of a kind, then at most one line a minute.
-    void Tell(std::chrono::steady_clock::time_point& last, std::uint64_t count, const char* what,
-              const httplib::Request& request, const httplib::Response& response)
+    void Tell(Clock::time_point& last, std::uint64_t count, const char* what, int status, const std::string& address)
     {
         std::lock_guard<std::mutex> lock(logMutex_);
-        auto now = std::chrono::steady_clock::now();
+        auto now = Clock::now();
         if (count != 1 && now - last < kFailureLogInterval) return;
         last = now;
-        // NOTE: the library fills in the address only for requests it could parse.
-        const char* from = request.remote_addr.empty() ? "a client" : request.remote_addr.c_str();
-        LogWarning("web", "%s from %s answered %d (%llu so far)", what, from, response.status,
+        // NOTE: the library does not say whom it answered for requests it could not parse.
+        const char* from = address.empty() ? "a client" : address.c_str();
+        LogWarning("web", "%s from %s answered %d (%llu so far)", what, from, status,
                    static_cast<unsigned long long>(count));
     }
 
     HealthBoard& board_;
     ControlQueue& controls_;
     FrameSnapshot& frame_;
+    const RemoteViewLimits limits_;
     std::string token_;
     std::string page_;
+    std::vector<std::string> hosts_;
+    MHD_Daemon* daemon_ = nullptr;
+    // Poller thread only (every library callback runs there).
+    std::unordered_map<MHD_Connection*, Connection> connections_;
+    TokenThrottle throttle_;
     std::atomic<std::uint64_t> requests_{0};
     std::atomic<std::uint64_t> malformed_{0};
     std::atomic<std::uint64_t> refused_{0};
     std::mutex logMutex_;
-    std::chrono::steady_clock::time_point malformedLog_;
-    std::chrono::steady_clock::time_point refusedLog_;
+    Clock::time_point malformedLog_;
+    Clock::time_point refusedLog_;
 };
 
-RemoteView::RemoteView(HealthBoard& board, ControlQueue& controls, FrameSnapshot& frame) :
-    server_(std::make_unique<Server>(board, controls, frame))
+RemoteView::RemoteView(HealthBoard& board, ControlQueue& controls, FrameSnapshot& frame, RemoteViewLimits limits) :
+    server_(std::make_unique<Server>(board, controls, frame, limits))
 {
 }
 
 RemoteView::~RemoteView() { Stop(); }
 
-bool RemoteView::Start(const std::string& listen, const std::string& token, std::string& error)
+bool RemoteView::Start(const std::string& listen, const std::string& token, std::string& error,
+                       const std::vector<std::string>& hosts)
 {
     if (!ParseListenAddress(listen, host_, port_, error)) return false;
-    server_->Configure(token);
-    if (port_ == 0) {
-        port_ = server_->http.bind_to_any_port(host_);
-        if (port_ < 0) port_ = 0;
-    } else if (!server_->http.bind_to_port(host_, port_)) {
+    if (!server_->Open(host_, port_, token, hosts)) {
         port_ = 0;
-    }
-    if (port_ == 0) {
         error = "cannot listen on " + listen + " (address in use or not this machine's)";
         return false;
     }
-    listenerDone_ = false;
-    listener_ = std::thread([this] {
+    stopping_ = false;
+    poller_ = std::thread([this] {
         platform::IgnoreBrokenPipesOnThisThread();
         platform::LowerThisThreadPriority();
-        server_->http.listen_after_bind();
-        listenerDone_ = true;
+        while (!stopping_) server_->Poll();
     });
     return true;
 }
 
 void RemoteView::Stop()
 {
-    if (!listener_.joinable()) return;
-    // NOTE: the library ignores a stop that comes before its listener runs.
-    while (!server_->http.is_running() && !listenerDone_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    server_->http.stop();
-    listener_.join();
+    if (!poller_.joinable()) return;
+    stopping_ = true;
+    poller_.join();
+    server_->Close();
 }
 
 RemoteViewCounters RemoteView::Counters() const { return server_->Counters(); }

@@ -139,6 +139,7 @@ const std::vector<KeyRule>& Rules()
          }},
         {"remote", "listen", ValueType::String, [](const toml::node& n, Options& o) { return SetString(o.httpListen, n); }},
         {"remote", "token", ValueType::String, [](const toml::node& n, Options& o) { return SetString(o.httpToken, n); }},
+        {"remote", "hosts", ValueType::String, [](const toml::node& n, Options& o) { return SetString(o.httpHosts, n); }},
         {"link", "any_source", ValueType::Bool, [](const toml::node& n, Options& o) { return SetBool(o.linkAnySource, n); }},
     };
     return rules;

@@ -7,7 +7,7 @@
 //   [run]     data = "data", echo = false, log_level = "info",
 //             status_file = "", show_problems = true
 //   [osc]     send = "", listen = "", allow = "" (every sender)
-//   [remote]  listen = "", token = ""
+//   [remote]  listen = "", token = "", hosts = ""
 //   [link]    any_source = false
 //
 // An unknown key, a value of the wrong type or out of range, or broken TOML

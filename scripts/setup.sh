@@ -12,7 +12,7 @@ packages=(
   python3 sox espeak-ng systemd ccache
   clang-14 libfuzzer-14-dev
   libtomlplusplus-dev libimgui-dev fonts-dejavu-core
-  libcpp-httplib-dev curl chromium
+  libmicrohttpd-dev libcpp-httplib-dev curl chromium
 )
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -74,6 +74,7 @@ listen = "9001"
 [remote]
 listen = "0.0.0.0:8080"
 token = "secret"
+hosts = "gallery.example"
 [link]
 any_source = true
 )";
@@ -94,6 +95,7 @@ any_source = true
     EXPECT_EQ("9001", options.oscListen);
     EXPECT_EQ("0.0.0.0:8080", options.httpListen);
     EXPECT_EQ("secret", options.httpToken);
+    EXPECT_EQ("gallery.example", options.httpHosts);
     EXPECT_TRUE(options.linkAnySource);
 }
 
@@ -246,6 +248,15 @@ TEST(SettingsFile, NewOptionsParseIntoTheirFields)
     EXPECT_TRUE(second.showStatus);
     EXPECT_EQ("/tmp/other.json", second.statusFile);
     EXPECT_TRUE(second.windowed);
+
+    const char* tokenFile[] = {"solvane", "--http-token-file", "/run/token", "--http-hosts", "a.example, b"};
+    Options third;
+    ASSERT_TRUE(ParseCommandLine(5, tokenFile, third, error)) << error;
+    EXPECT_EQ("/run/token", third.httpTokenFile);
+    EXPECT_EQ("a.example, b", third.httpHosts);
+    const char* both[] = {"solvane", "--http-token", "t", "--http-token-file", "/run/token"};
+    EXPECT_FALSE(ParseCommandLine(5, both, third, error));
+    EXPECT_NE(std::string::npos, error.find("not both")) << error;
 }
 
 TEST(SettingsFile, FoundInTheXdgConfigFolderOnlyWhenThere)
