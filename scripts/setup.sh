@@ -13,7 +13,7 @@ packages=(
   clang-14 libfuzzer-14-dev
   libtomlplusplus-dev libimgui-dev fonts-dejavu-core
   libcpp-httplib-dev curl chromium
-  weston libweston-10-dev
+  weston libweston-10-dev xvfb xauth
 )
 
 if [ "$(id -u)" -eq 0 ]; then
