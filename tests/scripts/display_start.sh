@@ -5,7 +5,8 @@
 # even with SDL_VIDEODRIVER=offscreen inherited; --headless still renders.
 # Under weston's headless compositor (where weston is installed) with no
 # DISPLAY it runs on SDL's Wayland driver when the compositor has a seat, and
-# says in one line why not, status 1, when it has none and SDL cannot cope.
+# says in one line why not, status 1, when it has none and SDL cannot cope
+# (or uses X when the session offers that too).
 # usage: display_start.sh SOLVANE BUILD_DIR   (run from the source folder)
 set -euo pipefail
 solvane="$1"
@@ -130,6 +131,12 @@ elif [ "$status" -ne 0 ] || ! grep -q 'using the "wayland" video driver' "$work/
     echo "wayland without a seat: status $status, expected 0 (a newer SDL) or 1 with one line"
     cat "$work/bare.log"
     exit 1
+fi
+if [ "$status" -eq 1 ] && [ -n "${number:-}" ]; then
+    # The session also offers X (as XWayland would): that is used instead.
+    runs wayland-no-seat-with-x x11 WAYLAND_DISPLAY=wl-bare DISPLAY=":$number" XAUTHORITY="$work/good.auth"
+    grep -q 'not using Wayland: the Wayland compositor at "wl-bare" offers no input seat' \
+        "$work/wayland-no-seat-with-x.log" || { cat "$work/wayland-no-seat-with-x.log"; exit 1; }
 fi
 if [ -f "$build/tests/weston-test-seat.so" ]; then
     start_weston wl-seat --modules="$build/tests/weston-test-seat.so"
