@@ -639,7 +639,8 @@ std::vector<std::string> Application::CurrentProblems() const
     if (now - lastBlockMs_ > kProblemMilliseconds) problems.push_back("no microphone");
     if (peerTrouble_ && (health_.peer.state == "lost" || now - peerTroubleSinceMs_ > kProblemMilliseconds)) {
         std::string host = health_.peer.address.substr(0, health_.peer.address.rfind(':'));
-        problems.push_back("peer " + host + (health_.peer.state == "no pictures" ? " sends no pictures" : " unreachable"));
+        const bool silent = health_.peer.state == "no pictures";
+        problems.push_back("peer " + host + (silent ? " sends no pictures" : " unreachable"));
     }
     return problems;
 }

@@ -350,8 +350,8 @@ TEST(PeerProgram, AStopBySignalIsCleanAndEveryLineIsTimed)
             if (end == std::string::npos) end = peer.Output().size();
             const std::string line = peer.Output().substr(at, end - at);
             ++lines;
-            if (!Search("^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} solvane: peer: ", line).empty())
-                ++timed;
+            const char* const stamp = "^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} solvane: peer: ";
+            if (!Search(stamp, line).empty()) ++timed;
             at = end + 1;
         }
         EXPECT_EQ(timed, lines) << peer.Output();
