@@ -464,7 +464,9 @@ void Application::PublishHealth(const StepSample& sample)
     if (netLink_) {
         const LinkStatus link = netLink_->Status();
         // Between tries the link may report no state; the peer is still configured.
-        health_.peer.state = link.state == LinkState::None ? "connecting" : LinkStateName(link.state);
+        health_.peer.state = link.state == LinkState::None ? "connecting"
+                             : link.noPictures             ? "no pictures"
+                                                           : LinkStateName(link.state);
         health_.peer.address = link.peer.empty() ? peerAddress_ : link.peer;
         health_.peer.last_contact = link.lastContactSeconds;
         health_.pictures_received = link.picturesReceived;
@@ -713,7 +715,8 @@ std::vector<std::string> Application::CurrentProblems() const
     if (now - lastBlockMs_ > kProblemMilliseconds) problems.push_back("no microphone");
     if (peerTrouble_ && (health_.peer.state == "lost" || now - peerTroubleSinceMs_ > kProblemMilliseconds)) {
         std::string host = health_.peer.address.substr(0, health_.peer.address.rfind(':'));
-        problems.push_back("peer " + host + " unreachable");
+        const bool silent = health_.peer.state == "no pictures";
+        problems.push_back("peer " + host + (silent ? " sends no pictures" : " unreachable"));
     }
     return problems;
 }

@@ -41,5 +41,6 @@ int InputMeter::NoiseFloor() const
 
 int InputMeter::SuggestedThreshold() const
 {
-    return std::clamp(2 * NoiseFloor(), level::kDefaultThreshold, level::kMaxThreshold);
+    const int suggestion = std::max(2 * NoiseFloor(), level::kDefaultThreshold);
+    return suggestion <= kLoudestSuggestion ? suggestion : 0;
 }

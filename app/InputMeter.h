@@ -7,7 +7,9 @@
 // the block peaks of the last 10 s (200 blocks of 50 ms): a room that is
 // quiet most of the time but for a cough or a door still gets a floor near
 // its steady noise. The suggested threshold is twice the floor, never below
-// the default.
+// the default; a room whose floor leaves no room for a voice above it (a
+// suggestion at or above -6 dBFS) gets none, since a threshold that high
+// makes the installation deaf.
 //
 // Threads: the step loop only.
 #pragma once
@@ -29,7 +31,11 @@ public:
     // The peak of the n-th newest block (0: the latest); 0 past the history.
     int PeakAgo(std::size_t n) const;
 
+    // The highest threshold ever suggested: just below -6 dBFS.
+    static constexpr int kLoudestSuggestion = 16383;
+
     int NoiseFloor() const;
+    // 0 when the floor is too high for a voice to rise above it.
     int SuggestedThreshold() const;
 
 private:

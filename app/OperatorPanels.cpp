@@ -107,6 +107,10 @@ void BuildProblemNotice(const std::vector<std::string>& problems)
     }
 }
 
+const char* const kTooLoudAdvice =
+    "the floor is too high for a voice to rise above it: lower the gain, move the microphone or wait for a quiet "
+    "moment";
+
 CalibrationFigures MeasureCalibration(const InputMeter& meter, int threshold, double gainDb)
 {
     CalibrationFigures figures;
@@ -120,13 +124,18 @@ CalibrationFigures MeasureCalibration(const InputMeter& meter, int threshold, do
 
 std::string CalibrationLine(const CalibrationFigures& f)
 {
+    char suggested[48] = "none";
+    if (f.suggested > 0)
+        std::snprintf(suggested, sizeof suggested, "%d (%.1f dBFS)", f.suggested, level::SampleToDbfs(f.suggested));
     char text[256];
     std::snprintf(text, sizeof text,
-                  "calibrate: peak %d (%.1f dBFS) floor %d (%.1f dBFS) suggested %d (%.1f dBFS) "
-                  "threshold %d (%.1f dBFS) gain %.1f dB",
-                  f.peak, level::SampleToDbfs(f.peak), f.noiseFloor, level::SampleToDbfs(f.noiseFloor), f.suggested,
-                  level::SampleToDbfs(f.suggested), f.threshold, level::ThresholdToDbfs(f.threshold), f.gainDb);
-    return text;
+                  "calibrate: peak %d (%.1f dBFS) floor %d (%.1f dBFS) suggested %s threshold %d (%.1f dBFS) "
+                  "gain %.1f dB",
+                  f.peak, level::SampleToDbfs(f.peak), f.noiseFloor, level::SampleToDbfs(f.noiseFloor), suggested,
+                  f.threshold, level::ThresholdToDbfs(f.threshold), f.gainDb);
+    std::string line = text;
+    if (f.suggested <= 0) line += std::string(": ") + kTooLoudAdvice;
+    return line;
 }
 
 void BuildCalibrationMeter(const InputMeter& meter, const CalibrationFigures& f)
@@ -157,7 +166,7 @@ void BuildCalibrationMeter(const InputMeter& meter, const CalibrationFigures& f)
         draw->AddLine(ImVec2(at.x, y), ImVec2(end.x, y), colour, thickness);
     };
     line(f.noiseFloor, kFloorColour, 1.0f);
-    line(f.suggested, kSuggestedColour, 1.0f);
+    if (f.suggested > 0) line(f.suggested, kSuggestedColour, 1.0f);
     line(f.threshold, kThresholdColour, 2.0f);
     for (int dbfs = -60; dbfs <= 0; dbfs += 12) {
         char label[16];
@@ -171,8 +180,14 @@ void BuildCalibrationMeter(const InputMeter& meter, const CalibrationFigures& f)
                        level::ThresholdToDbfs(f.threshold));
     ImGui::TextColored(ImVec4(0.6f, 0.6f, 0.6f, 1.0f), "noise floor %5d  (%6.1f dBFS)", f.noiseFloor,
                        level::SampleToDbfs(f.noiseFloor));
-    ImGui::TextColored(ImVec4(0.31f, 0.67f, 1.0f, 1.0f), "suggested   %5d  (%6.1f dBFS)", f.suggested,
-                       level::SampleToDbfs(f.suggested));
+    if (f.suggested > 0)
+        ImGui::TextColored(ImVec4(0.31f, 0.67f, 1.0f, 1.0f), "suggested   %5d  (%6.1f dBFS)", f.suggested,
+                           level::SampleToDbfs(f.suggested));
+    else {
+        ImGui::PushStyleColor(ImGuiCol_Text, ImVec4(1.0f, 0.4f, 0.4f, 1.0f));
+        ImGui::TextWrapped("suggested   none: %s", kTooLoudAdvice);
+        ImGui::PopStyleColor();
+    }
     ImGui::Text("gain        %+.1f dB", f.gainDb);
     ImGui::Text("Up/Down: threshold 1 dB   Left/Right: gain 1 dB   S: save   Escape: leave");
     if (!f.saveError.empty()) ImGui::TextColored(ImVec4(1, 0.4f, 0.4f, 1), "%s", f.saveError.c_str());

@@ -21,12 +21,15 @@ void BuildProblemNotice(const std::vector<std::string>& problems);
 struct CalibrationFigures {
     int peak = 0;            // the latest block
     int noiseFloor = 0;
-    int suggested = 0;
+    int suggested = 0;       // 0: none, the room is too loud (see kTooLoudAdvice)
     int threshold = 0;
     double gainDb = 0;
     std::string savedTo;     // non-empty once S saved the levels
     std::string saveError;   // non-empty when saving failed
 };
+
+// What the meter says instead of a suggestion when the floor is too high.
+extern const char* const kTooLoudAdvice;
 
 CalibrationFigures MeasureCalibration(const InputMeter& meter, int threshold, double gainDb);
 // One line of the headless meter, printed once a second.

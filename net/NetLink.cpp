@@ -57,9 +57,47 @@ void NetLink::TakeDatagram(int length, const platform::SocketAddress& from)
         return;
     }
     std::memcpy(frameBuffer.get(), udpBuffer, FrameSize);
+    if (!pictureSinceGreeting && silenceReported)
+        LogLine("net", "pictures from the peer %s arrive now", peerName.c_str());
+    pictureSinceGreeting = true;
     hasFrame = true;
     ++picturesReceived;
     NoteContact();
+}
+
+bool NetLink::OnTcpRead(HWND notifyWindow, platform::SOCKET socket, LPARAM lParam)
+{
+    const LinkState before = State();
+    const bool handled = PeerLink::OnTcpRead(notifyWindow, socket, lParam);
+    if (before != LinkState::Connected && State() == LinkState::Connected) {
+        greetedAt = Now();
+        pictureSinceGreeting = false;
+        resendAt = greetedAt + RegistrationResendMs;
+        silenceReported = false;
+    }
+    return handled;
+}
+
+void NetLink::Update()
+{
+    PeerLink::Update();
+    if (State() != LinkState::Connected || pictureSinceGreeting) return;
+    const DWORD now = Now();
+    // Signed differences: the clock wraps like timeGetTime.
+    if (static_cast<std::int32_t>(now - resendAt) >= 0) {
+        std::uint8_t registration[4];
+        WriteWord(registration, RegistrationMarker);
+        WriteWord(registration + 2, static_cast<std::int16_t>(ownId));
+        SendToPeers(registration, sizeof registration);
+        resendAt = now + RegistrationResendMs;
+    }
+    if (!silenceReported && now - greetedAt >= NoPictureWarningMs) {
+        silenceReported = true;
+        LogWarning("net", "the peer %s greeted this installation %u s ago but no picture has come; registering "
+                   "again every %u s (is the peer's UDP port open? do other machines hold its places?)",
+                   peerName.c_str(), static_cast<unsigned>(NoPictureWarningMs / 1000),
+                   static_cast<unsigned>(RegistrationResendMs / 1000));
+    }
 }
 
 LinkStatus NetLink::Status()
@@ -69,5 +107,7 @@ LinkStatus NetLink::Status()
     if (status.state != LinkState::None) status.peer = peerName;
     if (contacted) status.lastContactSeconds = static_cast<double>(Now() - lastContact) / 1000.0;
     status.picturesReceived = picturesReceived;
+    status.noPictures = status.state == LinkState::Connected && !pictureSinceGreeting &&
+                        Now() - greetedAt >= NoPictureWarningMs;
     return status;
 }

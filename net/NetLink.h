@@ -7,6 +7,12 @@
 // connects to, unless any source is allowed (a peer behind NAT, or one with
 // several addresses).
 //
+// Until the first picture after a greeting arrives, the registration is sent
+// again every RegistrationResendMs: a lost datagram, or junk that crowded it
+// out of the peer's queue, must not leave the installation without pictures
+// for as long as the connection lasts. A greeted link that still has no
+// picture after NoPictureWarningMs says so once (the log, and the status).
+//
 // The scene reads HasFrame(); once it is true, FrameBuffer() holds the
 // latest complete picture. Neither is ever reset: a picture stays until the
 // next one replaces it.
@@ -28,6 +34,8 @@ struct LinkStatus {
     std::string peer;                 // "host:port" as configured, empty without a peer
     double lastContactSeconds = -1;   // since the latest Greeting or picture; -1: none yet
     std::uint64_t picturesReceived = 0;
+    // Connected for NoPictureWarningMs and no picture since the greeting.
+    bool noPictures = false;
 };
 
 // True when a datagram of this length from this sender is a picture to take.
@@ -39,12 +47,16 @@ public:
     static constexpr int FrameSize = 49152;
     static constexpr int FrameWidth = 128;
     static constexpr int FrameHeight = 128;
+    static constexpr DWORD RegistrationResendMs = 2000;
+    static constexpr DWORD NoPictureWarningMs = 10000;
 
     explicit NetLink(platform::Sockets& sockets);
     ~NetLink() override;
 
     bool Open(HWND window, LinkMode mode, const char* host, int port) override;
     bool OnUdpRead(HWND window, platform::SOCKET socket, LPARAM lParam) override;
+    bool OnTcpRead(HWND window, platform::SOCKET socket, LPARAM lParam) override;
+    void Update() override;
 
     // Pictures from any sender, not only the peer's address (set before or
     // after Open).
@@ -66,4 +78,10 @@ private:
     bool refusalReported = false;
     std::uint64_t picturesReceived = 0;
     std::string peerName;
+    // Since the latest greeting: when it came, whether a picture followed,
+    // when the registration goes out again, and whether the wait was logged.
+    DWORD greetedAt = 0;
+    bool pictureSinceGreeting = true;
+    DWORD resendAt = 0;
+    bool silenceReported = false;
 };

@@ -3,39 +3,87 @@
 #include <SDL.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "common/Log.h"
 #include "platform/Displays.h"
 #include "platform/System.h"
+#include "platform/WaylandSeat.h"
 
 namespace platform {
 
+// Our choice of driver outranks SDL_VIDEODRIVER in the environment: an
+// inherited "offscreen" or "dummy" would otherwise give a start that draws
+// nothing anyone sees and still reports itself healthy.
 static bool TryVideoDriver(const char* driver)
 {
     if (SDL_WasInit(SDL_INIT_VIDEO)) SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    if (driver != nullptr) SDL_SetHint(SDL_HINT_VIDEODRIVER, driver);
-    return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, driver, SDL_HINT_OVERRIDE);
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    const char* current = SDL_GetCurrentVideoDriver();
+    if (current != nullptr && std::strcmp(current, driver) == 0) return true;
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    SDL_SetError("SDL started the \"%s\" driver instead", current != nullptr ? current : "?");
+    return false;
+}
+
+static bool IsSet(const char* value) { return value != nullptr && value[0] != '\0'; }
+
+// Native Wayland when the session has a compositor; false with the reason
+// when its driver cannot start (then X through XWayland may still serve).
+static bool TryWayland(const char* name, std::string& why)
+{
+    std::string detail;
+    const WaylandSeat seat = ProbeWaylandSeat(detail);
+    if (seat == WaylandSeat::Unreachable) {
+        why = "cannot reach the Wayland display \"" + std::string(name) + "\" (" + detail + ")";
+        return false;
+    }
+    if (seat == WaylandSeat::Missing && !SdlWaylandWorksWithoutSeat()) {
+        SDL_version linked;
+        SDL_GetVersion(&linked);
+        why = "the Wayland compositor at \"" + std::string(name) +
+              "\" offers no input seat, which the Wayland driver of SDL " + std::to_string(linked.major) + "." +
+              std::to_string(linked.minor) + "." + std::to_string(linked.patch) +
+              " needs (give the compositor a keyboard or pointer, or use X through XWayland)";
+        return false;
+    }
+    if (TryVideoDriver("wayland")) return true;
+    why = "the Wayland display \"" + std::string(name) + "\" cannot be used (" + SDL_GetError() + ")";
+    return false;
 }
 
 bool StartVideo(WindowMode& mode, std::string& error)
 {
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
     if (mode != WindowMode::Headless) {
-        // NOTE: no quiet fallback to offscreen rendering: under a service
-        // manager a start before the session's display is up must fail, so
-        // that it is tried again, rather than run unseen.
+        // NOTE: no fallback to offscreen rendering: under a service manager
+        // a start before the session's display is up must fail, so that it
+        // is tried again, rather than run unseen.
         const char* x11 = std::getenv("DISPLAY");
         const char* wayland = std::getenv("WAYLAND_DISPLAY");
-        if ((x11 == nullptr || x11[0] == '\0') && (wayland == nullptr || wayland[0] == '\0')) {
+        if (!IsSet(x11) && !IsSet(wayland)) {
             error = "no display (DISPLAY and WAYLAND_DISPLAY are unset); use --headless to render offscreen";
             return false;
         }
-        if (!TryVideoDriver(nullptr)) {
-            error = std::string("no display (") + SDL_GetError() + "); use --headless to render offscreen";
-            return false;
+        std::string why;
+        if (IsSet(wayland)) {
+            if (TryWayland(wayland, why)) {
+                LogLine("video", "using the \"wayland\" video driver (WAYLAND_DISPLAY=%s)", wayland);
+                return true;
+            }
+            if (IsSet(x11)) LogWarning("video", "not using Wayland: %s; trying X (DISPLAY=%s)", why.c_str(), x11);
         }
-        LogLine("video", "using the \"%s\" video driver", SDL_GetCurrentVideoDriver());
-        return true;
+        if (IsSet(x11)) {
+            if (TryVideoDriver("x11")) {
+                LogLine("video", "using the \"x11\" video driver (DISPLAY=%s)", x11);
+                return true;
+            }
+            why = "no X server answers on DISPLAY=\"" + std::string(x11) +
+                  "\", or it refuses this user (check XAUTHORITY)";
+        }
+        error = "no display: " + why + "; use --headless to render offscreen";
+        return false;
     }
     // Ask for the offscreen driver by name: SDL's automatic choice would
     // pick a dummy driver that cannot create an OpenGL context.

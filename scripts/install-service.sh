@@ -20,15 +20,58 @@ while [ $# -gt 0 ]; do
   esac
 done
 
+case "$solvane" in /*) ;; *) solvane="$PWD/$solvane" ;; esac
 if [ ! -x "$solvane" ]; then
   echo "install-service: building $solvane first"
   bash "$root/scripts/build.sh" solvane
 fi
 
+# A word of a unit's ExecStart=, as systemd reads it: in double quotes (so
+# that a path with a space stays one word), with the quote, the backslash and
+# the specifier sign % escaped, and in arguments (not the program, which
+# systemd never expands) the variable sign $ as well.
+exec_word() {
+  local word="$1"
+  word="${word//\\/\\\\}"
+  word="${word//\"/\\\"}"
+  word="${word//%/%%}"
+  printf '"%s"' "$word"
+}
+exec_argument() {
+  local word
+  word="$(exec_word "$1")"
+  printf '%s' "${word//\$/\$\$}"
+}
+# A whole-line path setting (WorkingDirectory=): no splitting, only specifiers.
+path_value() { printf '%s' "${1//%/%%}"; }
+
+# The session's X display is only of use to the service when it is this
+# machine's own: one forwarded over SSH (localhost:10.0) or on another host
+# vanishes with the connection, and the unit would restart against it forever.
+display_is_local() {
+  case "$1" in
+    :*|unix:*|/*) return 0 ;;
+    *) return 1 ;;
+  esac
+}
+if [ -n "${DISPLAY:-}" ] && ! display_is_local "$DISPLAY"; then
+  echo "install-service: DISPLAY=$DISPLAY is not this machine's own display (forwarded over SSH, or another" \
+       "host's); the installation must draw on the gallery machine's screen. Run this from its graphical" \
+       "session, or as DISPLAY=:0 bash scripts/install-service.sh" >&2
+  exit 1
+fi
+
 mkdir -p "$units"
-sed -e "s#%h/solvane/build/solvane#$solvane#" -e "s#%h/solvane#$root#g" \
-    "$root/tools/systemd/solvane.service" > "$units/solvane.service"
-echo "install-service: wrote $units/solvane.service (runs $solvane --data $root/data)"
+unit="$units/solvane.service"
+while IFS= read -r line || [ -n "$line" ]; do
+  case "$line" in
+    WorkingDirectory=*) line="WorkingDirectory=$(path_value "$root")" ;;
+    ExecStart=*) line="ExecStart=$(exec_word "$solvane") --data $(exec_argument "$root/data")" ;;
+  esac
+  printf '%s\n' "$line"
+done < "$root/tools/systemd/solvane.service" > "$unit.partial"
+mv "$unit.partial" "$unit"
+echo "install-service: wrote $unit (runs $solvane --data $root/data)"
 
 if [ "$use_systemctl" = 1 ]; then
   # The user's service manager does not see the session's display unless the

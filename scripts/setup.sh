@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config git
-  libsdl2-dev libepoxy-dev libpng-dev zlib1g-dev libassimp-dev libkissfft-dev
+  libsdl2-dev libwayland-dev libepoxy-dev libpng-dev zlib1g-dev libassimp-dev libkissfft-dev
   libgtest-dev libgmock-dev libbenchmark-dev liblo-dev liblo-tools
   libgl1-mesa-dri libegl-mesa0 libgl1-mesa-dev mesa-utils
   libspdlog-dev libfmt-dev nlohmann-json3-dev libsystemd-dev
@@ -13,6 +13,7 @@ packages=(
   clang-14 libfuzzer-14-dev
   libtomlplusplus-dev libimgui-dev fonts-dejavu-core
   libmicrohttpd-dev libcpp-httplib-dev curl chromium
+  weston libweston-10-dev xvfb xauth
 )
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -42,7 +42,8 @@ TEST(InputMeter, FloorIsThe95thPercentileOfTheLastTenSeconds)
             meter.AddBlock(block.data(), block.size());
         }
         ASSERT_EQ(ReferenceFloor(peaks), meter.NoiseFloor()) << "trial " << trial;
-        EXPECT_EQ(std::clamp(2 * ReferenceFloor(peaks), 4000, 32767), meter.SuggestedThreshold());
+        const int twice = std::max(2 * ReferenceFloor(peaks), 4000);
+        EXPECT_EQ(twice < 16384 ? twice : 0, meter.SuggestedThreshold()) << "never at or above -6 dBFS";
         EXPECT_EQ(peaks.back(), meter.LatestPeak());
         EXPECT_EQ(peaks.back(), meter.PeakAgo(0));
         EXPECT_EQ(std::min<std::size_t>(peaks.size(), 200), meter.BlockCount());
@@ -60,6 +61,33 @@ TEST(InputMeter, ACoughDoesNotRaiseTheFloorAndSilenceSuggestsTheDefault)
     }
     EXPECT_EQ(3000, meter.NoiseFloor());
     EXPECT_EQ(6000, meter.SuggestedThreshold());
+}
+
+TEST(InputMeter, ARoomTooLoudForAVoiceGetsNoSuggestion)
+{
+    // Speech without pauses, then loud noise: the floor climbs past the
+    // point where twice it would be -6 dBFS or more.
+    for (int floor : {8192, 23530, 32767}) {
+        InputMeter meter;
+        for (int b = 0; b < 200; ++b) {
+            auto block = BlockWithPeak(floor);
+            meter.AddBlock(block.data(), block.size());
+        }
+        EXPECT_EQ(floor, meter.NoiseFloor());
+        EXPECT_EQ(0, meter.SuggestedThreshold()) << "floor " << floor;
+        CalibrationFigures figures = MeasureCalibration(meter, 4000, 0);
+        const std::string line = CalibrationLine(figures);
+        EXPECT_NE(std::string::npos, line.find(" suggested none threshold 4000 (-18.3 dBFS) gain 0.0 dB: the floor is "
+                                               "too high for a voice to rise above it: lower the gain, move the "
+                                               "microphone or wait for a quiet moment"))
+            << line;
+    }
+    InputMeter justBelow;
+    for (int b = 0; b < 200; ++b) {
+        auto block = BlockWithPeak(8191);
+        justBelow.AddBlock(block.data(), block.size());
+    }
+    EXPECT_EQ(16382, justBelow.SuggestedThreshold());
 }
 
 TEST(InputMeter, RmsOfAKnownBlock)

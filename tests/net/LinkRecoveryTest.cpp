@@ -209,3 +209,58 @@ TEST(LinkOverIPv6, AnInstallationReachesTheDualStackPeerByEitherFamily)
         return true;
     }));
 }
+
+// Junk at the peer's port, or a lost datagram, can cost the one registration
+// a greeting brings: it goes out again until a picture comes, and a greeted
+// link without pictures says so.
+TEST(LinkRecovery, TheRegistrationIsSentAgainUntilThePicturesCome)
+{
+    platform::Sockets sockets;
+    TestLoop loop(sockets);
+    RawServer server(sockets);
+    ASSERT_NE(server.Port(), 0);
+    platform::ManualClock clock(5000);
+    TestWindow window;
+    NetLink installation(sockets);
+    installation.UseClock(clock);
+    loop.Route(window, &installation);
+    ASSERT_TRUE(installation.Open(window.Handle(), LinkMode::Client, "127.0.0.1", server.Port()));
+    SOCKET connection = server.Accept(loop);
+    ASSERT_NE(connection, 0u);
+    ASSERT_TRUE(server.Send(connection, {0xFF, 0xFF, 0x03, 0x00}));
+    ASSERT_TRUE(loop.RunUntil([&] { return installation.State() == LinkState::Connected; }));
+
+    Bytes registration;
+    SocketAddress from;
+    ASSERT_TRUE(server.Receive(loop, registration, &from)) << "the first registration (lost here)";
+    const Bytes expected{0xFE, 0xFF, 0x03, 0x00};
+    EXPECT_EQ(registration, expected);
+    clock.Advance(NetLink::RegistrationResendMs - 1);
+    installation.Poll();
+    EXPECT_FALSE(server.Receive(loop, registration, nullptr, 100)) << "not before the pause";
+    for (int again = 1; again <= 4; ++again) {
+        clock.Advance(again == 1 ? 1 : NetLink::RegistrationResendMs);
+        installation.Poll();
+        ASSERT_TRUE(server.Receive(loop, registration, &from)) << "registration " << again + 1;
+        EXPECT_EQ(registration, expected);
+    }
+    EXPECT_FALSE(installation.Status().noPictures) << "8 s after the greeting";
+    const std::uint64_t warningsBefore = CountedLogProblems().warnings;
+    clock.Advance(NetLink::NoPictureWarningMs - 4 * NetLink::RegistrationResendMs);
+    installation.Poll();
+    EXPECT_TRUE(installation.Status().noPictures);
+    EXPECT_EQ(CountedLogProblems().warnings, warningsBefore + 1) << "one warning";
+    installation.Poll();
+    EXPECT_EQ(CountedLogProblems().warnings, warningsBefore + 1) << "and only one";
+
+    Bytes picture(NetLink::FrameSize, 0x40);
+    ASSERT_EQ(sockets.sendto(server.Udp(), picture.data(), static_cast<int>(picture.size()), 0, from),
+              NetLink::FrameSize);
+    ASSERT_TRUE(loop.RunUntil([&] { return installation.HasFrame(); }));
+    EXPECT_FALSE(installation.Status().noPictures);
+    while (server.Receive(loop, registration, nullptr, 50)) {
+    }
+    clock.Advance(3 * NetLink::RegistrationResendMs);
+    installation.Poll();
+    EXPECT_FALSE(server.Receive(loop, registration, nullptr, 200)) << "no registrations once pictures come";
+}

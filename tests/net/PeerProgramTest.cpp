@@ -110,6 +110,7 @@ public:
     }
 
     const std::string& Output() const { return text_; }
+    void Signal(int number) { ::kill(pid_, number); }
 
 private:
     bool ReadSome(int timeoutMs)
@@ -319,6 +320,7 @@ TEST(PeerProgram, BadCommandLinesAndFoldersAreRefused)
         {{"--interval-ms", "0"}, 2, "--interval-ms"},
         {{"--summary-s", "0"}, 2, "--summary-s"},
         {{"--count", "-1"}, 2, "--count"},
+        {{"--places-per-address", "0"}, 2, "--places-per-address needs a number from 1 to 8"},
         {{"--colour", "red"}, 2, "unknown option"},
         {{"--pictures", "/nonexistent-solvane-folder"}, 1, "is not a folder"},
         {{"--help"}, 0, "usage: solvane-peer"},
@@ -328,4 +330,63 @@ TEST(PeerProgram, BadCommandLinesAndFoldersAreRefused)
         EXPECT_EQ(peer.WaitExit(), c.status) << c.args[0];
         EXPECT_NE(peer.Output().find(c.says), std::string::npos) << peer.Output();
     }
+}
+
+TEST(PeerProgram, AStopBySignalIsCleanAndEveryLineIsTimed)
+{
+    for (int signal : {SIGTERM, SIGINT}) {
+        PeerProcess peer({"--port", "0", "--interval-ms", "20"});
+        ASSERT_FALSE(peer.WaitFor(kListening).empty()) << peer.Output();
+        peer.Signal(signal);
+        EXPECT_EQ(peer.WaitExit(), 0) << peer.Output();
+        const std::string name = signal == SIGTERM ? "SIGTERM" : "SIGINT";
+        EXPECT_NE(peer.Output().find("stopping: " + name), std::string::npos) << peer.Output();
+        EXPECT_NE(peer.Output().find("; done"), std::string::npos) << peer.Output();
+        // Local time to the millisecond, as the installation writes it.
+        std::size_t lines = 0, timed = 0;
+        std::size_t at = 0;
+        while (at < peer.Output().size()) {
+            std::size_t end = peer.Output().find('\n', at);
+            if (end == std::string::npos) end = peer.Output().size();
+            const std::string line = peer.Output().substr(at, end - at);
+            ++lines;
+            const char* const stamp = "^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} solvane: peer: ";
+            if (!Search(stamp, line).empty()) ++timed;
+            at = end + 1;
+        }
+        EXPECT_EQ(timed, lines) << peer.Output();
+        EXPECT_GE(lines, 3u);
+    }
+}
+
+TEST(PeerProgram, OneAddressHoldsAtMostTwoPlaces)
+{
+    PeerProcess peer({"--port", "0", "--interval-ms", "20"});
+    const std::string port = peer.WaitFor(kListening);
+    ASSERT_FALSE(port.empty()) << peer.Output();
+    platform::Sockets sockets;
+    TestLoop loop(sockets);
+    // Another machine (127.0.0.2) opens every place it can and registers each.
+    std::vector<SOCKET> taken;
+    SOCKET udp = DatagramSocketAt(sockets, 2);
+    for (int i = 0; i < PeerLink::PeerCount; ++i) {
+        SOCKET s = ConnectFrom(sockets, 2, std::stoi(port));
+        taken.push_back(s);
+        std::uint8_t greeting[4] = {};
+        int got = -1;
+        loop.RunUntil([&] {
+            got = sockets.recv(s, greeting, sizeof greeting, 0);
+            return got != -1;
+        }, 2000);
+        if (got == 4) {
+            const std::uint8_t registration[4] = {0xFE, 0xFF, greeting[2], greeting[3]};
+            sockets.sendto(udp, registration, 4, 0, Loopback(std::stoi(port)));
+        }
+    }
+    Installation installation(std::stoi(port));
+    EXPECT_TRUE(installation.loop.RunUntil([&] { return installation.link.HasFrame(); }, 5000)) << peer.Output();
+    EXPECT_FALSE(peer.WaitFor("closed a connection from [^ ]*127\\.0\\.0\\.2.*already holds 2 places").empty())
+        << peer.Output();
+    for (SOCKET s : taken) sockets.closesocket(s);
+    sockets.closesocket(udp);
 }

@@ -24,6 +24,7 @@ bool ParseNumber(const char* text, long long low, long long high, long long& val
 const char* PeerUsage()
 {
     return "usage: solvane-peer [--port P] [--pictures DIR] [--interval-ms MS] [--count N] [--summary-s S]\n"
+           "                    [--places-per-address N]\n"
            "The peer's half of the Solvane network link: greets up to eight installations,\n"
            "learns their UDP addresses from their registrations and sends each of them a\n"
            "128x128 RGB picture every MS milliseconds.\n"
@@ -35,6 +36,8 @@ const char* PeerUsage()
            "  --count N         end after sending N pictures (default 0: run until interrupted)\n"
            "  --summary-s S     seconds between two lines that say how many pictures each\n"
            "                    installation was sent (default 60)\n"
+           "  --places-per-address N  the most of the eight places that connections from one\n"
+           "                    machine address may hold (default 2, 1 to 8)\n"
            "  --version, --help\n";
 }
 
@@ -51,7 +54,8 @@ bool ParsePeerOptions(int argc, const char* const* argv, PeerOptions& options, s
             continue;
         }
         bool takesValue = option == "--port" || option == "--pictures" || option == "--interval-ms" ||
-                          option == "--count" || option == "--summary-s";
+                          option == "--count" || option == "--summary-s" ||
+                          option == "--places-per-address";
         if (!takesValue) {
             error = "unknown option \"" + option + "\" (see --help)";
             return false;
@@ -87,6 +91,12 @@ bool ParsePeerOptions(int argc, const char* const* argv, PeerOptions& options, s
                 return false;
             }
             options.summarySeconds = static_cast<int>(number);
+        } else if (option == "--places-per-address") {
+            if (!ParseNumber(value, 1, 8, number)) {
+                error = "--places-per-address needs a number from 1 to 8, not \"" + std::string(value) + "\"";
+                return false;
+            }
+            options.placesPerAddress = static_cast<int>(number);
         } else {
             if (!ParseNumber(value, 0, 4294967295LL, number)) {
                 error = "--count needs a whole number of pictures, not \"" + std::string(value) + "\"";

@@ -1,5 +1,5 @@
 // The command line of solvane-peer:
-//   solvane-peer [--port P] [--pictures DIR] [--interval-ms MS] [--count N] [--summary-s S]
+//   solvane-peer [--port P] [--pictures DIR] [--interval-ms MS] [--count N] [--summary-s S] [--places-per-address N]
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,7 @@ struct PeerOptions {
     int intervalMs = 1000;         // between two pictures
     std::uint32_t count = 0;       // pictures to send before ending; 0: until interrupted
     int summarySeconds = 60;       // between two summary lines
+    int placesPerAddress = 2;      // of the eight places, the most one machine address may hold
     bool showHelp = false;
     bool showVersion = false;
 };

@@ -78,7 +78,41 @@ std::string PeerServer::TakeSummary()
     if (refused > 0)
         text += "; " + std::to_string(refused) + " registration" + (refused == 1 ? "" : "s") +
                 " refused (not from the installation's own address)";
+    if (placesRefused_ > 0)
+        text += "; " + std::to_string(placesRefused_) + " connection" + (placesRefused_ == 1 ? "" : "s") +
+                " closed (their address already held " + std::to_string(placesPerAddress_) + " place" +
+                (placesPerAddress_ == 1 ? "" : "s") + ")";
+    placesRefused_ = 0;
     return text;
+}
+
+bool PeerServer::LimitPlacesPerAddress()
+{
+    for (int i = 0; i < PeerCount; ++i) {
+        if (peers[i].socket == 0) continue;
+        int held = 0;   // places of this address, this one among them
+        int newest = i;
+        for (int j = 0; j < PeerCount; ++j) {
+            if (peers[j].socket == 0 || !platform::SameHost(peers[j].connectedFrom, peers[i].connectedFrom)) continue;
+            ++held;
+            // Signed difference: the clock wraps.
+            const auto age = static_cast<std::int32_t>(peers[j].acceptedAt - peers[newest].acceptedAt);
+            if (age > 0 || (age == 0 && j > newest)) newest = j;
+        }
+        if (held <= placesPerAddress_) continue;
+        if (!placeRefusalLogged_) {
+            // Once: the summary counts the rest, so a host that keeps trying cannot flood the log.
+            placeRefusalLogged_ = true;
+            LogWarning("peer", "closed a connection from %s: that address already holds %d place%s "
+                       "(--places-per-address); further ones are counted in the summary",
+                       platform::FormatAddress(peers[newest].connectedFrom).c_str(), placesPerAddress_,
+                       placesPerAddress_ == 1 ? "" : "s");
+        }
+        ++placesRefused_;
+        Disconnect(newest);
+        return true;
+    }
+    return false;
 }
 
 void PeerServer::ReportChanges(const PeerEntry (&before)[PeerCount], const char* leaving)
@@ -100,7 +134,10 @@ bool PeerServer::OnAccept(HWND notifyWindow, platform::SOCKET socket, LPARAM lPa
     PeerEntry before[PeerCount];
     std::copy(std::begin(peers), std::end(peers), before);
     bool taken = PeerLink::OnAccept(notifyWindow, socket, lParam);
-    ReportChanges(before);
+    // A freed place may take a waiting connection of the same address again: bounded.
+    for (int i = 0; i < 2 * PeerCount && LimitPlacesPerAddress(); ++i) {
+    }
+    ReportChanges(before, "left");
     if (!taken && tcp.socket == 0) LogLine("peer", "stopped listening; restart solvane-peer to accept installations");
     bool full = true;
     for (const PeerEntry& peer : peers) full = full && peer.socket != 0;
@@ -113,6 +150,8 @@ bool PeerServer::OnClose(HWND notifyWindow, platform::SOCKET socket, LPARAM lPar
     PeerEntry before[PeerCount];
     std::copy(std::begin(peers), std::end(peers), before);
     bool closed = PeerLink::OnClose(notifyWindow, socket, lParam);
+    for (int i = 0; i < 2 * PeerCount && LimitPlacesPerAddress(); ++i) {
+    }
     ReportChanges(before);
     return closed;
 }
@@ -122,6 +161,8 @@ void PeerServer::Update()
     PeerEntry before[PeerCount];
     std::copy(std::begin(peers), std::end(peers), before);
     PeerLink::Update();
+    for (int i = 0; i < 2 * PeerCount && LimitPlacesPerAddress(); ++i) {
+    }
     ReportChanges(before, "did not register within 10 s; its connection was closed");
 }
 

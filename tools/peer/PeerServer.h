@@ -2,6 +2,10 @@
 // operator who connects, registers and leaves, and sending one picture at a
 // time to every registered installation. What was sent is told in a summary
 // that the program asks for now and then, not picture by picture.
+//
+// One machine address holds at most a given number of the eight places (its
+// newest connections beyond that are closed at once), so that one host
+// opening connections cannot keep every real installation out.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +15,10 @@
 
 class PeerServer : public PeerLink {
 public:
-    explicit PeerServer(platform::Sockets& socketLayer) : PeerLink(socketLayer) {}
+    PeerServer(platform::Sockets& socketLayer, int placesPerAddress)
+        : PeerLink(socketLayer), placesPerAddress_(placesPerAddress)
+    {
+    }
 
     // Starts listening on TCP and UDP; false with a message for the operator
     // when either port cannot be had.
@@ -35,10 +42,16 @@ public:
 private:
     bool IsRegistered(int slot) const;
     void ReportChanges(const PeerEntry (&before)[PeerCount], const char* leaving = "left");
+    // Closes the newest connections of any address that holds more places
+    // than it may; true when it closed one.
+    bool LimitPlacesPerAddress();
 
     int port_ = 0;
     std::uint64_t sentTo_[PeerCount] = {};
     std::uint64_t refusedBefore_ = 0;
+    int placesPerAddress_;
+    std::uint64_t placesRefused_ = 0;  // since the previous summary
+    bool placeRefusalLogged_ = false;
 };
 
 // A sentence for a port that cannot be served on.

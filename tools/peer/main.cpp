@@ -5,14 +5,20 @@
 // whenever the interval has passed.
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include <spdlog/pattern_formatter.h>
+#include <spdlog/sinks/stdout_sinks.h>
+
 #include "PeerOptions.h"
 #include "PeerServer.h"
 #include "PictureSource.h"
+#include "StopSignals.h"
 #include "common/Log.h"
+#include "common/LogOutput.h"
 #include "platform/Sockets.h"
 #include "platform/Wait.h"
 #include "platform/messages.h"
@@ -25,8 +31,18 @@ constexpr int kLongestWaitMs = 100;
 
 using Clock = std::chrono::steady_clock;
 
+// Lines start with the local time to the millisecond, as the installation's
+// do, so that the two logs of a night can be laid side by side.
+void SetUpPeerLogging()
+{
+    auto console = std::make_shared<spdlog::sinks::stderr_sink_mt>();
+    console->set_formatter(std::make_unique<spdlog::pattern_formatter>("%Y-%m-%d %H:%M:%S.%e %v"));
+    SetLogConsole(console);
+}
+
 int Run(const PeerOptions& options)
 {
+    StopSignals stops;
     PictureSource pictures;
     if (options.picturesDir.empty()) {
         pictures.UseGenerated(kGeneratedPictures);
@@ -42,7 +58,7 @@ int Run(const PeerOptions& options)
     HWND__ window;
     window.queue = &queue;
     platform::Sockets sockets;
-    PeerServer server(sockets);
+    PeerServer server(sockets, options.placesPerAddress);
     std::string error;
     if (!server.Start(&window, options.port, error)) {
         LogLine("peer", "%s", error.c_str());
@@ -57,7 +73,8 @@ int Run(const PeerOptions& options)
     auto nextSend = Clock::now() + interval;
     auto nextSummary = Clock::now() + summaryEvery;
     std::uint32_t sent = 0;
-    for (;;) {
+    const char* stoppedBy = nullptr;
+    while ((stoppedBy = stops.Received()) == nullptr) {
         sockets.Poll();
         MSG msg;
         while (queue.Get(msg)) server.HandleMessage(msg.hwnd, msg.message, msg.wParam, msg.lParam);
@@ -85,8 +102,10 @@ int Run(const PeerOptions& options)
         int waitMs = static_cast<int>(std::clamp<long long>(untilSend, 1, kLongestWaitMs));
         std::vector<int> fds;
         sockets.CollectWaitDescriptors(fds);
+        stops.CollectWaitDescriptors(fds);
         platform::WaitForDescriptors(fds, waitMs);
     }
+    if (stoppedBy != nullptr) LogLine("peer", "stopping: %s", stoppedBy);
     LogLine("peer", "sent %u picture%s (%s); done", sent, sent == 1 ? "" : "s", server.TakeSummary().c_str());
     return 0;
 }
@@ -95,6 +114,7 @@ int Run(const PeerOptions& options)
 
 int main(int argc, char** argv)
 {
+    SetUpPeerLogging();
     PeerOptions options;
     std::string error;
     if (!ParsePeerOptions(argc, argv, options, error)) {
