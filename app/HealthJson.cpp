@@ -26,5 +26,10 @@ nlohmann::json ToJson(const Health& health)
         {"warnings", health.warnings},
         {"errors", health.errors},
         {"panel_visible", health.panel_visible},
+        {"video",
+         {{"state", health.video.state},
+          {"file", health.video.file},
+          {"frames", health.video.frames},
+          {"dropped", health.video.dropped}}},
     };
 }

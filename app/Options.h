@@ -53,4 +53,6 @@ struct Options {
     std::string oscListen;        // [addr:]port; empty: no OSC listened to
     std::string httpListen;       // addr:port of the web view; empty: none
     std::string httpToken;        // empty: the web view has no controls
+    std::string video;            // .mp4 or .mkv file the run is recorded into; empty: none
+    std::uint32_t videoMaxMinutes = 0;  // a new numbered file every this many minutes; 0: one file
 };
