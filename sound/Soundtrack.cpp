@@ -8,7 +8,7 @@ namespace {
 // block (5 %: a change of pitch no visitor hears), how quickly the backlog
 // is brought back (a sixteenth of the error per step), and the backlog past
 // which the oldest sound is let go (after a stalled loop).
-constexpr std::size_t kTarget = 12000;
+constexpr std::size_t kTarget = 16000;
 constexpr long kMaxCorrection = 400;
 constexpr long kCorrectionShare = 16;
 constexpr std::size_t kMostHeld = 160000;

@@ -8,8 +8,9 @@
 // Offline every step hears one block, and a step's sound is that block. Live
 // the sound arrives on the capture device's clock and the steps follow the
 // system's (never quite 20 a second), so each step takes a little more or
-// less than a block's worth and stretches it to 50 ms, keeping about one
-// and a half blocks in hand; a gap in the input is silence.
+// less than a block's worth and stretches it to 50 ms, keeping about two
+// blocks in hand (blocks come whole, 50 ms apart); a gap in the input is
+// silence.
 #pragma once
 
 #include <cstddef>

@@ -119,7 +119,7 @@ TEST_F(VideoRun, OfflineFileHoldsEveryStepAndItsSoundAndIsTheSameOnEveryRun)
     // The status file says what was recorded.
     const std::string status = Bytes(options.statusFile);
     EXPECT_NE(status.find("\"video\""), std::string::npos) << status;
-    EXPECT_NE(status.find("\"frames\":" + std::to_string(kSteps)), std::string::npos) << status;
+    EXPECT_NE(status.find("\"frames\": " + std::to_string(kSteps)), std::string::npos) << status;
 }
 
 TEST_F(VideoRun, NumberedFilesSplitTheRunAndABadNameFailsTheStart)
@@ -154,7 +154,9 @@ TEST_F(VideoRun, NumberedFilesSplitTheRunAndABadNameFailsTheStart)
         const std::string path = VideoRecorder::NumberedPath(settings.path, n);
         ASSERT_TRUE(platform::ProbeVideo(path, 0, probe, error_)) << error_;
         EXPECT_EQ(probe.frames, expected[n - 1]) << path;
-        EXPECT_NEAR(static_cast<double>(probe.soundSamples) / probe.soundRate, expected[n - 1] * 0.05, 0.025) << path;
+        // Matroska keeps the AAC encoder's priming and last frame's padding
+        // (two frames of 1024 samples) where MP4 trims them.
+        EXPECT_NEAR(static_cast<double>(probe.soundSamples) / probe.soundRate, expected[n - 1] * 0.05, 0.045) << path;
         // Each file starts with its own first step's picture.
         ASSERT_FALSE(probe.rgb.empty());
         EXPECT_NEAR(probe.rgb[640 * 240 * 3], (n - 1) * 15 * 6, 3) << path;
