@@ -632,7 +632,13 @@ bool Application::EnsureOverlay()
     return overlay_.IsReady();
 }
 
-bool Application::OverlaysMayShow() const { return options_.framesDir.empty() || options_.framesOverlay; }
+bool Application::OverlaysMayShow() const
+{
+    // An offline video is a document of the scene, as the frames are; live
+    // it shows what the screen shows.
+    const bool offlineVideo = options_.fast && !options_.video.empty();
+    return (options_.framesDir.empty() && !offlineVideo) || options_.framesOverlay;
+}
 
 void Application::UpdateProblemClocks()
 {

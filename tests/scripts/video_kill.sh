@@ -3,7 +3,7 @@
 # --video for a few seconds, is killed without warning, and the file it
 # leaves still decodes up to its last fragment (a key picture every 2 s;
 # on a busy machine the encoder, at the lowest priority, drops pictures).
-# A second, shorter run into a Matroska file is killed the same way.
+# A second run, into a Matroska file, is killed the same way.
 # usage: video_kill.sh SOLVANE BUILD_DIR   (run from the source folder)
 set -euo pipefail
 solvane="$1"
@@ -22,6 +22,7 @@ rm -f "$work/data/memory.wav"
 
 record_and_kill() {  # file, seconds
     local file="$1" seconds="$2"
+    rm -f "$work/status.json"
     "$solvane" --headless --demo --seed 1 --data "$work/data" --status-file "$work/status.json" \
         --video "$file" 2> "$work/log" &
     pid=$!
@@ -49,5 +50,5 @@ record_and_kill() {  # file, seconds
 }
 
 record_and_kill "$work/live.mp4" 4.5
-record_and_kill "$work/live.mkv" 3
+record_and_kill "$work/live.mkv" 4.5
 echo "video_kill: ok"
