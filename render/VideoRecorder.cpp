@@ -192,7 +192,9 @@ void VideoRecorder::Finish()
     wake_.notify_all();
     thread_.join();
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!stopped_) counts_.state = "stopped";
+    // A recording that failed has said so in its one line.
+    if (stopped_) return;
+    counts_.state = "stopped";
     LogLine("recording", "wrote %llu pictures into \"%s\" (%llu dropped; the encoder took %.1f ms of CPU per picture)",
             static_cast<unsigned long long>(counts_.frames), counts_.file.c_str(),
             static_cast<unsigned long long>(counts_.dropped), counts_.encoderCpuMsPerFrame);
