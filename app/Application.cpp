@@ -9,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "app/CommandLine.h"
 #include "app/ConfigFile.h"
 #include "app/RemoteAccess.h"
 #include "app/Settings.h"
@@ -190,6 +191,8 @@ bool Application::StartUp(HINSTANCE instance, int showCommand)
     if (fastClock_ != nullptr) voiceCapture_.Poll();
     else AddEventSource(&voiceCapture_);
 
+    if (!StartVideo()) return false;
+
     std::string oscError;
     if (!osc_.Start(options_.oscSend, options_.oscListen, options_.oscAllow, controls_, oscError)) return Fail(oscError);
 
@@ -302,6 +305,10 @@ void Application::FinishRun()
     double uptime = std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt_).count();
     std::string why = stopReason_.empty() ? "the window was closed" : stopReason_;
     notifier_.Stopping(why);
+    if (video_) {
+        video_->Finish();
+        NoteVideoHealth();
+    }
     // The last snapshot, so that the file shows where the run ended and why.
     health_.state = "stopped";
     health_.stop_reason = why;
@@ -399,7 +406,12 @@ void Application::ReportStepOverOsc(int flashAlphaBefore)
 void Application::AfterStep(double stepMilliseconds, std::uint32_t presentsBefore)
 {
     // A voice stored on the store's thread becomes the segment here, between steps.
-    if (world_ != nullptr) world_->CollectStoredVoice();
+    if (world_ != nullptr) {
+        // Offline, a recording's echo starts in the step that stored the
+        // voice, not whenever the store's thread is done.
+        if (video_ && fastClock_ != nullptr) world_->FinishVoiceStore();
+        else world_->CollectStoredVoice();
+    }
     IDirect3DDevice9* device = renderDevice_.Device();
     StepSample sample;
     sample.stepMilliseconds = stepMilliseconds;
@@ -422,6 +434,7 @@ void Application::AfterStep(double stepMilliseconds, std::uint32_t presentsBefor
     }
     if (incomingImages_ != nullptr) sample.picturesInFlight = static_cast<std::uint32_t>(incomingImages_->InFlight());
     statistics_.AddStep(sample, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - startedAt_).count());
+    if (video_) RecordVideoStep(sample.presented);
     PublishHealth(sample);
     if (sample.presented) {
         WriteFrameIfDue();
@@ -474,6 +487,7 @@ void Application::PublishHealth(const StepSample& sample)
     health_.threshold = threshold_;
     health_.gain_db = gainDb_;
     health_.panel_visible = panelVisible_;
+    if (video_) NoteVideoHealth();
     if (meter_.BlockCount() > 0) {
         health_.input_peak_dbfs = level::SampleToDbfs(meter_.LatestPeak());
         health_.input_rms_dbfs = level::SampleToDbfs(meter_.LatestRms());
@@ -538,6 +552,7 @@ void Application::CopyCaptureBlock(WAVEHDR* header)
     // world is filled and after it is emptied.
     TheWorld().StoreBlock(block_.data(), length);
     osc_.OnBlock(block_.data(), length / sizeof(std::int16_t));
+    if (video_) video_->Heard(block_.data(), length / sizeof(std::int16_t));
     voiceCapture_.UnprepareBuffer(header);
 }
 
@@ -695,7 +710,13 @@ bool Application::EnsureOverlay()
     return overlay_.IsReady();
 }
 
-bool Application::OverlaysMayShow() const { return options_.framesDir.empty() || options_.framesOverlay; }
+bool Application::OverlaysMayShow() const
+{
+    // An offline video is a document of the scene, as the frames are; live
+    // it shows what the screen shows.
+    const bool offlineVideo = options_.fast && !options_.video.empty();
+    return (options_.framesDir.empty() && !offlineVideo) || options_.framesOverlay;
+}
 
 void Application::UpdateProblemClocks()
 {
@@ -788,4 +809,38 @@ void Application::SaveCalibration()
         calibrationNote_.saveError = error;
         LogWarning("calibrate", "%s", error.c_str());
     }
+}
+
+// --video ------------------------------------------------------------------
+
+bool Application::StartVideo()
+{
+    if (options_.video.empty()) return true;
+    if (!IsVideoFileName(options_.video))
+        return Fail("--video needs a file name ending in .mp4 or .mkv, got \"" + options_.video + "\"");
+    if (options_.renderer == "null") return Fail("--video needs pictures: it cannot run with --renderer null");
+    video_ = std::make_unique<VideoRecording>(options_);
+    std::string error;
+    if (!video_->Start(error)) {
+        video_.reset();
+        return Fail("--video: " + error);
+    }
+    VideoRecording* video = video_.get();
+    if (MusicPerformance* performance = musicPlayer_.Performance(); performance != nullptr)
+        performance->SetEchoListener([video](const MusicWave& wave) { video->Echo(wave); });
+    return true;
+}
+
+void Application::RecordVideoStep(bool presented)
+{
+    video_->Step(renderDevice_.Device(), presented);
+}
+
+void Application::NoteVideoHealth()
+{
+    const VideoCounts counts = video_->Counts();
+    health_.video.state = counts.state;
+    health_.video.file = counts.file;
+    health_.video.frames = counts.frames;
+    health_.video.dropped = counts.dropped;
 }

@@ -31,6 +31,7 @@
 #include "app/ServiceNotifier.h"
 #include "app/StatusFile.h"
 #include "app/StepPace.h"
+#include "app/VideoRecording.h"
 #include "render/OverlayRenderer.h"
 #include "render/RenderDevice.h"
 #include "scene/SceneHost.h"
@@ -126,6 +127,10 @@ private:
     void CalibrationStep();
     void SaveCalibration();
     void UpdateProblemClocks();
+    // --video: start, one step, its figures in the health snapshot.
+    bool StartVideo();
+    void RecordVideoStep(bool presented);
+    void NoteVideoHealth();
 
     const Options options_;
     int logicalWidth_ = 640;
@@ -197,4 +202,5 @@ private:
     std::string peerAddress_;          // host:port of the configured peer, empty without one
     bool peerTrouble_ = false;
     CalibrationFigures calibrationNote_;  // what S last reported
+    std::unique_ptr<VideoRecording> video_;  // --video only
 };

@@ -6,6 +6,7 @@
 
 #include "common/Level.h"
 #include "platform/Keyboard.h"
+#include "platform/VideoFile.h"
 
 namespace {
 
@@ -51,6 +52,11 @@ bool IsLogLevelName(const std::string& name)
     return false;
 }
 
+bool IsVideoFileName(const std::string& path)
+{
+    return platform::ContainerForName(path) != platform::VideoContainer::None;
+}
+
 const char* LogLevelNames() { return "trace, debug, info, warn, error, critical, off"; }
 
 const char* UsageText()
@@ -89,6 +95,8 @@ const char* UsageText()
            "  --http-token-file FILE  the same, read from the first line of FILE\n"
            "  --http-hosts NAMES     further host names the web view answers to (comma separated)\n"
            "  --link-any-source      accept pictures from any address, not only the peer's\n"
+           "  --video FILE           record the frames and the sound into FILE (.mp4 or .mkv)\n"
+           "  --video-max-minutes N  with --video, a new numbered file every N minutes\n"
            "  --version, --help\n";
 }
 
@@ -199,6 +207,18 @@ bool ParseCommandLine(int argc, const char* const* argv, Options& options, std::
                 error = "--steps needs a positive number, got \"" + text + "\"";
                 return false;
             }
+        } else if (option == "--video") {
+            if (!value(options.video)) return false;
+            if (!IsVideoFileName(options.video)) {
+                error = "--video needs a file name ending in .mp4 or .mkv, got \"" + options.video + "\"";
+                return false;
+            }
+        } else if (option == "--video-max-minutes") {
+            if (!value(text)) return false;
+            if (!ParseCount(text, options.videoMaxMinutes, false) || options.videoMaxMinutes > 10080) {
+                error = "--video-max-minutes needs a number of minutes from 1 to 10080, got \"" + text + "\"";
+                return false;
+            }
         } else if (option == "--frame-every") {
             if (!value(text)) return false;
             if (!ParseCount(text, options.frameEvery, false)) {
@@ -226,6 +246,10 @@ bool ParseCommandLine(int argc, const char* const* argv, Options& options, std::
             error = "unknown option \"" + option + "\" (see --help)";
             return false;
         }
+    }
+    if (options.video.empty() && options.videoMaxMinutes != 0) {
+        error = "--video-max-minutes needs --video";
+        return false;
     }
     if (options.framesDir.empty() && options.frameEvery != 1) {
         error = "--frame-every needs --frames";

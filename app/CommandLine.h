@@ -11,3 +11,5 @@ const char* UsageText();
 // The log levels --log-level and the settings file accept.
 bool IsLogLevelName(const std::string& name);
 const char* LogLevelNames();
+// A name --video accepts: .mp4 or .mkv.
+bool IsVideoFileName(const std::string& path);

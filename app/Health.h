@@ -61,6 +61,12 @@ struct Health {
     std::uint64_t warnings = 0;
     std::uint64_t errors = 0;
     bool panel_visible = false;
+    struct Video {
+        std::string state = "off";   // off, recording, stopped
+        std::string file;            // the file being written, or the last one
+        std::uint64_t frames = 0;    // pictures in the files so far
+        std::uint64_t dropped = 0;   // pictures dropped while the encoder was behind
+    } video;
 };
 
 // The latest snapshot, shared between the step loop and reporter threads.

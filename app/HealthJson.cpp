@@ -35,6 +35,11 @@ nlohmann::json ToJson(const Health& health)
           {"heard", health.osc.heard},
           {"ignored", health.osc.ignored},
           {"flashes_skipped", health.osc.flashes_skipped}}},
+        {"video",
+         {{"state", health.video.state},
+          {"file", health.video.file},
+          {"frames", health.video.frames},
+          {"dropped", health.video.dropped}}},
     };
     if (health.state != "running") {
         document["stop_reason"] = health.stop_reason;

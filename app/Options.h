@@ -56,4 +56,6 @@ struct Options {
     std::string httpToken;        // empty: the web view has no controls
     std::string httpTokenFile;    // the token read from this file instead; empty: none
     std::string httpHosts;        // further host names the web view answers to, comma or blank separated
+    std::string video;            // .mp4 or .mkv file the run is recorded into; empty: none
+    std::uint32_t videoMaxMinutes = 0;  // a new numbered file every this many minutes; 0: one file
 };

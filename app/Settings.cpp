@@ -127,6 +127,18 @@ const std::vector<KeyRule>& Rules()
              return SetString(o.logLevel, n);
          }},
         {"run", "status_file", ValueType::String, [](const toml::node& n, Options& o) { return SetString(o.statusFile, n); }},
+        {"run", "video", ValueType::String,
+         [](const toml::node& n, Options& o) -> std::string {
+             if (!Text(n).empty() && !IsVideoFileName(Text(n))) return "must name a .mp4 or .mkv file";
+             return SetString(o.video, n);
+         }},
+        {"run", "video_max_minutes", ValueType::Integer,
+         [](const toml::node& n, Options& o) -> std::string {
+             long long minutes = n.value<long long>().value_or(-1);
+             if (minutes < 0 || minutes > 10080) return "must be from 0 (one file) to 10080";
+             o.videoMaxMinutes = static_cast<std::uint32_t>(minutes);
+             return {};
+         }},
         {"run", "show_problems", ValueType::Bool, [](const toml::node& n, Options& o) { return SetBool(o.showProblems, n); }},
         {"osc", "send", ValueType::String, [](const toml::node& n, Options& o) { return SetString(o.oscSend, n); }},
         {"osc", "listen", ValueType::String, [](const toml::node& n, Options& o) { return SetString(o.oscListen, n); }},

@@ -5,7 +5,8 @@
 //   [input]   device = "", gain_db = 0.0, threshold = 4000
 //   [display] index = 0, fullscreen = true
 //   [run]     data = "data", echo = false, log_level = "info",
-//             status_file = "", show_problems = true
+//             status_file = "", show_problems = true, video = "",
+//             video_max_minutes = 0
 //   [osc]     send = "", listen = "", allow = "" (every sender)
 //   [remote]  listen = "", token = "", hosts = ""
 //   [link]    any_source = false

@@ -69,6 +69,11 @@ void LowerThisThreadPriority()
     setpriority(PRIO_PROCESS, thread, nice + 10 > 19 ? 19 : nice + 10);
 }
 
+void LowestThisThreadPriority()
+{
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
+}
+
 void SetExclusiveListenOptions(int socket)
 {
     int yes = 1;

@@ -27,6 +27,9 @@ void IgnoreBrokenPipesOnThisThread();
 // pictures): the scheduler lets the step loop run first when the machine is
 // busy. Affects the calling thread only.
 void LowerThisThreadPriority();
+// For threads whose work may be dropped when late (the video encoder): the
+// lowest priority there is short of never running.
+void LowestThisThreadPriority();
 
 // Options for a listening TCP socket made by a library: the address can be
 // bound again at once after a restart, but never shared with a second

@@ -14,6 +14,7 @@ packages=(
   libtomlplusplus-dev libimgui-dev fonts-dejavu-core
   libmicrohttpd-dev libcpp-httplib-dev curl chromium
   weston libweston-10-dev xvfb xauth
+  libavcodec-dev libavformat-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
 )
 
 if [ "$(id -u)" -eq 0 ]; then

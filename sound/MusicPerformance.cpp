@@ -31,7 +31,10 @@ bool MusicPerformance::Download(std::shared_ptr<const MusicWave> wave)
 {
     if (!open_ || wave == nullptr) return false;
     downloaded_.push_back(wave);
-    if (echo_) Play(*wave);
+    if (echo_) {
+        if (echoListener_) echoListener_(*wave);
+        Play(*wave);
+    }
     return true;
 }
 

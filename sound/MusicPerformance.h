@@ -4,6 +4,7 @@
 // opened; without a device the performance runs silent after one notice.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -32,6 +33,9 @@ public:
     std::size_t QueuedSamples() const { return output_ ? output_->QueuedSamples() : 0; }
     std::size_t DownloadedCount() const { return downloaded_.size(); }
     std::uint32_t EchoCount() const { return echoes_; }
+    // Told of every wave the echo plays, device or not (a recording mixes
+    // it into its sound). Loop thread.
+    void SetEchoListener(std::function<void(const MusicWave&)> listener) { echoListener_ = std::move(listener); }
 
 private:
     void Play(const MusicWave& wave);
@@ -41,4 +45,5 @@ private:
     std::unique_ptr<platform::PlaybackOutput> output_;
     std::vector<std::shared_ptr<const MusicWave>> downloaded_;
     std::uint32_t echoes_ = 0;
+    std::function<void(const MusicWave&)> echoListener_;
 };

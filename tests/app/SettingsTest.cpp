@@ -68,6 +68,8 @@ echo = true
 log_level = "debug"
 status_file = "/run/solvane.json"
 show_problems = false
+video = "/srv/archive/show.MP4"
+video_max_minutes = 60
 [osc]
 send = "10.0.0.2:9000"
 listen = "9001"
@@ -91,6 +93,8 @@ any_source = true
     EXPECT_EQ("debug", options.logLevel);
     EXPECT_EQ("/run/solvane.json", options.statusFile);
     EXPECT_FALSE(options.showProblems);
+    EXPECT_EQ("/srv/archive/show.MP4", options.video);
+    EXPECT_EQ(60u, options.videoMaxMinutes);
     EXPECT_EQ("10.0.0.2:9000", options.oscSend);
     EXPECT_EQ("9001", options.oscListen);
     EXPECT_EQ("0.0.0.0:8080", options.httpListen);
@@ -154,6 +158,7 @@ TEST(SettingsFile, EachBadFileNamesItsFileLineAndKey)
         {"negative display", "[display]\nindex = -1\n", "line 2, key display.index: must be from 0 to 63"},
         {"log level unknown", "[run]\nlog_level = \"loud\"\n", "line 2, key run.log_level: must be one of"},
         {"empty data folder", "[run]\ndata = \"\"\n", "line 2, key run.data: must name a folder"},
+        {"video of another kind", "[run]\nvideo = \"show.avi\"\n", "line 2, key run.video: must name a .mp4 or .mkv file"},
         {"broken table header", "[input]\nthreshold = 5000\n[display\n", "line 3:"},
         {"broken value", "[input]\ngain_db = = 3\n", "line 2:"},
         {"duplicate key", "[input]\nthreshold = 5000\nthreshold = 6000\n", "line 3:"},
@@ -257,6 +262,18 @@ TEST(SettingsFile, NewOptionsParseIntoTheirFields)
     const char* both[] = {"solvane", "--http-token", "t", "--http-token-file", "/run/token"};
     EXPECT_FALSE(ParseCommandLine(5, both, third, error));
     EXPECT_NE(std::string::npos, error.find("not both")) << error;
+    const char* video[] = {"solvane", "--video", "run.mkv", "--video-max-minutes", "30"};
+    Options recorded;
+    ASSERT_TRUE(ParseCommandLine(5, video, recorded, error)) << error;
+    EXPECT_EQ("run.mkv", recorded.video);
+    EXPECT_EQ(30u, recorded.videoMaxMinutes);
+    const char* badName[] = {"solvane", "--video", "run.avi"};
+    EXPECT_FALSE(ParseCommandLine(3, badName, recorded, error));
+    EXPECT_EQ("--video needs a file name ending in .mp4 or .mkv, got \"run.avi\"", error);
+    const char* minutesAlone[] = {"solvane", "--video-max-minutes", "5"};
+    Options fourth;
+    EXPECT_FALSE(ParseCommandLine(3, minutesAlone, fourth, error));
+    EXPECT_EQ("--video-max-minutes needs --video", error);
 }
 
 TEST(SettingsFile, FoundInTheXdgConfigFolderOnlyWhenThere)
