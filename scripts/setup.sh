@@ -13,6 +13,7 @@ packages=(
   clang-14 libfuzzer-14-dev
   libtomlplusplus-dev libimgui-dev fonts-dejavu-core
   libcpp-httplib-dev curl chromium
+  dpkg-dev fakeroot lintian scdoc man-db
 )
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "common/InstalledData.h"
 #include "common/Log.h"
 #include "sound/MusicPlayer.h"
 #include "sound/MusicSegment.h"
@@ -66,7 +67,10 @@ VoiceStore::~VoiceStore()
 std::vector<std::string> VoiceStore::DefaultPaths(const std::string& dataDir)
 {
     std::vector<std::string> paths;
-    paths.push_back((fs::path(dataDir.empty() ? "." : dataDir) / "memory.wav").string());
+    // The installed data folder belongs to the package: the voice never
+    // goes there, even when the program runs with the rights to write it.
+    if (!IsInstalledDataFolder(dataDir))
+        paths.push_back((fs::path(dataDir.empty() ? "." : dataDir) / "memory.wav").string());
     // The XDG rule: a relative $XDG_DATA_HOME is ignored.
     const char* xdg = std::getenv("XDG_DATA_HOME");
     const char* home = std::getenv("HOME");
