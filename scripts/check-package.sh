@@ -26,12 +26,14 @@ dpkg -L solvane | sort >/tmp/package-files.txt
 # A user's run from an empty folder: the voice lands in the home folder and
 # nothing under /usr changes.
 home=$(mktemp -d)
+mkdir -m 700 "$home/run"
 run=$(mktemp -d)
-sox -n -r 16000 -c 1 -b 16 "$run/../voice-$$.wav" synth 4 sine 300:900 vol 0.8
+voice=$(mktemp --suffix=.wav)
+sox -n -r 16000 -c 1 -b 16 "$voice" synth 4 sine 300:900 vol 0.8
 stamp=$(mktemp)
 sleep 1
 (cd "$run" && HOME=$home XDG_DATA_HOME= XDG_CONFIG_HOME= XDG_RUNTIME_DIR=$home/run \
-    solvane --headless --fast --voice "$run/../voice-$$.wav" --steps 300 --seed 1) \
+    solvane --headless --fast --voice "$voice" --steps 300 --seed 1) \
     || fail "the installed program did not run"
 [ -f "$home/.local/share/solvane/memory.wav" ] || fail "no voice under the home folder"
 written=$(find /usr -newer "$stamp" -not -type d 2>/dev/null | head)
@@ -40,6 +42,24 @@ written=$(find /usr -newer "$stamp" -not -type d 2>/dev/null | head)
 
 systemd-analyze verify --user /usr/lib/systemd/user/solvane.service || fail "the unit does not verify"
 man -P cat solvane >/dev/null || fail "man solvane"
+
+# An upgrade: the same package with a higher revision, installed over it,
+# keeps the user's settings, voice and enabled unit (the link that
+# `systemctl --user enable` makes).
+mkdir -p "$home/.config/solvane" "$home/.config/systemd/user/graphical-session.target.wants"
+echo '[input]' >"$home/.config/solvane/solvane.toml"
+ln -s /usr/lib/systemd/user/solvane.service "$home/.config/systemd/user/graphical-session.target.wants/solvane.service"
+newer=$(mktemp -d)
+dpkg-deb -R "$deb" "$newer/tree"
+version=$(dpkg-deb -f "$deb" Version)
+sed -i "s/^Version: .*/Version: $version+upgrade1/" "$newer/tree/DEBIAN/control"
+dpkg-deb --root-owner-group -b "$newer/tree" "$newer/solvane-newer.deb" >/dev/null
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$newer/solvane-newer.deb" >/dev/null
+[ "$(dpkg-query -W -f='${Version}' solvane)" = "$version+upgrade1" ] || fail "the upgrade did not install"
+[ -f "$home/.config/solvane/solvane.toml" ] || fail "the upgrade lost the settings"
+[ -f "$home/.local/share/solvane/memory.wav" ] || fail "the upgrade lost the voice"
+[ -e "$home/.config/systemd/user/graphical-session.target.wants/solvane.service" ] || fail "the upgrade lost the enabled unit"
+rm -rf "$newer"
 
 DEBIAN_FRONTEND=noninteractive apt-get remove -y -q solvane >/dev/null
 left=""
@@ -50,5 +70,6 @@ done </tmp/package-files.txt
 [ -z "$left" ] || fail "left after removal:$left"
 [ ! -e /usr/share/solvane ] || fail "/usr/share/solvane left after removal"
 [ -f "$home/.local/share/solvane/memory.wav" ] || fail "removal touched the user's voice"
-rm -rf "$home" "$run" "$run/../voice-$$.wav" "$stamp"
+[ -f "$home/.config/solvane/solvane.toml" ] || fail "removal touched the user's settings"
+rm -rf "$home" "$run" "$voice" "$stamp"
 echo "check-package: $(basename "$deb") passes"

@@ -44,6 +44,9 @@ endif()
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME solvane)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# The Debian revision: a package made again from the same source counts up,
+# and tools/package/changelog gets an entry with the same version.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_PACKAGE_CONTACT "Solvane developers <solvane@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "sound-driven audio-visual installation")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "sound-driven audio-visual installation
