@@ -37,7 +37,7 @@ export CFLAGS CXXFLAGS LDFLAGS
 # stop a release.
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
       -DCMAKE_C_FLAGS_RELEASE=-DNDEBUG -DCMAKE_CXX_FLAGS_RELEASE=-DNDEBUG \
-      -DSOLVANE_BENCH=OFF "${options[@]}" >/dev/null
+      -DSOLVANE_BENCH=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON "${options[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target solvane solvane-peer package_docs
 mkdir -p out
 (cd "$build" && cpack -G DEB -B "$PWD/../out" >/dev/null)

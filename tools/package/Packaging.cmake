@@ -49,12 +49,12 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_PACKAGE_CONTACT "Solvane developers <solvane@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "sound-driven audio-visual installation")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "sound-driven audio-visual installation
- Solvane listens to a gallery through a microphone: loud sounds grow and
- light up a cluster of crystals, and the last voice heard comes back as
- music. It runs full screen on a gallery machine, started at login by a
- systemd user unit, and shows pictures sent by a peer on the network
- (solvane-peer).")
+# The summary is the synopsis line; CPack indents this text under it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Solvane listens to a gallery through a microphone: loud sounds grow and
+light up a cluster of crystals, and the last voice heard comes back as
+music. It runs full screen on a gallery machine, started at login by a
+systemd user unit, and shows pictures sent by a peer on the network
+(solvane-peer).")
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/solvane")
