@@ -20,7 +20,7 @@ dpkg-deb -f "$deb" Depends | grep -q libsdl2 || fail "no computed dependencies"
 lintian --no-tag-display-limit "$deb" | tee /tmp/lintian.txt || true
 if grep -q '^E:' /tmp/lintian.txt; then fail "lintian reports errors"; fi
 
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" >/dev/null
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q --reinstall "$deb" >/dev/null
 dpkg -L solvane | sort >/tmp/package-files.txt
 
 # A user's run from an empty folder: the voice lands in the home folder and
@@ -40,7 +40,8 @@ written=$(find /usr -newer "$stamp" -not -type d 2>/dev/null | head)
 [ -z "$written" ] || fail "written under /usr: $written"
 [ -z "$(ls -A "$run")" ] || fail "written into the working folder: $(ls -A "$run")"
 
-systemd-analyze verify --user /usr/lib/systemd/user/solvane.service || fail "the unit does not verify"
+# A user manager needs a runtime folder; the one of the run above serves.
+XDG_RUNTIME_DIR=$home/run systemd-analyze verify --user /usr/lib/systemd/user/solvane.service || fail "the unit does not verify"
 man -P cat solvane >/dev/null || fail "man solvane"
 
 # An upgrade: the same package with a higher revision, installed over it,

@@ -42,7 +42,8 @@ void SyncFolder(const std::string& path)
 
 }  // namespace
 
-VoiceStore::VoiceStore(std::vector<std::string> paths) : paths_(std::move(paths))
+VoiceStore::VoiceStore(std::vector<std::string> paths, std::size_t keptFolders)
+    : paths_(std::move(paths)), keptFolders_(keptFolders)
 {
     if (!paths_.empty()) lastPath_ = paths_.back();
     // A kill while writing leaves a partial file; it is never the voice.
@@ -163,7 +164,7 @@ VoiceStore::Result VoiceStore::Write(const Job& job)
         const std::string partial = PartialPath(path);
         result.path = path;
         std::error_code ignored;
-        if (i > 0) {
+        if (i >= keptFolders_) {
             // The fallback folders are made when missing; the data folder is not.
             fs::create_directories(fs::path(path).parent_path(), ignored);
         }
