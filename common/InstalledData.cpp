@@ -17,13 +17,26 @@ std::string DefaultDataFolder()
     return "data";
 }
 
+namespace {
+
+// Where a folder's name leads, without a trailing separator; the folder need
+// not exist.
+std::filesystem::path Resolved(const std::string& folder, std::error_code& error)
+{
+    std::filesystem::path path = std::filesystem::weakly_canonical(folder.empty() ? "." : folder, error);
+    if (!path.has_filename()) path = path.parent_path();
+    return path;
+}
+
+}  // namespace
+
 bool IsInstalledDataFolder(const std::string& folder)
 {
     // Compared by where the names lead, so "/usr/share/solvane/data/" and a
-    // link to it count; the folder need not exist.
+    // link to it count.
     std::error_code error;
-    const auto here = std::filesystem::weakly_canonical(folder.empty() ? "." : folder, error);
+    const auto here = Resolved(folder, error);
     if (error) return false;
-    const auto installed = std::filesystem::weakly_canonical(InstalledDataFolder(), error);
+    const auto installed = Resolved(InstalledDataFolder(), error);
     return !error && here == installed;
 }
