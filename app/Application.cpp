@@ -327,7 +327,12 @@ void Application::FinishRun()
 
 bool Application::ReadPeerAddress(std::string& host, int& port) const
 {
-    std::string path = options_.dataDir + "/theStrings.ini";
+    // The user's own copy names the peer of an installed program, whose
+    // data folder is not the operator's to edit; it wins over the data
+    // folder's file.
+    std::string path = options_.userPeerFile;
+    std::error_code error;
+    if (path.empty() || !std::filesystem::is_regular_file(path, error)) path = options_.dataDir + "/theStrings.ini";
     PeerAddress address;
     std::string why;
     if (!ReadConfigurationFile(path, address, why)) {

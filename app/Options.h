@@ -19,6 +19,7 @@ struct Options {
     bool windowed = false;
     bool headless = false;
     std::string dataDir = "data";
+    std::string userPeerFile;     // the user's theStrings.ini ($XDG_CONFIG_HOME/solvane/); empty: no home
     std::string voiceFile;        // empty: the capture device
     std::string inputDevice;      // empty: the default capture device
     bool listDevices = false;

@@ -1,4 +1,5 @@
 #include "app/Settings.h"
+#include "common/InstalledData.h"
 
 #include <toml++/toml.h>
 
@@ -469,7 +470,12 @@ int ResolveOptions(int argc, const char* const* argv, const char* xdgConfigHome,
         return 1;
     }
     if (!ParseCommandLine(argc, argv, merged, error)) return 2;
+    // Neither the settings nor the command line named a data folder: an
+    // installed program started outside a checkout uses its own.
+    if (merged.dataDir == Options{}.dataDir) merged.dataDir = DefaultDataFolder();
     merged.configFile = location.path;
+    const std::string userSettings = FindSettingsFile("", xdgConfigHome, home).path;
+    if (!userSettings.empty()) merged.userPeerFile = (fs::path(userSettings).parent_path() / "theStrings.ini").string();
     options = merged;
     return 0;
 }

@@ -10,6 +10,7 @@
 #include "crystal/CrystalCluster.h"
 #include "render/RenderDevice.h"
 #include "render/ScreenFade.h"
+#include "common/InstalledData.h"
 #include "common/Log.h"
 #include "common/StartStep.h"
 #include "common/WorldHost.h"
@@ -91,7 +92,9 @@ bool World::Init(WorldHost* host, int width, int height)
     if (!crystals->Create(this, device)) return PictureFailure({DataPath("spheremap.bmp")}, "the crystals");
 
     segment = std::make_unique<MusicSegment>();  // nothing loaded yet
-    voiceStore = std::make_unique<VoiceStore>(VoiceStore::DefaultPaths(dataDir));
+    // The installed data folder is left out of the list, so the first place
+    // is then the user's folder, which is made when missing.
+    voiceStore = std::make_unique<VoiceStore>(VoiceStore::DefaultPaths(dataDir), IsInstalledDataFolder(dataDir) ? 0 : 1);
 
     const std::string titlePath = DataPath("title.png");
     title = std::make_unique<TitleOverlay>();

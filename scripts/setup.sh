@@ -15,6 +15,7 @@ packages=(
   libmicrohttpd-dev libcpp-httplib-dev curl chromium
   weston libweston-10-dev xvfb xauth
   libavcodec-dev libavformat-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
+  dpkg-dev fakeroot lintian scdoc man-db
 )
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "common/InstalledData.h"
 #include "common/Log.h"
 #include "common/PrivateFiles.h"
 #include "sound/MusicPlayer.h"
@@ -53,7 +54,8 @@ void SyncFolder(const std::string& path)
 
 }  // namespace
 
-VoiceStore::VoiceStore(std::vector<std::string> paths) : paths_(std::move(paths))
+VoiceStore::VoiceStore(std::vector<std::string> paths, std::size_t keptFolders)
+    : paths_(std::move(paths)), keptFolders_(keptFolders)
 {
     if (!paths_.empty()) lastPath_ = paths_.back();
     // A kill while writing leaves a partial file; it is never the voice. A
@@ -81,7 +83,10 @@ VoiceStore::~VoiceStore()
 std::vector<std::string> VoiceStore::DefaultPaths(const std::string& dataDir)
 {
     std::vector<std::string> paths;
-    paths.push_back((fs::path(dataDir.empty() ? "." : dataDir) / "memory.wav").string());
+    // The installed data folder belongs to the package: the voice never
+    // goes there, even when the program runs with the rights to write it.
+    if (!IsInstalledDataFolder(dataDir))
+        paths.push_back((fs::path(dataDir.empty() ? "." : dataDir) / "memory.wav").string());
     // The XDG rule: a relative $XDG_DATA_HOME is ignored.
     const char* xdg = std::getenv("XDG_DATA_HOME");
     const char* home = std::getenv("HOME");
@@ -175,7 +180,7 @@ VoiceStore::Result VoiceStore::Write(const Job& job)
         // The fallback folders are made when missing and must be ours: the
         // temporary folder is shared with every user. The data folder is
         // the installation's own and is not made.
-        if (i > 0 && !PrepareOwnFolder(fs::path(path).parent_path().string(), ::geteuid(), why)) {
+        if (i >= keptFolders_ && !PrepareOwnFolder(fs::path(path).parent_path().string(), ::geteuid(), why)) {
             result.failures += "cannot write \"" + path + "\": " + why + "; ";
             continue;
         }

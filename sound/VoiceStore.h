@@ -57,7 +57,9 @@ struct StoredVoiceInfo {
 
 class VoiceStore {
 public:
-    explicit VoiceStore(std::vector<std::string> paths);
+    // The folders of paths[0 .. keptFolders) are used as they are (the data
+    // folder); those of the later paths are made when missing.
+    explicit VoiceStore(std::vector<std::string> paths, std::size_t keptFolders = 1);
     ~VoiceStore();
     VoiceStore(const VoiceStore&) = delete;
     VoiceStore& operator=(const VoiceStore&) = delete;
@@ -118,6 +120,7 @@ private:
     std::uint64_t NowMs() const;
 
     std::vector<std::string> paths_;
+    std::size_t keptFolders_ = 1;
     FileSink* sink_ = nullptr;
     std::function<std::uint64_t()> clock_;
 

@@ -291,6 +291,8 @@ TEST(SettingsFile, FoundInTheXdgConfigFolderOnlyWhenThere)
     std::string error;
     ASSERT_EQ(0, ResolveOptions(1, argv, config.c_str(), home.c_str(), options, error)) << error;
     EXPECT_EQ(7000, options.threshold);
+    // The user's own peer file sits beside the settings file.
+    EXPECT_EQ(config + "/solvane/theStrings.ini", options.userPeerFile);
 
     // Without XDG_CONFIG_HOME (or with a relative one) the default is ~/.config.
     folder.Write("home/.config/solvane/solvane.toml", "[input]\nthreshold = 8000\n");
@@ -298,6 +300,7 @@ TEST(SettingsFile, FoundInTheXdgConfigFolderOnlyWhenThere)
         Options fromHome;
         ASSERT_EQ(0, ResolveOptions(1, argv, xdg, home.c_str(), fromHome, error)) << error;
         EXPECT_EQ(8000, fromHome.threshold);
+        EXPECT_EQ(home + "/.config/solvane/theStrings.ini", fromHome.userPeerFile);
     }
     // --config wins over the default place.
     std::string other = folder.Write("other.toml", "[input]\nthreshold = 9000\n");

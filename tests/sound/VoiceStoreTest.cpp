@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "SoundTestSupport.h"
+#include "common/InstalledData.h"
 #include "sound/MusicPlayer.h"
 #include "sound/MusicSegment.h"
 #include "sound/RecordingList.h"
@@ -248,6 +249,16 @@ TEST(StorePaths, DataFolderThenXdgDataHomeThenTemp)
     EXPECT_EQ("somewhere/data/memory.wav", paths[0]);
     EXPECT_EQ("/srv/share/solvane/memory.wav", paths[1]);
     EXPECT_EQ("/var/tmp/solvane-" + std::to_string(::geteuid()) + "/memory.wav", paths[2]);
+}
+
+TEST(StorePaths, TheInstalledDataFolderIsNeverWrittenTo)
+{
+    ScopedEnv xdg("XDG_DATA_HOME", "/srv/share");
+    for (const std::string& installed : {InstalledDataFolder(), InstalledDataFolder() + "/", InstalledDataFolder() + "/."}) {
+        auto paths = VoiceStore::DefaultPaths(installed);
+        ASSERT_EQ(2u, paths.size()) << installed;
+        EXPECT_EQ("/srv/share/solvane/memory.wav", paths[0]) << installed;
+    }
 }
 
 TEST(StorePaths, WithoutXdgDataHomeTheHomeFolderIsUsed)
