@@ -304,22 +304,6 @@ std::string EditInputLevels(const std::string& text, int threshold, double gainD
     return out;
 }
 
-bool WriteAll(int fd, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote < 0) return false;
-        if (wrote == 0) {
-            errno = EIO;
-            return false;
-        }
-        done += static_cast<std::size_t>(wrote);
-    }
-    return ::fsync(fd) == 0;
-}
-
 // Replaces the file by a new one renamed over it, so a failure leaves the
 // old one whole. The new file gets the old one's mode and owner before it
 // takes its place: a 0600 file holding the web view's token stays 0600. A
@@ -350,7 +334,7 @@ bool WriteWhole(const std::string& path, const std::string& text, std::string& e
             ok = false;
         }
     }
-    if (ok && !WriteAll(fd, text)) {
+    if (ok && !(WriteFully(fd, text) && ::fsync(fd) == 0)) {
         error = "cannot write \"" + temporary + "\": " + std::strerror(errno);
         ok = false;
     }

@@ -12,26 +12,6 @@
 #include "common/Log.h"
 #include "common/PrivateFiles.h"
 
-namespace {
-
-bool WriteAll(int fd, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote < 0) return false;
-        if (wrote == 0) {
-            errno = EIO;
-            return false;
-        }
-        done += static_cast<std::size_t>(wrote);
-    }
-    return true;
-}
-
-}  // namespace
-
 std::string StatusFile::DefaultFolder()
 {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -88,7 +68,7 @@ bool StatusFile::Write(const Health& health, std::string& error)
         return false;
     }
     const std::string text = ToJson(health).dump(2) + "\n";
-    bool ok = WriteAll(fd, text);
+    bool ok = WriteFully(fd, text);
     if (!ok) why = std::strerror(errno);
     ok = ::close(fd) == 0 && ok;
     if (ok && ::rename(temporary.c_str(), path_.c_str()) != 0) {

@@ -139,3 +139,19 @@ int CreatePrivateTemporary(const std::string& path, std::string& temporary, std:
     temporary = name.data();
     return fd;
 }
+
+bool WriteFully(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote < 0) return false;
+        if (wrote == 0) {
+            errno = EIO;
+            return false;
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    return true;
+}

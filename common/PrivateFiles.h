@@ -35,3 +35,7 @@ int CreatePrivateFile(const std::string& path, std::string& why);
 // mode 0600, for writing and then renaming over `path`. The descriptor, or
 // -1 with `why` set; `temporary` gets its name.
 int CreatePrivateTemporary(const std::string& path, std::string& temporary, std::string& why);
+
+// Writes all of `text` to `fd`, going on after interruptions and short
+// writes. False with errno set when the file takes no more.
+bool WriteFully(int fd, const std::string& text);
