@@ -20,7 +20,7 @@ export HOME="$work/home" XDG_DATA_HOME="$work/xdg" SDL_AUDIODRIVER=dummy
 cp -r "$source_dir/data" "$work/data"
 rm -f "$work/data/memory.wav"
 
-record_and_kill() {  # file: killed once 50 pictures are encoded (two fragments begun)
+record_and_kill() {  # file: killed once 100 pictures are encoded (two fragments closed)
     local file="$1"
     rm -f "$work/status.json"
     "$solvane" --headless --demo --seed 1 --data "$work/data" --status-file "$work/status.json" \
@@ -29,9 +29,11 @@ record_and_kill() {  # file: killed once 50 pictures are encoded (two fragments 
     # Counted in pictures encoded, not in seconds: on a busy machine the
     # encoder, at the lowest priority, gets little time and drops pictures.
     local encoded=0
-    for _ in $(seq 600); do
+    # NOTE: a closed fragment reaches the disk at the next periodic flush,
+    # which a starved encoder may reach well after its 41st picture.
+    for _ in $(seq 1200); do
         encoded="$(grep -o '"frames": [0-9]*' "$work/status.json" 2>/dev/null | grep -o '[0-9]*$' || true)"
-        [ "${encoded:-0}" -ge 50 ] && break
+        [ "${encoded:-0}" -ge 100 ] && break
         sleep 0.1
     done
     kill -9 "$pid"
