@@ -73,11 +73,8 @@ public:
     void Log(LogLevel level, std::string line)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (level == LogLevel::Warning) ++counts_.warnings;
-        if (level == LogLevel::Error) ++counts_.errors;
-        if (level < threshold_) return;
-        Clock::time_point now = Clock::now();
-        SweepLocked(now, false);
+        Clock::time_point now;
+        if (!AdmitLocked(level, now)) return;
         if (folding_) {
             auto same = std::find_if(repeats_.begin(), repeats_.end(),
                                      [&](const Repeat& r) { return r.level == level && r.line == line; });
@@ -94,14 +91,23 @@ public:
         logger_.log(ToSpd(level), line);
     }
 
+    // Counts every warning and error, shown or not; true when the line is
+    // to be shown, with `now` set and finished repeats and paces summarised.
+    bool AdmitLocked(LogLevel level, Clock::time_point& now)
+    {
+        if (level == LogLevel::Warning) ++counts_.warnings;
+        if (level == LogLevel::Error) ++counts_.errors;
+        if (level < threshold_) return false;
+        now = Clock::now();
+        SweepLocked(now, false);
+        return true;
+    }
+
     void LogPaced(LogLevel level, const std::string& kind, std::string line)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (level == LogLevel::Warning) ++counts_.warnings;
-        if (level == LogLevel::Error) ++counts_.errors;
-        if (level < threshold_) return;
-        Clock::time_point now = Clock::now();
-        SweepLocked(now, false);
+        Clock::time_point now;
+        if (!AdmitLocked(level, now)) return;
         auto pace = std::find_if(paces_.begin(), paces_.end(), [&](const Pace& p) { return p.kind == kind; });
         if (pace == paces_.end()) {
             if (paces_.size() >= kWatchedKinds) {
