@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "common/Level.h"
-#include "platform/Keyboard.h"
+#include "platform/system/Keyboard.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "app/ControlQueue.h"
-#include "platform/OscTransport.h"
+#include "platform/sockets/OscTransport.h"
 
 class OscListener {
 public:

@@ -25,8 +25,8 @@
 #pragma once
 
 #include "crystal/CrystalBody.h"
-#include "platform/DeviceRef.h"
-#include "platform/d3d9.h"
+#include "platform/d3d9/DeviceRef.h"
+#include "platform/d3d9/d3d9.h"
 
 class ClusterMesh {
 public:

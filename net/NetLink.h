@@ -20,7 +20,7 @@
 #include <string>
 
 #include "net/PeerLink.h"
-#include "platform/messages.h"
+#include "platform/system/messages.h"
 
 // What an operator is told about the link.
 struct LinkStatus {

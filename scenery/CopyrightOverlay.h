@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/d3dx9.h"
+#include "platform/d3d9/d3dx9.h"
 #include "scenery/SpriteObject.h"
 #include "scenery/TextureHolder.h"
 

@@ -1,7 +1,7 @@
 // Matrix operations of the 3D toolkit, all in 32-bit floats.
 #include "scenery/Matrix4.h"
 
-#include "platform/Matrices.h"
+#include "platform/d3d9/Matrices.h"
 
 Matrix4 MatrixZero()
 {

@@ -5,7 +5,7 @@
 // operation that applies a matrix to a column instead.
 #pragma once
 
-#include "platform/d3d9.h"
+#include "platform/d3d9/d3d9.h"
 
 using Matrix4 = D3DMATRIX;
 

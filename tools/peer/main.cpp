@@ -13,9 +13,9 @@
 #include "PeerServer.h"
 #include "PictureSource.h"
 #include "common/Log.h"
-#include "platform/Sockets.h"
-#include "platform/Wait.h"
-#include "platform/messages.h"
+#include "platform/sockets/Sockets.h"
+#include "platform/system/Wait.h"
+#include "platform/system/messages.h"
 
 namespace {
 

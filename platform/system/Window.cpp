@@ -1,0 +1,186 @@
+#include "platform/system/Window.h"
+
+#include <SDL.h>
+
+#include <cstdlib>
+
+#include "common/Log.h"
+#include "platform/system/Displays.h"
+
+namespace platform {
+
+static bool TryVideoDriver(const char* driver)
+{
+    if (SDL_WasInit(SDL_INIT_VIDEO)) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    if (driver != nullptr) SDL_SetHint(SDL_HINT_VIDEODRIVER, driver);
+    return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+}
+
+bool StartVideo(WindowMode& mode, std::string& error)
+{
+    SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    if (mode != WindowMode::Headless) {
+        // NOTE: no quiet fallback to offscreen rendering: under a service
+        // manager a start before the session's display is up must fail, so
+        // that it is tried again, rather than run unseen.
+        const char* x11 = std::getenv("DISPLAY");
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        if ((x11 == nullptr || x11[0] == '\0') && (wayland == nullptr || wayland[0] == '\0')) {
+            error = "no display (DISPLAY and WAYLAND_DISPLAY are unset); use --headless to render offscreen";
+            return false;
+        }
+        if (!TryVideoDriver(nullptr)) {
+            error = std::string("no display (") + SDL_GetError() + "); use --headless to render offscreen";
+            return false;
+        }
+        LogLine("video", "using the \"%s\" video driver", SDL_GetCurrentVideoDriver());
+        return true;
+    }
+    // Ask for the offscreen driver by name: SDL's automatic choice would
+    // pick a dummy driver that cannot create an OpenGL context.
+    if (!TryVideoDriver("offscreen")) {
+        error = std::string("cannot open the offscreen video driver: ") + SDL_GetError();
+        return false;
+    }
+    LogLine("video", "using the \"offscreen\" video driver (headless)");
+    return true;
+}
+
+void StopVideo()
+{
+    if (SDL_WasInit(SDL_INIT_VIDEO)) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+Window::Window(MessageQueue& queue, Keyboard& keyboard) : keyboard_(keyboard) { record_.queue = &queue; }
+
+std::unique_ptr<Window> Window::Create(const WindowSettings& settings, MessageQueue& queue, Keyboard& keyboard,
+                                       std::string& error)
+{
+    std::unique_ptr<Window> window(new Window(queue, keyboard));
+    Uint32 flags = SDL_WINDOW_OPENGL;
+    int width = settings.width;
+    int height = settings.height;
+    const int display = settings.display;
+    if (display < 0 || display >= SDL_GetNumVideoDisplays()) {
+        error = "there is no display " + std::to_string(display) + " (displays: " + DescribeDisplays(ListDisplays()) +
+                ")";
+        return nullptr;
+    }
+    int x = display == 0 ? SDL_WINDOWPOS_UNDEFINED : static_cast<int>(SDL_WINDOWPOS_UNDEFINED_DISPLAY(display));
+    int y = x;
+    if (settings.mode == WindowMode::FullScreen) {
+        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+        SDL_DisplayMode desktop;
+        if (SDL_GetDesktopDisplayMode(display, &desktop) == 0) {
+            width = desktop.w;
+            height = desktop.h;
+        }
+        // The window's place picks the display that full screen covers.
+        SDL_Rect bounds{0, 0, 0, 0};
+        SDL_GetDisplayBounds(display, &bounds);
+        x = bounds.x;
+        y = bounds.y;
+    } else if (settings.mode == WindowMode::Headless) {
+        flags |= SDL_WINDOW_HIDDEN;
+    }
+    SDL_Window* sdl = SDL_CreateWindow(settings.title.c_str(), x, y, width, height, flags);
+    if (sdl == nullptr) {
+        error = std::string("cannot create the window: ") + SDL_GetError();
+        return nullptr;
+    }
+    window->sdlWindow_ = sdl;
+    window->record_.nativeWindow = sdl;
+    window->headless_ = settings.mode == WindowMode::Headless;
+    return window;
+}
+
+Window::~Window()
+{
+    if (sdlWindow_ != nullptr) SDL_DestroyWindow(static_cast<SDL_Window*>(sdlWindow_));
+    if (cursorHidden_) SDL_ShowCursor(SDL_ENABLE);
+}
+
+static int VirtualKeyOf(SDL_Keycode key)
+{
+    switch (key) {
+    case SDLK_ESCAPE: return VK_ESCAPE;
+    case SDLK_LEFT: return VK_LEFT;
+    case SDLK_RIGHT: return VK_RIGHT;
+    case SDLK_UP: return VK_UP;
+    case SDLK_DOWN: return VK_DOWN;
+    case SDLK_F1: return VK_F1;
+    case SDLK_s: return VK_S;
+    default: return -1;
+    }
+}
+
+void Window::PumpEvents()
+{
+    HWND hwnd = Handle();
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+        switch (event.type) {
+        case SDL_QUIT:
+            PostMessageA(hwnd, WM_CLOSE, 0, 0);
+            break;
+        case SDL_WINDOWEVENT:
+            switch (event.window.event) {
+            case SDL_WINDOWEVENT_CLOSE:
+                PostMessageA(hwnd, WM_CLOSE, 0, 0);
+                break;
+            case SDL_WINDOWEVENT_FOCUS_GAINED:
+            case SDL_WINDOWEVENT_RESTORED:
+                PostMessageA(hwnd, WM_ACTIVATE, WA_ACTIVE, 0);
+                PostMessageA(hwnd, WM_ACTIVATEAPP, 1, 0);
+                break;
+            case SDL_WINDOWEVENT_FOCUS_LOST:
+            case SDL_WINDOWEVENT_MINIMIZED:
+                // NOTE: a headless window never has focus; losing it there
+                // must not stop the scene.
+                if (!headless_) {
+                    PostMessageA(hwnd, WM_ACTIVATE, WA_INACTIVE, 0);
+                    PostMessageA(hwnd, WM_ACTIVATEAPP, 0, 0);
+                }
+                break;
+            case SDL_WINDOWEVENT_SIZE_CHANGED:
+                PostMessageA(hwnd, WM_SIZE, 0,
+                             static_cast<LPARAM>((event.window.data2 << 16) | (event.window.data1 & 0xFFFF)));
+                break;
+            default:
+                break;
+            }
+            break;
+        case SDL_KEYDOWN:
+            if (!event.key.repeat) keyboard_.KeyDown(VirtualKeyOf(event.key.keysym.sym));
+            break;
+        case SDL_KEYUP:
+            keyboard_.KeyUp(VirtualKeyOf(event.key.keysym.sym));
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void Window::WaitForEvent(int timeoutMs)
+{
+    if (timeoutMs <= 0) return;
+    if (SDL_WaitEventTimeout(nullptr, timeoutMs) == 1) return;
+}
+
+RECT Window::ClientRect() const
+{
+    int w = 0;
+    int h = 0;
+    SDL_GetWindowSize(static_cast<SDL_Window*>(sdlWindow_), &w, &h);
+    return RECT{0, 0, w, h};
+}
+
+void Window::HideCursor()
+{
+    if (cursorHidden_ || headless_) return;
+    SDL_ShowCursor(SDL_DISABLE);
+    cursorHidden_ = true;
+}
+
+}  // namespace platform
