@@ -24,7 +24,6 @@ public:
 
     const D3DXVECTOR2& Position() const { return position; }
     // Whether the picture file was read (Load can still fail on the sprite).
-    bool HasPicture() const { return picture.texture != nullptr; }
 
 private:
     TextureHolder picture;

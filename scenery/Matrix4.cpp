@@ -18,8 +18,6 @@ void MatrixCopy(Matrix4& out, const Matrix4& source)
     out = source;
 }
 
-Matrix4 MatrixMultiply(const Matrix4& a, const Matrix4& b) { return MultiplyMatrices(a, b); }
-
 Matrix4 MatrixInverseAffine(const Matrix4& m)
 {
     // Adjugate of the upper 3x3 (the transposed cofactors).

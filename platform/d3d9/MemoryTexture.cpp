@@ -102,30 +102,3 @@ HRESULT MemoryTexture::UnlockRect(UINT level)
     return D3D_OK;
 }
 
-void MemoryTexture::GenerateMips()
-{
-    for (std::size_t level = 1; level < levels_.size(); ++level) {
-        const UINT sw = Width(static_cast<UINT>(level - 1));
-        const UINT sh = Height(static_cast<UINT>(level - 1));
-        const UINT dw = Width(static_cast<UINT>(level));
-        const UINT dh = Height(static_cast<UINT>(level));
-        const std::vector<std::uint32_t>& src = levels_[level - 1];
-        std::vector<std::uint32_t>& dst = levels_[level];
-        for (UINT y = 0; y < dh; ++y) {
-            for (UINT x = 0; x < dw; ++x) {
-                const UINT x0 = std::min(sw - 1, x * 2), x1 = std::min(sw - 1, x * 2 + 1);
-                const UINT y0 = std::min(sh - 1, y * 2), y1 = std::min(sh - 1, y * 2 + 1);
-                const std::uint32_t p[4] = {src[y0 * sw + x0], src[y0 * sw + x1], src[y1 * sw + x0], src[y1 * sw + x1]};
-                std::uint32_t out = 0;
-                for (int shift = 0; shift < 32; shift += 8) {
-                    std::uint32_t sum = 2;  // rounds to nearest
-                    for (std::uint32_t v : p) sum += (v >> shift) & 0xFFu;
-                    out |= ((sum / 4) & 0xFFu) << shift;
-                }
-                dst[y * dw + x] = out;
-            }
-        }
-    }
-    ++version_;
-    changedElsewhere_ = true;
-}

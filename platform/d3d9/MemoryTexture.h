@@ -51,7 +51,6 @@ public:
     void MarkUnchanged();
 
     // Rebuilds levels 1.. from level 0 with a 2x2 box filter.
-    void GenerateMips();
 
     // The GPU copy, owned by the cache that made it.
     struct GpuLink {

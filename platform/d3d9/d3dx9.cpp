@@ -66,32 +66,9 @@ D3DXVECTOR3* D3DXVec3TransformCoord(D3DXVECTOR3* out, const D3DXVECTOR3* v, cons
     return out;
 }
 
-D3DXVECTOR3* D3DXVec3TransformNormal(D3DXVECTOR3* out, const D3DXVECTOR3* v, const D3DXMATRIX* m)
-{
-    D3DXVECTOR3 r(v->x * m->_11 + v->y * m->_21 + v->z * m->_31, v->x * m->_12 + v->y * m->_22 + v->z * m->_32,
-                  v->x * m->_13 + v->y * m->_23 + v->z * m->_33);
-    *out = r;
-    return out;
-}
-
-D3DXMATRIX* D3DXMatrixIdentity(D3DXMATRIX* out)
-{
-    *out = IdentityMatrix();
-    return out;
-}
-
 D3DXMATRIX* D3DXMatrixMultiply(D3DXMATRIX* out, const D3DXMATRIX* a, const D3DXMATRIX* b)
 {
     *out = MultiplyMatrices(*a, *b);
-    return out;
-}
-
-D3DXMATRIX* D3DXMatrixTranspose(D3DXMATRIX* out, const D3DXMATRIX* m)
-{
-    D3DXMATRIX r;
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) r.m[i][j] = m->m[j][i];
-    *out = r;
     return out;
 }
 
@@ -145,30 +122,10 @@ D3DXMATRIX* D3DXMatrixTranslation(D3DXMATRIX* out, float x, float y, float z)
     return out;
 }
 
-D3DXMATRIX* D3DXMatrixScaling(D3DXMATRIX* out, float x, float y, float z)
-{
-    *out = D3DXMATRIX(x, 0, 0, 0, 0, y, 0, 0, 0, 0, z, 0, 0, 0, 0, 1);
-    return out;
-}
-
-D3DXMATRIX* D3DXMatrixRotationX(D3DXMATRIX* out, float angle)
-{
-    float c = std::cos(angle), s = std::sin(angle);
-    *out = D3DXMATRIX(1, 0, 0, 0, 0, c, s, 0, 0, -s, c, 0, 0, 0, 0, 1);
-    return out;
-}
-
 D3DXMATRIX* D3DXMatrixRotationY(D3DXMATRIX* out, float angle)
 {
     float c = std::cos(angle), s = std::sin(angle);
     *out = D3DXMATRIX(c, 0, -s, 0, 0, 1, 0, 0, s, 0, c, 0, 0, 0, 0, 1);
-    return out;
-}
-
-D3DXMATRIX* D3DXMatrixRotationZ(D3DXMATRIX* out, float angle)
-{
-    float c = std::cos(angle), s = std::sin(angle);
-    *out = D3DXMATRIX(c, s, 0, 0, -s, c, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1);
     return out;
 }
 

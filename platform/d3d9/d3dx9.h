@@ -75,19 +75,13 @@ D3DXVECTOR3* D3DXVec3Normalize(D3DXVECTOR3* out, const D3DXVECTOR3* v);
 // The point (x, y, z, 1) times m, divided by the resulting w.
 D3DXVECTOR3* D3DXVec3TransformCoord(D3DXVECTOR3* out, const D3DXVECTOR3* v, const D3DXMATRIX* m);
 // The direction (x, y, z, 0) times m.
-D3DXVECTOR3* D3DXVec3TransformNormal(D3DXVECTOR3* out, const D3DXVECTOR3* v, const D3DXMATRIX* m);
 
-D3DXMATRIX* D3DXMatrixIdentity(D3DXMATRIX* out);
 // out = a * b (a applied first, row-vector convention). out may alias a or b.
 D3DXMATRIX* D3DXMatrixMultiply(D3DXMATRIX* out, const D3DXMATRIX* a, const D3DXMATRIX* b);
-D3DXMATRIX* D3DXMatrixTranspose(D3DXMATRIX* out, const D3DXMATRIX* m);
 // Null when m is singular; determinant written when asked for.
 D3DXMATRIX* D3DXMatrixInverse(D3DXMATRIX* out, float* determinant, const D3DXMATRIX* m);
 D3DXMATRIX* D3DXMatrixTranslation(D3DXMATRIX* out, float x, float y, float z);
-D3DXMATRIX* D3DXMatrixScaling(D3DXMATRIX* out, float x, float y, float z);
-D3DXMATRIX* D3DXMatrixRotationX(D3DXMATRIX* out, float angle);
 D3DXMATRIX* D3DXMatrixRotationY(D3DXMATRIX* out, float angle);
-D3DXMATRIX* D3DXMatrixRotationZ(D3DXMATRIX* out, float angle);
 D3DXMATRIX* D3DXMatrixLookAtLH(D3DXMATRIX* out, const D3DXVECTOR3* eye, const D3DXVECTOR3* at, const D3DXVECTOR3* up);
 D3DXMATRIX* D3DXMatrixPerspectiveFovLH(D3DXMATRIX* out, float fovY, float aspect, float zNear, float zFar);
 D3DXMATRIX* D3DXMatrixOrthoLH(D3DXMATRIX* out, float width, float height, float zNear, float zFar);

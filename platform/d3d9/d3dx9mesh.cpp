@@ -133,13 +133,6 @@ ID3DXMesh::~ID3DXMesh()
     indexBuffer_->Release();
 }
 
-HRESULT ID3DXMesh::GetDevice(IDirect3DDevice9** device)
-{
-    if (device == nullptr) return D3DERR_INVALIDCALL;
-    *device = device_;
-    return device_ != nullptr ? D3D_OK : D3DERR_INVALIDCALL;
-}
-
 HRESULT ID3DXMesh::GetVertexBuffer(IDirect3DVertexBuffer9** buffer)
 {
     if (buffer == nullptr) return D3DERR_INVALIDCALL;
@@ -160,13 +153,6 @@ HRESULT ID3DXMesh::LockVertexBuffer(DWORD flags, void** data) { return vertexBuf
 HRESULT ID3DXMesh::UnlockVertexBuffer() { return vertexBuffer_->Unlock(); }
 HRESULT ID3DXMesh::LockIndexBuffer(DWORD flags, void** data) { return indexBuffer_->Lock(0, 0, data, flags); }
 HRESULT ID3DXMesh::UnlockIndexBuffer() { return indexBuffer_->Unlock(); }
-
-HRESULT ID3DXMesh::LockAttributeBuffer(DWORD, DWORD** data)
-{
-    if (data == nullptr) return D3DERR_INVALIDCALL;
-    *data = attributes_.data();
-    return D3D_OK;
-}
 
 HRESULT ID3DXMesh::UnlockAttributeBuffer() { return D3D_OK; }
 

@@ -104,7 +104,6 @@ public:
     DWORD GetFVF() const { return fvf_; }
     DWORD GetOptions() const { return options_; }
     DWORD GetNumBytesPerVertex() const { return stride_; }
-    HRESULT GetDevice(IDirect3DDevice9** device);  // not counted: the mesh does not own its device
 
     HRESULT GetVertexBuffer(IDirect3DVertexBuffer9** buffer);  // adds a reference
     HRESULT GetIndexBuffer(IDirect3DIndexBuffer9** buffer);    // adds a reference
@@ -112,7 +111,6 @@ public:
     HRESULT UnlockVertexBuffer();
     HRESULT LockIndexBuffer(DWORD flags, void** data);
     HRESULT UnlockIndexBuffer();
-    HRESULT LockAttributeBuffer(DWORD flags, DWORD** data);
     HRESULT UnlockAttributeBuffer();
     // Ranges of faces sharing one attribute, valid after an attribute sort.
     HRESULT GetAttributeTable(D3DXATTRIBUTERANGE* table, DWORD* size);

@@ -18,6 +18,4 @@ DWORD SystemClock::Milliseconds()
     return static_cast<DWORD>(start_ + (SteadyMilliseconds() - origin_));
 }
 
-void SleepMilliseconds(DWORD ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
 }  // namespace platform

@@ -38,6 +38,5 @@ private:
 };
 
 // Sleeps the calling thread.
-void SleepMilliseconds(DWORD ms);
 
 }  // namespace platform

@@ -162,20 +162,6 @@ void Window::PumpEvents()
     }
 }
 
-void Window::WaitForEvent(int timeoutMs)
-{
-    if (timeoutMs <= 0) return;
-    if (SDL_WaitEventTimeout(nullptr, timeoutMs) == 1) return;
-}
-
-RECT Window::ClientRect() const
-{
-    int w = 0;
-    int h = 0;
-    SDL_GetWindowSize(static_cast<SDL_Window*>(sdlWindow_), &w, &h);
-    return RECT{0, 0, w, h};
-}
-
 void Window::HideCursor()
 {
     if (cursorHidden_ || headless_) return;

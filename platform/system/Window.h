@@ -48,8 +48,6 @@ public:
     // Translates pending SDL events into messages and key states.
     void PumpEvents();
     // Waits for an SDL event at most timeoutMs; returns at once if one is pending.
-    void WaitForEvent(int timeoutMs);
-    RECT ClientRect() const;
     void HideCursor();
 
 private:
