@@ -22,19 +22,27 @@ static png_uint_32 FormatOf(PixelLayout layout)
     return PNG_FORMAT_RGBA;
 }
 
-bool WritePng(const std::string& path, unsigned width, unsigned height, PixelLayout layout, const std::uint8_t* pixels,
-              std::string* error)
+// The description of a picture for libpng's writers; false for an empty one.
+static bool StartImage(unsigned width, unsigned height, PixelLayout layout, const std::uint8_t* pixels,
+                       png_image& image, std::string* error)
 {
     if (pixels == nullptr || width == 0 || height == 0) {
         if (error) *error = "empty picture";
         return false;
     }
-    png_image image;
     std::memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
     image.width = width;
     image.height = height;
     image.format = FormatOf(layout);
+    return true;
+}
+
+bool WritePng(const std::string& path, unsigned width, unsigned height, PixelLayout layout, const std::uint8_t* pixels,
+              std::string* error)
+{
+    png_image image;
+    if (!StartImage(width, height, layout, pixels, image, error)) return false;
     if (png_image_write_to_file(&image, path.c_str(), 0, pixels, 0, nullptr) == 0) {
         if (error) *error = image.message;
         png_image_free(&image);
@@ -47,16 +55,8 @@ bool EncodePng(unsigned width, unsigned height, PixelLayout layout, const std::u
                std::vector<std::uint8_t>& png, std::string* error)
 {
     png.clear();
-    if (pixels == nullptr || width == 0 || height == 0) {
-        if (error) *error = "empty picture";
-        return false;
-    }
     png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    image.width = width;
-    image.height = height;
-    image.format = FormatOf(layout);
+    if (!StartImage(width, height, layout, pixels, image, error)) return false;
     // NOTE: a first pass with no buffer asks libpng for the encoded size.
     png_alloc_size_t size = 0;
     if (png_image_write_to_memory(&image, nullptr, &size, 0, pixels, 0, nullptr) == 0) {

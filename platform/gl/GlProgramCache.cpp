@@ -6,18 +6,28 @@
 
 namespace {
 
+// Whether a shader compiled or a program linked (`status`); if not, its log
+// goes to the log after `what`.
+template <typename GetStatus, typename GetLog>
+bool Succeeded(GLuint object, GLenum status, GetStatus getStatus, GetLog getLog, const char* what)
+{
+    GLint ok = GL_FALSE;
+    getStatus(object, status, &ok);
+    if (ok) return true;
+    char log[2048] = {};
+    getLog(object, sizeof log, nullptr, log);
+    LogLine("graphics", "%s: %s", what, log);
+    return false;
+}
+
 GLuint CompileShader(GLenum type, const std::string& source)
 {
     GLuint shader = glCreateShader(type);
     const char* text = source.c_str();
     glShaderSource(shader, 1, &text, nullptr);
     glCompileShader(shader);
-    GLint ok = GL_FALSE;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-    if (!ok) {
-        char log[2048] = {};
-        glGetShaderInfoLog(shader, sizeof log, nullptr, log);
-        LogLine("graphics", "%s shader does not compile: %s", type == GL_VERTEX_SHADER ? "vertex" : "fragment", log);
+    if (!Succeeded(shader, GL_COMPILE_STATUS, glGetShaderiv, glGetShaderInfoLog,
+                   type == GL_VERTEX_SHADER ? "vertex shader does not compile" : "fragment shader does not compile")) {
         glDeleteShader(shader);
         return 0;
     }
@@ -85,12 +95,7 @@ bool GlProgramCache::Build(const std::string& defines, GlProgram& out) const
     glLinkProgram(program);
     glDeleteShader(vs);
     glDeleteShader(fs);
-    GLint ok = GL_FALSE;
-    glGetProgramiv(program, GL_LINK_STATUS, &ok);
-    if (!ok) {
-        char log[2048] = {};
-        glGetProgramInfoLog(program, sizeof log, nullptr, log);
-        LogLine("graphics", "shader program does not link: %s", log);
+    if (!Succeeded(program, GL_LINK_STATUS, glGetProgramiv, glGetProgramInfoLog, "shader program does not link")) {
         glDeleteProgram(program);
         return false;
     }
