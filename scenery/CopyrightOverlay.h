@@ -23,7 +23,6 @@ public:
     void DrawFaded(IDirect3DDevice9* device, int alpha);
 
     const D3DXVECTOR2& Position() const { return position; }
-    // Whether the picture file was read (Load can still fail on the sprite).
 
 private:
     TextureHolder picture;

@@ -22,7 +22,6 @@ public:
     void DrawFaded(IDirect3DDevice9* device, int alpha, float scale);
 
     const D3DXVECTOR2& Position() const { return position; }
-    // Whether the picture file was read (Load can still fail on the sprite).
 
 private:
     TextureHolder picture;

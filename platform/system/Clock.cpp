@@ -1,7 +1,6 @@
 #include "platform/system/Clock.h"
 
 #include <chrono>
-#include <thread>
 
 namespace platform {
 
