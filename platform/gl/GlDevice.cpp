@@ -30,7 +30,9 @@
 #include "platform/d3d9/DeviceState.h"
 #include "platform/d3d9/DeviceSurface.h"
 #include "platform/gl/GlBackend.h"
+#include "platform/gl/GlContext.h"
 #include "platform/gl/GlDrawKey.h"
+#include "platform/gl/PrimitiveLists.h"
 #include "platform/d3d9/Matrices.h"
 #include "platform/d3d9/MemoryBuffer.h"
 #include "platform/d3d9/MemoryTexture.h"
@@ -39,20 +41,6 @@
 namespace {
 
 constexpr std::size_t kMaxBatchVertices = 1u << 17;  // about 5.8 MB of vertices per GPU draw
-
-// An affine matrix whose 3 x 3 part is orthonormal (turns and mirrors): its
-// normal matrix is that part itself.
-bool IsRigid(const D3DMATRIX& m)
-{
-    constexpr float kTolerance = 1e-4f;
-    if (m._14 != 0.0f || m._24 != 0.0f || m._34 != 0.0f || m._44 != 1.0f) return false;
-    for (int a = 0; a < 3; ++a)
-        for (int b = a; b < 3; ++b) {
-            const float dot = m.m[a][0] * m.m[b][0] + m.m[a][1] * m.m[b][1] + m.m[a][2] * m.m[b][2];
-            if (std::fabs(dot - (a == b ? 1.0f : 0.0f)) > kTolerance) return false;
-        }
-    return true;
-}
 
 class GlDevice final : public StateKeepingDevice, private GpuTextureCache, private GpuBufferCache {
 public:
@@ -97,9 +85,6 @@ private:
     HRESULT DrawFromBuffers(D3DPRIMITIVETYPE type, const GlBackend::BufferDraw& draw, UINT primitiveCount);
 
     void RefreshKey(PrimitiveClass primitiveClass, bool instanced = false, bool fromBuffers = false);
-    // How points are drawn: their side (from each vertex only in draws from
-    // buffers), its lower limit, and whether they are textured squares.
-    void SetPointFields(DrawKey& key, bool fromBuffers) const;
     void BeginBatch(PrimitiveClass primitiveClass, std::size_t incoming);
     void Flush();
     void Decode(const std::uint8_t* source, GpuVertex& out) const;
@@ -154,30 +139,6 @@ private:
 // ---------------------------------------------------------------------------
 // Creation
 
-bool CreateContext(SDL_Window* window, SDL_GLContext& context, bool& gles)
-{
-    struct Attempt {
-        int profile, major, minor;
-        bool gles;
-    };
-    const Attempt attempts[] = {{SDL_GL_CONTEXT_PROFILE_CORE, 3, 3, false}, {SDL_GL_CONTEXT_PROFILE_ES, 3, 0, true}};
-    std::string errors;
-    for (const Attempt& a : attempts) {
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, a.profile);
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, a.major);
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, a.minor);
-        SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-        context = SDL_GL_CreateContext(window);
-        if (context != nullptr) {
-            gles = a.gles;
-            return true;
-        }
-        if (!errors.empty()) errors += "; ";
-        errors += SDL_GetError();
-    }
-    LogLine("graphics", "cannot create an OpenGL 3.3 or OpenGL ES 3.0 context: %s", errors.c_str());
-    return false;
-}
 
 GlDevice* GlDevice::Create(SDL_Window* window, const D3DPRESENT_PARAMETERS& params, const GlDeviceOptions& options)
 {
@@ -192,7 +153,7 @@ GlDevice* GlDevice::Create(SDL_Window* window, const D3DPRESENT_PARAMETERS& para
 bool GlDevice::Init(const D3DPRESENT_PARAMETERS& params)
 {
     bool gles = false;
-    if (!CreateContext(window_, context_, gles)) return false;
+    if (!CreateGlContext(window_, context_, gles)) return false;
     SDL_GL_MakeCurrent(window_, context_);
     LogLine("graphics", "OpenGL %s on %s", reinterpret_cast<const char*>(glGetString(GL_VERSION)),
             reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
@@ -383,129 +344,18 @@ bool GlDevice::ReadBackBuffer(std::vector<std::uint8_t>& rgb, UINT& width, UINT&
 // ---------------------------------------------------------------------------
 // Batching
 
-void GlDevice::SetPointFields(DrawKey& k, bool fromBuffers) const
-{
-    if (k.primitiveClass != kPoints) {
-        k.pointSprite = k.hasPointSize = 0;
-        k.pointSize = k.pointSizeMin = FloatToDword(1.0f);
-        return;
-    }
-    k.pointSprite = state_.RenderState(D3DRS_POINTSPRITEENABLE) != FALSE;
-    k.hasPointSize = fromBuffers && layout_.pointSizeOffset >= 0;
-    k.pointSize = state_.RenderState(D3DRS_POINTSIZE);
-    k.pointSizeMin = state_.RenderState(D3DRS_POINTSIZE_MIN);
-}
-
 void GlDevice::RefreshKey(PrimitiveClass primitiveClass, bool instanced, bool fromBuffers)
 {
     if (!keyStale_) {
         key_.primitiveClass = primitiveClass;
         key_.instanced = instanced;
-        SetPointFields(key_, fromBuffers);
+        SetPointFields(key_, state_, layout_, fromBuffers);
         if (key_.texture != nullptr) key_.textureVersion = key_.texture->Version();
         return;
     }
     keyStale_ = false;
-    const DeviceState& s = state_;
-    layout_ = DescribeFvf(s.fvf);
-    DrawKey& k = key_;
-    std::memset(&k, 0, sizeof k);
-    k.primitiveClass = primitiveClass;
-    k.instanced = instanced;
-    SetPointFields(k, fromBuffers);
-    k.pretransformed = layout_.pretransformed;
-    k.hasNormal = layout_.normalOffset >= 0;
-    k.hasDiffuse = layout_.diffuseOffset >= 0;
-    k.hasSpecular = layout_.specularOffset >= 0;
-    k.hasTexCoord = layout_.texCount > 0;
-    k.zEnable = s.RenderState(D3DRS_ZENABLE) != D3DZB_FALSE;
-    k.zWrite = k.zEnable && s.RenderState(D3DRS_ZWRITEENABLE) != FALSE;
-    k.zFunc = s.RenderState(D3DRS_ZFUNC);
-    k.cullMode = s.RenderState(D3DRS_CULLMODE);
-    k.blendEnable = s.RenderState(D3DRS_ALPHABLENDENABLE) != FALSE;
-    if (k.blendEnable) {
-        k.srcBlend = s.RenderState(D3DRS_SRCBLEND);
-        k.destBlend = s.RenderState(D3DRS_DESTBLEND);
-        k.blendOp = s.RenderState(D3DRS_BLENDOP);
-    }
-    k.alphaTest = s.RenderState(D3DRS_ALPHATESTENABLE) != FALSE;
-    if (k.alphaTest) {
-        k.alphaRef = s.RenderState(D3DRS_ALPHAREF) & 0xFF;
-        k.alphaFunc = s.RenderState(D3DRS_ALPHAFUNC);
-    }
-    k.colourWrite = s.RenderState(D3DRS_COLORWRITEENABLE) & 0xF;
-    // Lighting only matters for transformed vertices.
-    k.lighting = !k.pretransformed && s.RenderState(D3DRS_LIGHTING) != FALSE;
-    if (k.lighting) {
-        k.ambient = s.RenderState(D3DRS_AMBIENT);
-        k.colourVertex = s.RenderState(D3DRS_COLORVERTEX) != FALSE;
-        k.diffuseSource = s.RenderState(D3DRS_DIFFUSEMATERIALSOURCE);
-        k.ambientSource = s.RenderState(D3DRS_AMBIENTMATERIALSOURCE);
-        k.specularSource = s.RenderState(D3DRS_SPECULARMATERIALSOURCE);
-        k.emissiveSource = s.RenderState(D3DRS_EMISSIVEMATERIALSOURCE);
-        k.normalizeNormals = s.RenderState(D3DRS_NORMALIZENORMALS) != FALSE;
-        k.localViewer = s.RenderState(D3DRS_LOCALVIEWER) != FALSE;
-        k.material = s.material;
-        k.lightIndex = -1;
-        for (unsigned i = 0; i < DeviceState::kLights; ++i) {
-            if (s.lightEnabled[i]) {
-                k.lightIndex = static_cast<std::int32_t>(i);
-                k.light = s.lights[i];
-                break;
-            }
-        }
-    }
-    k.specularEnable = s.RenderState(D3DRS_SPECULARENABLE) != FALSE;
-    k.fogOn = s.RenderState(D3DRS_FOGENABLE) != FALSE;
-    if (k.fogOn) {
-        k.fogColour = s.RenderState(D3DRS_FOGCOLOR);
-        if (k.pretransformed || s.RenderState(D3DRS_FOGVERTEXMODE) == D3DFOG_NONE) {
-            // Without vertex fog the factor comes from the specular alpha, when there is one.
-            k.fogMode = k.hasSpecular ? 3 : 0;
-        } else {
-            k.fogMode = s.RenderState(D3DRS_RANGEFOGENABLE) ? 2 : 1;
-            k.fogStart = s.RenderState(D3DRS_FOGSTART);
-            k.fogEnd = s.RenderState(D3DRS_FOGEND);
-        }
-        if (k.fogMode == 0) k.fogOn = 0;
-    }
-    k.textureFactor = s.RenderState(D3DRS_TEXTUREFACTOR);
-    k.colourOp = s.StageState(0, D3DTSS_COLOROP);
-    k.colourArg1 = s.StageState(0, D3DTSS_COLORARG1);
-    k.colourArg2 = s.StageState(0, D3DTSS_COLORARG2);
-    k.alphaOp = s.StageState(0, D3DTSS_ALPHAOP);
-    k.alphaArg1 = s.StageState(0, D3DTSS_ALPHAARG1);
-    k.alphaArg2 = s.StageState(0, D3DTSS_ALPHAARG2);
-    // Texture coordinates made from the camera-space normal, and their transform.
-    if (!k.pretransformed && (s.StageState(0, D3DTSS_TEXCOORDINDEX) & 0xFFFF0000u) == D3DTSS_TCI_CAMERASPACENORMAL) {
-        k.texGen = 1;
-        if (s.StageState(0, D3DTSS_TEXTURETRANSFORMFLAGS) != D3DTTFF_DISABLE) {
-            k.texTransform = 1;
-            k.textureMatrix = s.texture0;
-        }
-    }
-    k.texture = static_cast<MemoryTexture*>(s.textures[0]);
-    if (k.texture != nullptr) {
-        k.textureVersion = k.texture->Version();
-        k.addressU = s.SamplerState(0, D3DSAMP_ADDRESSU);
-        k.addressV = s.SamplerState(0, D3DSAMP_ADDRESSV);
-        k.minFilter = s.SamplerState(0, D3DSAMP_MINFILTER);
-        k.magFilter = s.SamplerState(0, D3DSAMP_MAGFILTER);
-        k.mipFilter = s.SamplerState(0, D3DSAMP_MIPFILTER);
-    }
-    if (!k.pretransformed) {
-        k.world = s.world;
-        k.view = s.view;
-        k.projection = s.projection;
-        // NOTE: immediate draws carry no matrix indices, so theirs read as 0: D3DTS_WORLD.
-        if (s.BlendsByIndex() && layout_.blendIndexOffset >= 0) {
-            std::memcpy(k.moreWorlds, s.moreWorlds, sizeof k.moreWorlds);
-            k.blendByIndex = 1;
-            for (unsigned i = 0; i < DeviceState::kWorldMatrices && k.blendByIndex == 1; ++i)
-                if (!IsRigid(MultiplyMatrices(s.WorldMatrix(i), s.view))) k.blendByIndex = 2;
-        }
-    }
-    k.viewport = s.viewport;
+    layout_ = DescribeFvf(state_.fvf);
+    BuildDrawKey(key_, state_, layout_, primitiveClass, instanced, fromBuffers);
 }
 
 void GlDevice::BeginBatch(PrimitiveClass primitiveClass, std::size_t incoming)
@@ -560,64 +410,6 @@ void GlDevice::Decode(const std::uint8_t* source, GpuVertex& out) const
         out.texCoord[0] = out.texCoord[1] = 0.0f;
 }
 
-PrimitiveClass ClassOf(D3DPRIMITIVETYPE type)
-{
-    switch (type) {
-    case D3DPT_POINTLIST: return kPoints;
-    case D3DPT_LINELIST:
-    case D3DPT_LINESTRIP: return kLines;
-    default: return kTriangles;
-    }
-}
-
-// Positions of the vertices of a list that draws the same primitives.
-template <typename Emit>
-void ExpandToList(D3DPRIMITIVETYPE type, UINT primitiveCount, Emit emit)
-{
-    switch (type) {
-    case D3DPT_POINTLIST:
-    case D3DPT_LINELIST:
-    case D3DPT_TRIANGLELIST:
-        for (UINT i = 0; i < VerticesForPrimitives(type, primitiveCount); ++i) emit(i);
-        break;
-    case D3DPT_LINESTRIP:
-        for (UINT i = 0; i < primitiveCount; ++i) {
-            emit(i);
-            emit(i + 1);
-        }
-        break;
-    case D3DPT_TRIANGLESTRIP:
-        // Every other triangle of a strip is wound the other way round.
-        for (UINT i = 0; i < primitiveCount; ++i) {
-            if (i % 2 == 0) {
-                emit(i);
-                emit(i + 1);
-            } else {
-                emit(i + 1);
-                emit(i);
-            }
-            emit(i + 2);
-        }
-        break;
-    case D3DPT_TRIANGLEFAN:
-        for (UINT i = 0; i < primitiveCount; ++i) {
-            emit(0);
-            emit(i + 1);
-            emit(i + 2);
-        }
-        break;
-    }
-}
-
-UINT ListLength(D3DPRIMITIVETYPE type, UINT primitiveCount)
-{
-    switch (type) {
-    case D3DPT_POINTLIST: return primitiveCount;
-    case D3DPT_LINELIST:
-    case D3DPT_LINESTRIP: return primitiveCount * 2;
-    default: return primitiveCount * 3;
-    }
-}
 
 void GlDevice::AfterDraw(D3DPRIMITIVETYPE type, UINT primitiveCount)
 {

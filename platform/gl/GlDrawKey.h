@@ -57,3 +57,11 @@ struct DrawKey {
 };
 
 inline bool SameKey(const DrawKey& a, const DrawKey& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The key of a draw of this primitive class under the state and the vertex
+// layout in force (a pure function of them).
+void BuildDrawKey(DrawKey& key, const DeviceState& state, const VertexLayout& layout, PrimitiveClass primitiveClass,
+                  bool instanced, bool fromBuffers);
+// How points are drawn: their side (from each vertex only in draws from
+// buffers), its lower limit, and whether they are textured squares.
+void SetPointFields(DrawKey& key, const DeviceState& state, const VertexLayout& layout, bool fromBuffers);
