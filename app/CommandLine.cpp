@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "common/Level.h"
-#include "platform/Keyboard.h"
-#include "platform/VideoFile.h"
+#include "platform/files/VideoFile.h"
+#include "platform/system/Keyboard.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "common/Log.h"
-#include "platform/PngFile.h"
+#include "platform/files/PngFile.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // catch-up: a late call makes one step and the next one counts from it.
 #pragma once
 
-#include "platform/win32types.h"
+#include "platform/system/win32types.h"
 
 class FrameTicker {
 public:

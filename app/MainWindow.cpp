@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/Wait.h"
+#include "platform/system/Wait.h"
 
 namespace {
 

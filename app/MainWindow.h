@@ -10,9 +10,9 @@
 #include <memory>
 #include <vector>
 
-#include "platform/Keyboard.h"
-#include "platform/Window.h"
-#include "platform/messages.h"
+#include "platform/system/Keyboard.h"
+#include "platform/system/Window.h"
+#include "platform/system/messages.h"
 
 class MainWindow {
 public:

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "platform/OscTransport.h"
+#include "platform/sockets/OscTransport.h"
 
 namespace {
 

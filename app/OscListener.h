@@ -20,7 +20,7 @@
 
 #include "app/ControlQueue.h"
 #include "app/OscAllowList.h"
-#include "platform/OscTransport.h"
+#include "platform/sockets/OscTransport.h"
 
 class OscListener {
 public:

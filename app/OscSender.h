@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/OscTransport.h"
+#include "platform/sockets/OscTransport.h"
 
 // Where the messages of one step go: the sender, or a test's recorder.
 class OscSink {

@@ -18,7 +18,7 @@
 #include "app/RemotePage.h"
 #include "common/Level.h"
 #include "common/Log.h"
-#include "platform/System.h"
+#include "platform/system/System.h"
 
 namespace {
 

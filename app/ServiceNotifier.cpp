@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "platform/ServiceManager.h"
+#include "platform/system/ServiceManager.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "app/VideoRecording.h"
 
-#include "platform/VideoFile.h"
-#include "platform/WaveFile.h"
+#include "platform/files/VideoFile.h"
+#include "platform/files/WaveFile.h"
 #include "sound/MusicLoader.h"
 #include "sound/VoiceCapture.h"
 

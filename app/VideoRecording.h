@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/Options.h"
-#include "platform/d3d9.h"
+#include "platform/d3d9/d3d9.h"
 #include "render/VideoRecorder.h"
 #include "sound/Soundtrack.h"
 

@@ -10,9 +10,9 @@
 #include "app/Settings.h"
 #include "app/StatusReport.h"
 #include "common/Log.h"
-#include "platform/AudioDevices.h"
-#include "platform/Displays.h"
-#include "platform/System.h"
+#include "platform/system/AudioDevices.h"
+#include "platform/system/Displays.h"
+#include "platform/system/System.h"
 
 int main(int argc, char** argv)
 {

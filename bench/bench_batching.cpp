@@ -14,8 +14,8 @@
 #include <ctime>
 #include <string>
 
-#include "platform/GlDevice.h"
-#include "platform/OffscreenWindow.h"
+#include "platform/gl/GlDevice.h"
+#include "platform/system/OffscreenWindow.h"
 
 namespace {
 

@@ -26,8 +26,8 @@
 
 #include "crystal/CrystalCluster.h"
 #include "crystal/World.h"
-#include "platform/GlDevice.h"
-#include "platform/OffscreenWindow.h"
+#include "platform/gl/GlDevice.h"
+#include "platform/system/OffscreenWindow.h"
 #include "render/RenderDevice.h"
 #include "scenery/IncomingImages.h"
 #include "scenery/LightSet.h"

@@ -13,8 +13,8 @@
 
 #include "net/NetLink.h"
 #include "net/PeerLink.h"
-#include "platform/Sockets.h"
-#include "platform/messages.h"
+#include "platform/sockets/Sockets.h"
+#include "platform/system/messages.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 
 #include "app/OscReporter.h"
 #include "app/OscSender.h"
-#include "platform/OscTransport.h"
+#include "platform/sockets/OscTransport.h"
 
 namespace {
 

@@ -25,8 +25,8 @@
 #pragma once
 
 #include "crystal/CrystalBody.h"
-#include "platform/DeviceRef.h"
-#include "platform/d3d9.h"
+#include "platform/d3d9/DeviceRef.h"
+#include "platform/d3d9/d3d9.h"
 
 class ClusterMesh {
 public:
@@ -49,9 +49,6 @@ public:
     // One indexed draw of everything shown (nothing when nothing shows).
     void Draw(IDirect3DDevice9* device) const;
 
-    // The rows the draw covers: [LowRow(), HighRow()).
-    int LowRow() const { return lowRow_; }
-    int HighRow() const { return highRow_; }
 
 private:
     // What the index buffer holds for one crystal: bands [first, end), the lid's ring or -1.

@@ -81,7 +81,7 @@ const Matrix4& CrystalBody::Place(const Matrix4& matrix)
     translation._41 = position.x;
     translation._42 = position.y;
     translation._43 = position.z;
-    worldMatrix = MatrixMultiply(MatrixMultiply(matrix, translation), QuaternionToMatrix(orientation));
+    worldMatrix = MultiplyMatrices(MultiplyMatrices(matrix, translation), QuaternionToMatrix(orientation));
     return worldMatrix;
 }
 

@@ -34,14 +34,14 @@ bool CrystalCluster::Create(World* worldLink, IDirect3DDevice9* device)
 
 void CrystalCluster::Update(IDirect3DDevice9* device, const Matrix4& matrix)
 {
-    const Matrix4 mirrored = MatrixMultiply(matrix, Mirror());
+    const Matrix4 mirrored = MultiplyMatrices(matrix, Mirror());
     for (int k = 0; k < Count; ++k)
         if (crystals[k]) crystals[k]->Update(device, k < Upright ? matrix : mirrored);
 }
 
 void CrystalCluster::Draw(IDirect3DDevice9* device, const Matrix4& matrix)
 {
-    const Matrix4 mirrored = MatrixMultiply(matrix, Mirror());
+    const Matrix4 mirrored = MultiplyMatrices(matrix, Mirror());
     CrystalBody* bodies[Count] = {};
     for (int k = 0; k < Count; ++k) {
         if (!crystals[k] || !crystals[k]->body) continue;
@@ -77,7 +77,7 @@ void CrystalCluster::Draw(IDirect3DDevice9* device, const Matrix4& matrix)
     toMap._33 = 0.0f;
     toMap._41 = 0.5f;
     toMap._42 = 0.5f;
-    const Matrix4 sphereMap = MatrixMultiply(MatrixInverseAffine(viewTurn), toMap);
+    const Matrix4 sphereMap = MultiplyMatrices(MatrixInverseAffine(viewTurn), toMap);
     device->SetTransform(D3DTS_TEXTURE0, &sphereMap);
     device->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACENORMAL);
     device->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);

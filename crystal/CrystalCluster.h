@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "crystal/ClusterMesh.h"
-#include "platform/DeviceState.h"
+#include "platform/d3d9/DeviceState.h"
 #include "crystal/Crystal.h"
 #include "scenery/SceneNode.h"
 

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "platform/d3d9.h"
+#include "platform/d3d9/d3d9.h"
 #include "scenery/Matrix4.h"
 #include "scenery/Vector3.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "common/Level.h"
-#include "platform/win32types.h"
+#include "platform/system/win32types.h"
 
 class WorldHost;
 class LightSet;

@@ -13,9 +13,9 @@
 
 #include "net/PeerLink.h"
 #include "net/PicturePattern.h"
-#include "platform/Clock.h"
-#include "platform/Sockets.h"
-#include "platform/messages.h"
+#include "platform/system/Clock.h"
+#include "platform/sockets/Sockets.h"
+#include "platform/system/messages.h"
 
 class DemoPeer : public platform::EventSource {
 public:

@@ -26,7 +26,7 @@
 #include <string>
 
 #include "net/PeerLink.h"
-#include "platform/messages.h"
+#include "platform/system/messages.h"
 
 // What an operator is told about the link.
 struct LinkStatus {

@@ -35,9 +35,9 @@
 #include <vector>
 
 #include "net/GreetingReader.h"
-#include "platform/Clock.h"
-#include "platform/Sockets.h"
-#include "platform/win32types.h"
+#include "platform/system/Clock.h"
+#include "platform/sockets/Sockets.h"
+#include "platform/system/win32types.h"
 
 enum class LinkMode : int { Server = 0, Client = 1 };
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "common/Log.h"
-#include "platform/PngFile.h"
+#include "platform/files/PngFile.h"
 
 bool WriteFrame(IDirect3DDevice9* device, const std::string& path)
 {

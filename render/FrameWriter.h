@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/d3d9.h"
+#include "platform/d3d9/d3d9.h"
 
 // False (with a log line) when the back buffer cannot be read or the file
 // cannot be written; the caller keeps running.

@@ -15,7 +15,7 @@
 
 #include <string>
 
-#include "platform/d3d9.h"
+#include "platform/d3d9/d3d9.h"
 
 struct ImGuiContext;
 

@@ -3,9 +3,9 @@
 
 #include <cstring>
 
-#include "platform/DebugOutput.h"
-#include "platform/GlDevice.h"
-#include "platform/d3dx9.h"
+#include "platform/system/DebugOutput.h"
+#include "platform/gl/GlDevice.h"
+#include "platform/d3d9/d3dx9.h"
 
 namespace {
 

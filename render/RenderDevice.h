@@ -10,7 +10,7 @@
 
 #include "common/DeviceResource.h"
 #include "common/PointerList.h"
-#include "platform/d3d9.h"
+#include "platform/d3d9/d3d9.h"
 
 class RenderDevice final {
 public:

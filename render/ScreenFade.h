@@ -4,7 +4,7 @@
 // twice as opaque.
 #pragma once
 
-#include "platform/d3d9.h"
+#include "platform/d3d9/d3d9.h"
 
 class ScreenFade {
 public:

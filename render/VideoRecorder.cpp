@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "common/Log.h"
-#include "platform/System.h"
+#include "platform/system/System.h"
 
 namespace {
 

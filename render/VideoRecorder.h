@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/VideoFile.h"
+#include "platform/files/VideoFile.h"
 
 struct VideoRecorderSettings {
     std::string path;

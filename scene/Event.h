@@ -9,7 +9,7 @@
 
 #include <functional>
 
-#include "platform/d3d9.h"
+#include "platform/d3d9/d3d9.h"
 
 class EventSequencer;
 class SceneHost;

@@ -8,8 +8,8 @@
 #include <cstdint>
 
 #include "common/WorldHost.h"
-#include "platform/d3d9.h"
-#include "platform/win32types.h"
+#include "platform/d3d9/d3d9.h"
+#include "platform/system/win32types.h"
 
 class World;
 class IncomingImages;

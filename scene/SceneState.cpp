@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "platform/Matrices.h"
+#include "platform/d3d9/Matrices.h"
 #include "scenery/SceneNode.h"
 
 D3DMATRIX ModelRotation = IdentityMatrix();

@@ -4,7 +4,7 @@
 // Only the message-loop thread touches it.
 #pragma once
 
-#include "platform/d3d9.h"
+#include "platform/d3d9/d3d9.h"
 
 // Rotation about the vertical axis handed to the crystal cluster.
 extern D3DMATRIX ModelRotation;

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/d3dx9.h"
+#include "platform/d3d9/d3dx9.h"
 #include "scenery/SpriteObject.h"
 #include "scenery/TextureHolder.h"
 
@@ -23,8 +23,6 @@ public:
     void DrawFaded(IDirect3DDevice9* device, int alpha);
 
     const D3DXVECTOR2& Position() const { return position; }
-    // Whether the picture file was read (Load can still fail on the sprite).
-    bool HasPicture() const { return picture.texture != nullptr; }
 
 private:
     TextureHolder picture;

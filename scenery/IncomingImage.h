@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "platform/d3dx9.h"
+#include "platform/d3d9/d3dx9.h"
 #include "scenery/SpriteObject.h"
 
 class PictureAtlas;

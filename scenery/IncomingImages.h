@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/d3d9.h"
+#include "platform/d3d9/d3d9.h"
 #include "scenery/IncomingImage.h"
 #include "scenery/PictureAtlas.h"
 #include "scenery/SpriteObject.h"

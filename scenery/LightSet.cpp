@@ -5,7 +5,7 @@
 #include <bit>
 #include <memory>
 
-#include "platform/DeviceState.h"
+#include "platform/d3d9/DeviceState.h"
 
 LightSet::LightSet() = default;
 

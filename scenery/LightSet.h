@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/DeviceRef.h"
-#include "platform/d3d9.h"
+#include "platform/d3d9/DeviceRef.h"
+#include "platform/d3d9/d3d9.h"
 #include "scenery/Matrix4.h"
 #include "scenery/TextureHolder.h"
 

@@ -62,7 +62,7 @@ void LogoMesh::Draw(IDirect3DDevice9* targetDevice, const Matrix4& matrix)
     local._41 = position.x;
     local._42 = position.y;
     local._43 = position.z;
-    const Matrix4 world = MatrixMultiply(local, matrix);
+    const Matrix4 world = MultiplyMatrices(local, matrix);
 
     D3DMATERIAL9 white{};
     white.Diffuse = D3DCOLORVALUE{1, 1, 1, 1};

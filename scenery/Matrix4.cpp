@@ -1,7 +1,7 @@
 // Matrix operations of the 3D toolkit, all in 32-bit floats.
 #include "scenery/Matrix4.h"
 
-#include "platform/Matrices.h"
+#include "platform/d3d9/Matrices.h"
 
 Matrix4 MatrixZero()
 {
@@ -17,8 +17,6 @@ void MatrixCopy(Matrix4& out, const Matrix4& source)
 {
     out = source;
 }
-
-Matrix4 MatrixMultiply(const Matrix4& a, const Matrix4& b) { return MultiplyMatrices(a, b); }
 
 Matrix4 MatrixInverseAffine(const Matrix4& m)
 {

@@ -5,15 +5,15 @@
 // operation that applies a matrix to a column instead.
 #pragma once
 
-#include "platform/d3d9.h"
+#include "platform/d3d9/Matrices.h"
+#include "platform/d3d9/d3d9.h"
 
 using Matrix4 = D3DMATRIX;
 
 Matrix4 MatrixIdentity();
 Matrix4 MatrixZero();
 void MatrixCopy(Matrix4& out, const Matrix4& source);
-// A x B: element (i, j) = sum over k of A(i, k) * B(k, j).
-Matrix4 MatrixMultiply(const Matrix4& a, const Matrix4& b);
+// The product is MultiplyMatrices (platform/d3d9/Matrices.h).
 // Inverse of an affine matrix (upper 3x3 plus a translation row). A singular
 // 3x3 gives the zero 3x3 rather than infinities.
 Matrix4 MatrixInverseAffine(const Matrix4& m);

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "platform/d3d9.h"
+#include "platform/d3d9/d3d9.h"
 #include "scenery/TextureHolder.h"
 
 class PictureAtlas {

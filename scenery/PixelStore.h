@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/win32types.h"
+#include "platform/system/win32types.h"
 
 class PixelStore {
 public:

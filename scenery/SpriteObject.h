@@ -8,7 +8,7 @@
 #pragma once
 
 #include "common/DeviceResource.h"
-#include "platform/d3dx9.h"
+#include "platform/d3d9/d3dx9.h"
 
 class RenderDevice;
 class TextureHolder;

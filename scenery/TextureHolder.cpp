@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/d3dx9.h"
+#include "platform/d3d9/d3dx9.h"
 
 TextureHolder::~TextureHolder()
 {

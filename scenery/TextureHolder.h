@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "platform/d3d9.h"
+#include "platform/d3d9/d3d9.h"
 #include "scenery/PixelStore.h"
 
 class TextureHolder {

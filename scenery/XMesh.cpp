@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "common/Log.h"
-#include "platform/d3dx9.h"
+#include "platform/d3d9/d3dx9.h"
 
 XMesh::~XMesh() { Release(); }
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/d3d9.h"
-#include "platform/d3dx9mesh.h"
+#include "platform/d3d9/d3d9.h"
+#include "platform/d3d9/d3dx9mesh.h"
 
 class XMesh {
 public:

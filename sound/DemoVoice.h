@@ -13,7 +13,7 @@
 #include <functional>
 #include <vector>
 
-#include "platform/AudioDevices.h"
+#include "platform/system/AudioDevices.h"
 
 class DemoVoice : public platform::CaptureStream {
 public:

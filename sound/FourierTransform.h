@@ -3,7 +3,7 @@
 // by Init; Transform allocates nothing.
 #pragma once
 
-#include "platform/Fft.h"
+#include "platform/system/Fft.h"
 
 class FourierTransform {
 public:

@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "common/Log.h"
-#include "platform/WaveFile.h"
+#include "platform/files/WaveFile.h"
 
 std::string MusicLoader::Resolve(const std::string& path) const
 {

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "common/Log.h"
-#include "platform/WaveFile.h"
+#include "platform/files/WaveFile.h"
 
 MusicPerformance::~MusicPerformance() { CloseDown(); }
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/AudioDevices.h"
+#include "platform/system/AudioDevices.h"
 #include "sound/MusicLoader.h"
 
 class MusicPerformance {

@@ -4,7 +4,7 @@
 // by Init, closed by Close (safe to call any number of times).
 #pragma once
 
-#include "platform/win32types.h"
+#include "platform/system/win32types.h"
 #include "sound/MusicLoader.h"
 #include "sound/MusicPerformance.h"
 

@@ -9,7 +9,7 @@
 
 #include "common/Level.h"
 #include "common/Log.h"
-#include "platform/WaveFile.h"
+#include "platform/files/WaveFile.h"
 
 namespace {
 

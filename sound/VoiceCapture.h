@@ -27,10 +27,10 @@
 #include <vector>
 
 #include "common/Level.h"
-#include "platform/AudioDevices.h"
-#include "platform/WakeSignal.h"
-#include "platform/messages.h"
-#include "platform/mmsystem.h"
+#include "platform/system/AudioDevices.h"
+#include "platform/system/WakeSignal.h"
+#include "platform/system/messages.h"
+#include "platform/system/mmsystem.h"
 
 struct VoiceCaptureSettings {
     std::string voiceFile;    // non-empty: this wave file is the microphone

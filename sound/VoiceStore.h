@@ -40,7 +40,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/WaveFile.h"
+#include "platform/files/WaveFile.h"
 
 class FileSink;
 class MusicPlayer;

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/mmsystem.h"
+#include "platform/system/mmsystem.h"
 
 class RecordingList;
 struct VoiceBlock;

@@ -9,8 +9,8 @@
 
 #include "app/Application.h"
 #include "crystal/World.h"
-#include "platform/RecordingDevice.h"
-#include "platform/System.h"
+#include "platform/d3d9/RecordingDevice.h"
+#include "platform/system/System.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include "app/Application.h"
 #include "common/Level.h"
 #include "crystal/World.h"
-#include "platform/RecordingDevice.h"
-#include "platform/System.h"
+#include "platform/d3d9/RecordingDevice.h"
+#include "platform/system/System.h"
 #include "scene/SceneState.h"
 
 namespace {

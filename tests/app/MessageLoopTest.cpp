@@ -4,7 +4,7 @@
 
 #include "app/Application.h"
 #include "app/MainWindow.h"
-#include "platform/messages.h"
+#include "platform/system/messages.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "app/OscControl.h"
 #include "app/OscEndpoint.h"
-#include "platform/OscTransport.h"
+#include "platform/sockets/OscTransport.h"
 
 namespace {
 

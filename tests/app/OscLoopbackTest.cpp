@@ -10,7 +10,7 @@
 
 #include "app/OscListener.h"
 #include "app/OscSender.h"
-#include "platform/OscTransport.h"
+#include "platform/sockets/OscTransport.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include "app/Application.h"
 #include "common/Level.h"
-#include "platform/RecordingDevice.h"
-#include "platform/System.h"
+#include "platform/d3d9/RecordingDevice.h"
+#include "platform/system/System.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "app/RemoteView.h"
 #include "common/Log.h"
-#include "platform/PngFile.h"
+#include "platform/files/PngFile.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <iterator>
 
 #include "app/Application.h"
-#include "platform/PngFile.h"
-#include "platform/System.h"
-#include "platform/VideoFile.h"
+#include "platform/files/PngFile.h"
+#include "platform/system/System.h"
+#include "platform/files/VideoFile.h"
 #include "support/GlTestDevice.h"
 
 namespace {

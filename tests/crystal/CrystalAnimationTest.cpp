@@ -137,7 +137,7 @@ TEST_F(CrystalAnimation, WorldMatrixIsSetEvenWhenTheAnimationIsOver)
     rotation._31 = 1.0f;
     rotation._33 = 0.0f;
     EXPECT_FALSE(body.Animate(device, rotation, 1));
-    const Matrix4 expected = MatrixMultiply(MatrixMultiply(rotation, [&] {
+    const Matrix4 expected = MultiplyMatrices(MultiplyMatrices(rotation, [&] {
         Matrix4 t = MatrixIdentity();
         t._41 = body.position.x;
         t._42 = body.position.y;

@@ -160,7 +160,7 @@ TEST_F(CrystalDraw, SixteenCrystalsGoOutAsOneDrawEachUnderItsOwnWorldMatrix)
         Matrix4 translation = MatrixIdentity();
         translation._41 = 12.0f * std::cos(45.0f * static_cast<float>(k) * DegreesToRadians);
         translation._43 = 12.0f * std::sin(45.0f * static_cast<float>(k) * DegreesToRadians);
-        const Matrix4 standing = MatrixMultiply(turn, translation);
+        const Matrix4 standing = MultiplyMatrices(turn, translation);
         // Standing on the circle of radius 12, 45 degrees apart, turned by M.
         EXPECT_NEAR(a._41, standing._41, 1e-4f);
         EXPECT_NEAR(a._43, standing._43, 1e-4f);

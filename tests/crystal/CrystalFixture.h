@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "crystal/World.h"
-#include "platform/RecordingDevice.h"
+#include "platform/d3d9/RecordingDevice.h"
 #include "scenery/LightSet.h"
 #include "sound/RecordingList.h"
 #include "sound/SpectrumAnalyser.h"

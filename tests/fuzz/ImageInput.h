@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ImageFile.h"
+#include "platform/files/ImageFile.h"
 
 inline int FuzzImageInput(const std::uint8_t* signature, std::size_t signatureSize, const std::uint8_t* data,
                           std::size_t size)

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "net/NetLink.h"
-#include "platform/Sockets.h"
-#include "platform/messages.h"
+#include "platform/sockets/Sockets.h"
+#include "platform/system/messages.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/Keyboard.h"
+#include "platform/system/Keyboard.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -10,8 +10,8 @@
 #include <cstdlib>
 
 #include "net/PeerLink.h"
-#include "platform/Sockets.h"
-#include "platform/messages.h"
+#include "platform/sockets/Sockets.h"
+#include "platform/system/messages.h"
 
 namespace {
 

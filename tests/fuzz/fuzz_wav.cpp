@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the voice file reader, converting to the capture
 // rate as --voice does and keeping the file's rate as the music loader does.
-#include "platform/WaveFile.h"
+#include "platform/files/WaveFile.h"
 
 #include <cstddef>
 #include <cstdint>

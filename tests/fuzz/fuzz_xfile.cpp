@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the .x mesh loader: the quick check first, and
 // whatever passes it to assimp and the mesh building behind it.
-#include "platform/XFileCheck.h"
-#include "platform/d3dx9mesh.h"
+#include "platform/files/XFileCheck.h"
+#include "platform/d3d9/d3dx9mesh.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "net/PeerLink.h"
-#include "platform/Sockets.h"
-#include "platform/Wait.h"
-#include "platform/messages.h"
+#include "platform/sockets/Sockets.h"
+#include "platform/system/Wait.h"
+#include "platform/system/messages.h"
 
 namespace nettest {
 

@@ -19,7 +19,7 @@
 
 #include "LoopbackHarness.h"
 #include "net/NetLink.h"
-#include "platform/PngFile.h"
+#include "platform/files/PngFile.h"
 
 using namespace nettest;
 namespace fs = std::filesystem;

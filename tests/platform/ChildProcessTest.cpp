@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/ChildProcess.h"
+#include "platform/system/ChildProcess.h"
 
 namespace {
 

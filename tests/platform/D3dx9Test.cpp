@@ -6,9 +6,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "platform/MemoryTexture.h"
-#include "platform/PngFile.h"
-#include "platform/d3dx9.h"
+#include "platform/d3d9/MemoryTexture.h"
+#include "platform/files/PngFile.h"
+#include "platform/d3d9/d3dx9.h"
 #include "support/DeviceTestSupport.h"
 
 using testsupport::NewRecordingDevice;

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/ImageFile.h"
-#include "platform/WaveFile.h"
-#include "platform/XFileCheck.h"
-#include "platform/d3dx9mesh.h"
+#include "platform/files/ImageFile.h"
+#include "platform/files/WaveFile.h"
+#include "platform/files/XFileCheck.h"
+#include "platform/d3d9/d3dx9mesh.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 
 #include <cstring>
 
-#include "platform/GlDevice.h"
-#include "platform/messages.h"
-#include "platform/d3dx9.h"
+#include "platform/gl/GlDevice.h"
+#include "platform/system/messages.h"
+#include "platform/d3d9/d3dx9.h"
 #include "support/DeviceTestSupport.h"
 #include "support/GlTestDevice.h"
 

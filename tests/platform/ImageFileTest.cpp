@@ -8,7 +8,7 @@
 
 #include <zlib.h>
 
-#include "platform/ImageFile.h"
+#include "platform/files/ImageFile.h"
 #include "support/LittleEndian.h"
 
 namespace {

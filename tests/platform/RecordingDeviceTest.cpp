@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "platform/MemoryTexture.h"
-#include "platform/RecordingDevice.h"
+#include "platform/d3d9/MemoryTexture.h"
+#include "platform/d3d9/RecordingDevice.h"
 #include "support/DeviceTestSupport.h"
 
 using testsupport::NewRecordingDevice;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/WaveFile.h"
+#include "platform/files/WaveFile.h"
 #include "support/LittleEndian.h"
 
 namespace {

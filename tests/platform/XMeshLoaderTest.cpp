@@ -11,7 +11,7 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/d3dx9mesh.h"
+#include "platform/d3d9/d3dx9mesh.h"
 #include "support/XFileWriter.h"
 
 using testsupport::BinaryXFile;

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/RecordingDevice.h"
-#include "platform/d3dx9.h"
+#include "platform/d3d9/RecordingDevice.h"
+#include "platform/d3d9/d3dx9.h"
 #include "render/RenderDevice.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "platform/d3dx9.h"
+#include "platform/d3d9/d3dx9.h"
 #include "render/RenderDevice.h"
 #include "render/ScreenFade.h"
 #include "support/GlTestDevice.h"

@@ -2,7 +2,7 @@
 // in force at its draw and the states it leaves behind.
 #include <gtest/gtest.h>
 
-#include "platform/RecordingDevice.h"
+#include "platform/d3d9/RecordingDevice.h"
 #include "render/RenderDevice.h"
 #include "render/ScreenFade.h"
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/MemoryTexture.h"
+#include "platform/d3d9/MemoryTexture.h"
 #include "support/SceneTestHost.h"
 #include "scenery/IncomingImages.h"
 

@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/Matrices.h"
-#include "platform/RecordingDevice.h"
+#include "platform/d3d9/Matrices.h"
+#include "platform/d3d9/RecordingDevice.h"
 #include "scenery/LightSet.h"
 
 namespace {

@@ -4,7 +4,7 @@
 // naming the file, and never crashes.
 #include <gtest/gtest.h>
 
-#include "platform/d3dx9mesh.h"
+#include "platform/d3d9/d3dx9mesh.h"
 
 #include <algorithm>
 #include <cstring>

@@ -108,8 +108,8 @@ TEST(MatrixToolkit, InverseOfAnAffineMatrixUndoesIt)
     m._41 = -5.0f;
     m._42 = 0.5f;
     m._43 = 7.0f;
-    ExpectMatrix(MatrixMultiply(m, MatrixInverseAffine(m)), MatrixIdentity(), 1e-5f);
-    ExpectMatrix(MatrixMultiply(MatrixInverseAffine(m), m), MatrixIdentity(), 1e-5f);
+    ExpectMatrix(MultiplyMatrices(m, MatrixInverseAffine(m)), MatrixIdentity(), 1e-5f);
+    ExpectMatrix(MultiplyMatrices(MatrixInverseAffine(m), m), MatrixIdentity(), 1e-5f);
 }
 
 TEST(MatrixToolkit, MultiplyIsRowTimesColumn)
@@ -120,7 +120,7 @@ TEST(MatrixToolkit, MultiplyIsRowTimesColumn)
             a.m[r][c] = static_cast<float>(r * 4 + c);
             b.m[r][c] = static_cast<float>((r == c) ? 2 : 0) + (r == 0 && c == 3 ? 1.0f : 0.0f);
         }
-    const Matrix4 product = MatrixMultiply(a, b);
+    const Matrix4 product = MultiplyMatrices(a, b);
     // Column 3 of b is (1, 0, 0, 2): product(i, 3) = a(i, 0) + 2 a(i, 3).
     for (int r = 0; r < 4; ++r) {
         EXPECT_EQ(product.m[r][0], 2.0f * a.m[r][0]);

@@ -2,7 +2,7 @@
 // sprite, and loss handling.
 #include <gtest/gtest.h>
 
-#include "platform/RecordingDevice.h"
+#include "platform/d3d9/RecordingDevice.h"
 #include "render/RenderDevice.h"
 #include "scenery/SpriteObject.h"
 #include "scenery/TextureHolder.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "platform/MemoryTexture.h"
+#include "platform/d3d9/MemoryTexture.h"
 #include "scenery/TextureHolder.h"
 #include "support/DeviceTestSupport.h"
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "app/Application.h"
-#include "platform/System.h"
+#include "platform/system/System.h"
 
 namespace {
 

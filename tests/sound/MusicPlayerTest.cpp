@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "SoundTestSupport.h"
-#include "platform/WaveFile.h"
+#include "platform/files/WaveFile.h"
 #include "sound/MusicPlayer.h"
 #include "sound/MusicSegment.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/messages.h"
-#include "platform/mmsystem.h"
+#include "platform/system/messages.h"
+#include "platform/system/mmsystem.h"
 
 class VoiceCapture;
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/PngFile.h"
+#include "platform/files/PngFile.h"
 
 namespace testsupport {
 

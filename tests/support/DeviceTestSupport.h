@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/RecordingDevice.h"
-#include "platform/d3d9.h"
+#include "platform/d3d9/RecordingDevice.h"
+#include "platform/d3d9/d3d9.h"
 
 namespace testsupport {
 

@@ -3,8 +3,8 @@
 
 #include <cstdlib>
 
-#include "platform/OffscreenWindow.h"
-#include "platform/PngFile.h"
+#include "platform/system/OffscreenWindow.h"
+#include "platform/files/PngFile.h"
 
 namespace testsupport {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/GlDevice.h"
-#include "platform/d3d9.h"
+#include "platform/gl/GlDevice.h"
+#include "platform/d3d9/d3d9.h"
 
 namespace testsupport {
 

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "platform/GlDevice.h"
-#include "platform/PngFile.h"
+#include "platform/gl/GlDevice.h"
+#include "platform/files/PngFile.h"
 
 SceneTestHost::SceneTestHost()
 {

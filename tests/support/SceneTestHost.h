@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "app/Options.h"
-#include "platform/Keyboard.h"
-#include "platform/RecordingDevice.h"
-#include "platform/Window.h"
-#include "platform/messages.h"
+#include "platform/system/Keyboard.h"
+#include "platform/d3d9/RecordingDevice.h"
+#include "platform/system/Window.h"
+#include "platform/system/messages.h"
 #include "render/RenderDevice.h"
 #include "scene/SceneHost.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/PngFile.h"
+#include "platform/files/PngFile.h"
 
 namespace {
 

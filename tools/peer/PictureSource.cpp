@@ -7,7 +7,7 @@
 
 #include "common/Log.h"
 #include "net/GeneratedPicture.h"
-#include "platform/ImageFile.h"
+#include "platform/files/ImageFile.h"
 
 namespace {
 

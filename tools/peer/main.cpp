@@ -19,9 +19,9 @@
 #include "StopSignals.h"
 #include "common/Log.h"
 #include "common/LogOutput.h"
-#include "platform/Sockets.h"
-#include "platform/Wait.h"
-#include "platform/messages.h"
+#include "platform/sockets/Sockets.h"
+#include "platform/system/Wait.h"
+#include "platform/system/messages.h"
 
 namespace {
 

@@ -1,0 +1,93 @@
+// The vertex and index buffer objects of both graphics backends.
+//
+// Bytes live in CPU memory, so buffers survive device resets and work
+// without any GPU (the recording device reads them directly). A backend that
+// draws for real keeps a GPU copy and, at the next draw that reads the
+// buffer, sends only the byte range written since its last upload: a buffer
+// filled once is sent once, and a crystal that grows by one ring sends that
+// ring. Everything runs on the thread that owns the device.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/d3d9/d3d9.h"
+
+class BufferBytes;
+
+// Something that keeps GPU copies of buffers; told when a buffer dies.
+class GpuBufferCache {
+public:
+    virtual void Forget(BufferBytes* buffer) = 0;
+
+protected:
+    ~GpuBufferCache() = default;
+};
+
+// The storage and change tracking shared by vertex and index buffers.
+class BufferBytes {
+public:
+    explicit BufferBytes(UINT length);  // zeroed; throws std::bad_alloc
+    BufferBytes(const BufferBytes&) = delete;
+    BufferBytes& operator=(const BufferBytes&) = delete;
+
+    UINT Size() const { return size_; }
+    const std::uint8_t* Data() const { return bytes_.get(); }
+    // The range written since the GPU copy was last brought up to date.
+    bool Dirty() const { return dirtyEnd_ > dirtyBegin_; }
+    UINT DirtyBegin() const { return dirtyBegin_; }
+    UINT DirtyEnd() const { return dirtyEnd_; }
+    void MarkClean() { dirtyBegin_ = dirtyEnd_ = 0; }
+
+    // The GPU copy, owned by the cache that made it.
+    struct GpuLink {
+        GpuBufferCache* cache = nullptr;
+        unsigned name = 0;
+    };
+    GpuLink gpu;
+
+protected:
+    ~BufferBytes();
+    HRESULT LockBytes(UINT offset, UINT size, void** data, DWORD flags);
+    HRESULT UnlockBytes();
+
+private:
+    struct Free {
+        void operator()(std::uint8_t* bytes) const { std::free(bytes); }
+    };
+    std::unique_ptr<std::uint8_t[], Free> bytes_;
+    UINT size_ = 0;
+    UINT lockBegin_ = 0, lockEnd_ = 0;
+    bool locked_ = false;
+    bool lockWrites_ = false;
+    UINT dirtyBegin_ = 0, dirtyEnd_ = 0;
+};
+
+class MemoryVertexBuffer final : public IDirect3DVertexBuffer9, public BufferBytes {
+public:
+    MemoryVertexBuffer(UINT length, DWORD fvf) : BufferBytes(length), fvf_(fvf) {}
+    HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override { return LockBytes(offset, size, data, flags); }
+    HRESULT Unlock() override { return UnlockBytes(); }
+    UINT Length() const override { return Size(); }
+    DWORD Fvf() const { return fvf_; }
+
+private:
+    ~MemoryVertexBuffer() override = default;
+    DWORD fvf_;
+};
+
+class MemoryIndexBuffer final : public IDirect3DIndexBuffer9, public BufferBytes {
+public:
+    MemoryIndexBuffer(UINT length, D3DFORMAT format) : BufferBytes(length), format_(format) {}
+    HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override { return LockBytes(offset, size, data, flags); }
+    HRESULT Unlock() override { return UnlockBytes(); }
+    UINT Length() const override { return Size(); }
+    D3DFORMAT Format() const override { return format_; }
+    UINT IndexSize() const { return format_ == D3DFMT_INDEX32 ? 4u : 2u; }
+    UINT IndexAt(UINT i) const;
+
+private:
+    ~MemoryIndexBuffer() override = default;
+    D3DFORMAT format_;
+};
