@@ -11,15 +11,15 @@
 
 #include "app/CommandLine.h"
 #include "app/ConfigFile.h"
-#include "app/RemoteAccess.h"
 #include "app/Settings.h"
-#include "app/TokenFile.h"
 #include "common/Level.h"
 #include "common/Log.h"
 #include "common/StartStep.h"
 #include "crystal/Crystal.h"
 #include "crystal/CrystalCluster.h"
 #include "crystal/World.h"
+#include "operator/RemoteAccess.h"
+#include "operator/TokenFile.h"
 #include "platform/d3d9/RecordingDevice.h"
 #include "platform/system/System.h"
 #include "render/FrameWriter.h"
@@ -28,8 +28,8 @@
 #include "scene/SceneState.h"
 #include "scenery/IncomingImages.h"
 #include "scenery/LightSet.h"
-#include "sound/RecordingList.h"
 #include "sound/DemoVoice.h"
+#include "sound/RecordingList.h"
 #include "sound/VoiceStore.h"
 
 namespace {
@@ -388,6 +388,8 @@ void Application::NoteStepCpu()
 
 void Application::ReportStepOverOsc(int flashAlphaBefore)
 {
+    // The reporter knows phases by their place in the health report's names.
+    static_assert(Recording == 1 && Revealing == 2 && Resting + 1 == Health::kPhaseNames.size());
     std::array<std::int32_t, CrystalCluster::Count> phases{};
     OscStepView view;
     view.steps = stepCount_;

@@ -17,10 +17,10 @@
 #include <unistd.h>
 
 #include "app/CommandLine.h"
-#include "app/OscAllowList.h"
 #include "common/Level.h"
 #include "common/PrivateFiles.h"
 #include "common/RegularFile.h"
+#include "operator/OscAllowList.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "app/OscReporter.h"
-#include "app/OscSender.h"
+#include "operator/OscReporter.h"
+#include "operator/OscSender.h"
 #include "platform/sockets/OscTransport.h"
 
 namespace {

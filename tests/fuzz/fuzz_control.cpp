@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the web view's reader of a control request's
 // body, as a client holding the token could send them.
-#include "app/RemoteRequests.h"
+#include "operator/RemoteRequests.h"
 
 #include <cmath>
 #include <cstddef>

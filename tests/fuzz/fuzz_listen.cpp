@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the web view's readers of addresses: the listen
 // address of the settings and the command line, and a request's Host header
 // as a client sends it.
-#include "app/RemoteAccess.h"
-#include "app/RemoteRequests.h"
+#include "operator/RemoteAccess.h"
+#include "operator/RemoteRequests.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // received datagram: whatever a sender puts on the wire must be refused or
 // read, never read past, and every command that comes out must be one the
 // installation can apply.
-#include "app/OscControl.h"
+#include "operator/OscControl.h"
 
 #include <cmath>
 #include <cstddef>

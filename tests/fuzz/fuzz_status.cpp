@@ -2,7 +2,7 @@
 // anyone who could write its folder could have written them. The report
 // must hold no control character but its own line ends, whatever the
 // numbers and strings in the file.
-#include "app/StatusReport.h"
+#include "operator/StatusFile.h"
 
 #include <cstddef>
 #include <cstdint>
