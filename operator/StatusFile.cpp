@@ -167,10 +167,16 @@ constexpr std::uint64_t kStatusFileLimit = kTextFileLimit;
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...)
 {
-    char text[512];
+    // Sized to the whole line: a long forged string must not cut off the
+    // line end and glue the next line to it.
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    va_list measure;
+    va_copy(measure, args);
+    const int length = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
     va_end(args);
     return text;
 }

@@ -4,6 +4,7 @@
 // control characters escaped.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -110,6 +111,19 @@ TEST_F(StatusFolder, AForgedFileIsShownEscapedAndInRange)
     EXPECT_NE(std::string::npos, shown.find("4294967295 sparks")) << shown;
     EXPECT_NE(std::string::npos, shown.find("18 446 744 073 709 551 615 received")) << shown;
     EXPECT_NE(std::string::npos, shown.find("log: 15 000 000 000 000 000 000 warnings, 0 errors")) << shown;
+}
+
+TEST_F(StatusFolder, ALongForgedStringKeepsEveryLineOfTheReport)
+{
+    const auto lines = [&](std::size_t length) {
+        const std::string path = (root / "long.json").string();
+        std::ofstream(path) << "{\"started_at\": \"" << std::string(length, '\x7f') << "\", \"steps\": 2650}";
+        int status = 0;
+        const std::string shown = Shown(path, status);
+        EXPECT_NE(std::string::npos, shown.find("\nmicrophone: ")) << shown;
+        return std::count(shown.begin(), shown.end(), '\n');
+    };
+    EXPECT_EQ(lines(1), lines(600));
 }
 
 }  // namespace
