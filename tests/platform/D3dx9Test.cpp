@@ -62,12 +62,12 @@ TEST(D3dxMath, OrthoFollowsThePublishedFormula)
 
 TEST(D3dxMath, InverseUndoesAMatrix)
 {
-    D3DXMATRIX a, b, r, inverse, product;
+    D3DXMATRIX a, b, inverse;
     D3DXMatrixRotationY(&a, 0.7f);
     D3DXMatrixTranslation(&b, 3, -2, 8);
-    D3DXMatrixMultiply(&r, &a, &b);
+    const D3DXMATRIX r = a * b;
     ASSERT_NE(D3DXMatrixInverse(&inverse, nullptr, &r), nullptr);
-    D3DXMatrixMultiply(&product, &r, &inverse);
+    const D3DXMATRIX product = r * inverse;
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j) EXPECT_NEAR(product.m[i][j], i == j ? 1.0f : 0.0f, 1e-5f);
     D3DXMATRIX zero;
