@@ -388,6 +388,28 @@ TEST_F(D3dxSpriteTest, KeepsQuadsUntilEndAndSendsEachRunOfOneTextureAsOneDraw)
     EXPECT_EQ(draws[2].FloatAt(0, 0), 30.0f);
 }
 
+TEST_F(D3dxSpriteTest, ReleasedBetweenBeginAndEndPutsTheStateBackAndHoldsNoReference)
+{
+    IDirect3DTexture9* bound = nullptr;
+    ASSERT_EQ(D3DXCreateTexture(device, 16, 16, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &bound), D3D_OK);
+    device->SetTexture(0, bound);
+    device->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+    const DeviceState before = device->State();
+    const ULONG boundReferences = bound->AddRef() - 1;
+    bound->Release();
+
+    ID3DXSprite* open = nullptr;
+    ASSERT_EQ(D3DXCreateSprite(device, &open), D3D_OK);
+    ASSERT_EQ(open->Begin(), D3D_OK);
+    ASSERT_EQ(open->Draw(texture, nullptr, nullptr, nullptr, 0.0f, nullptr, 0xFFFFFFFF), D3D_OK);
+    open->Release();
+    EXPECT_EQ(std::memcmp(&before, &device->State(), sizeof before), 0);
+    EXPECT_EQ(bound->AddRef(), boundReferences + 1);
+    bound->Release();
+    device->SetTexture(0, nullptr);
+    bound->Release();
+}
+
 TEST_F(D3dxSpriteTest, RefusesMisuse)
 {
     EXPECT_EQ(sprite->End(), D3DERR_INVALIDCALL);
