@@ -3,111 +3,13 @@
 #include <imgui.h>
 
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
-#include <iterator>
 #include <vector>
 
 #include "common/Log.h"
+#include "platform/d3d9/SavedDeviceState.h"
 
 namespace {
-
-struct OverlayVertex {
-    float x, y, z, rhw;
-    D3DCOLOR colour;
-    float u, v;
-};
-constexpr DWORD kOverlayFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;
-
-// The states the overlay sets, read before it draws and put back after.
-constexpr D3DRENDERSTATETYPE kRenderStates[] = {
-    D3DRS_ZENABLE,        D3DRS_ZWRITEENABLE,  D3DRS_ALPHABLENDENABLE, D3DRS_SRCBLEND,
-    D3DRS_DESTBLEND,      D3DRS_BLENDOP,       D3DRS_ALPHATESTENABLE,  D3DRS_LIGHTING,
-    D3DRS_FOGENABLE,      D3DRS_CULLMODE,      D3DRS_SPECULARENABLE,   D3DRS_FILLMODE,
-    D3DRS_COLORWRITEENABLE, D3DRS_SEPARATEALPHABLENDENABLE,
-};
-constexpr D3DTEXTURESTAGESTATETYPE kStageStates[] = {
-    D3DTSS_COLOROP,   D3DTSS_COLORARG1, D3DTSS_COLORARG2,     D3DTSS_ALPHAOP,
-    D3DTSS_ALPHAARG1, D3DTSS_ALPHAARG2, D3DTSS_TEXCOORDINDEX, D3DTSS_TEXTURETRANSFORMFLAGS,
-};
-constexpr D3DSAMPLERSTATETYPE kSamplerStates[] = {
-    D3DSAMP_ADDRESSU, D3DSAMP_ADDRESSV, D3DSAMP_MINFILTER, D3DSAMP_MAGFILTER, D3DSAMP_MIPFILTER,
-};
-
-class SavedStates {
-public:
-    explicit SavedStates(IDirect3DDevice9* device) : device_(device)
-    {
-        for (std::size_t i = 0; i < std::size(kRenderStates); ++i) device_->GetRenderState(kRenderStates[i], &render_[i]);
-        for (std::size_t i = 0; i < std::size(kStageStates); ++i)
-            device_->GetTextureStageState(0, kStageStates[i], &stage_[i]);
-        device_->GetTextureStageState(1, D3DTSS_COLOROP, &stage1Colour_);
-        device_->GetTextureStageState(1, D3DTSS_ALPHAOP, &stage1Alpha_);
-        for (std::size_t i = 0; i < std::size(kSamplerStates); ++i)
-            device_->GetSamplerState(0, kSamplerStates[i], &sampler_[i]);
-        device_->GetTexture(0, &texture_);
-        device_->GetFVF(&fvf_);
-    }
-    ~SavedStates()
-    {
-        for (std::size_t i = 0; i < std::size(kRenderStates); ++i) device_->SetRenderState(kRenderStates[i], render_[i]);
-        for (std::size_t i = 0; i < std::size(kStageStates); ++i)
-            device_->SetTextureStageState(0, kStageStates[i], stage_[i]);
-        device_->SetTextureStageState(1, D3DTSS_COLOROP, stage1Colour_);
-        device_->SetTextureStageState(1, D3DTSS_ALPHAOP, stage1Alpha_);
-        for (std::size_t i = 0; i < std::size(kSamplerStates); ++i)
-            device_->SetSamplerState(0, kSamplerStates[i], sampler_[i]);
-        device_->SetTexture(0, texture_);
-        if (texture_ != nullptr) texture_->Release();
-        device_->SetFVF(fvf_);
-    }
-    SavedStates(const SavedStates&) = delete;
-    SavedStates& operator=(const SavedStates&) = delete;
-
-private:
-    IDirect3DDevice9* device_;
-    DWORD render_[std::size(kRenderStates)] = {};
-    DWORD stage_[std::size(kStageStates)] = {};
-    DWORD stage1Colour_ = 0, stage1Alpha_ = 0;
-    DWORD sampler_[std::size(kSamplerStates)] = {};
-    IDirect3DTexture9* texture_ = nullptr;
-    DWORD fvf_ = 0;
-};
-
-void ApplyOverlayStates(IDirect3DDevice9* device)
-{
-    device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
-    device->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
-    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
-    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
-    device->SetRenderState(D3DRS_BLENDOP, D3DBLENDOP_ADD);
-    device->SetRenderState(D3DRS_ALPHATESTENABLE, FALSE);
-    device->SetRenderState(D3DRS_LIGHTING, FALSE);
-    device->SetRenderState(D3DRS_FOGENABLE, FALSE);
-    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    device->SetRenderState(D3DRS_SPECULARENABLE, FALSE);
-    device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
-    device->SetRenderState(D3DRS_COLORWRITEENABLE, 0xF);
-    device->SetRenderState(D3DRS_SEPARATEALPHABLENDENABLE, FALSE);
-    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
-    device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
-    device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-    device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
-    device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-    device->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
-    device->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
-    device->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
-    device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
-    device->SetTextureStageState(1, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
-    device->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
-    device->SetSamplerState(0, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
-    // The atlas is drawn at its own size: nearest texels keep the glyphs sharp.
-    device->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_POINT);
-    device->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
-    device->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
-    device->SetFVF(kOverlayFvf);
-}
 
 // ImGui packs colours as R in the low byte; Direct3D as B in the low byte.
 D3DCOLOR ToD3DColour(ImU32 colour)
@@ -119,20 +21,14 @@ D3DCOLOR ToD3DColour(ImU32 colour)
 
 }  // namespace
 
-OverlayRenderer::OverlayRenderer() = default;
-
-OverlayRenderer::~OverlayRenderer()
-{
-    if (fontTexture_ != nullptr) fontTexture_->Release();
-    if (context_ != nullptr) ImGui::DestroyContext(context_);
-}
+void OverlayRenderer::ContextDeleter::operator()(ImGuiContext* context) const { ImGui::DestroyContext(context); }
 
 bool OverlayRenderer::Create(IDirect3DDevice9* device, const std::string& fontFile, float pixelSize, int width,
                              int height)
 {
     if (device == nullptr) return false;
-    if (context_ == nullptr) context_ = ImGui::CreateContext();
-    ImGui::SetCurrentContext(context_);
+    if (context_ == nullptr) context_.reset(ImGui::CreateContext());
+    ImGui::SetCurrentContext(context_.get());
     ImGuiIO& io = ImGui::GetIO();
     // Nothing is kept between runs, and nothing reads the mouse or keys:
     // the panels only show.
@@ -175,16 +71,15 @@ bool OverlayRenderer::Create(IDirect3DDevice9* device, const std::string& fontFi
         }
     }
     texture->UnlockRect(0);
-    if (fontTexture_ != nullptr) fontTexture_->Release();
-    fontTexture_ = texture;
-    io.Fonts->SetTexID(static_cast<ImTextureID>(fontTexture_));
+    fontTexture_.Reset(texture);
+    io.Fonts->SetTexID(static_cast<ImTextureID>(texture));
     return true;
 }
 
 void OverlayRenderer::Begin(float stepSeconds)
 {
-    if (context_ == nullptr || fontTexture_ == nullptr) return;
-    ImGui::SetCurrentContext(context_);
+    if (context_ == nullptr || !fontTexture_) return;
+    ImGui::SetCurrentContext(context_.get());
     ImGui::GetIO().DeltaTime = stepSeconds > 0 ? stepSeconds : 0.05f;
     ImGui::NewFrame();
     begun_ = true;
@@ -194,14 +89,15 @@ void OverlayRenderer::End(IDirect3DDevice9* device)
 {
     if (!begun_) return;
     begun_ = false;
-    ImGui::SetCurrentContext(context_);
+    ImGui::SetCurrentContext(context_.get());
     ImGui::Render();
     const ImDrawData* data = ImGui::GetDrawData();
     if (device == nullptr || data == nullptr || data->TotalVtxCount == 0) return;
 
-    SavedStates saved(device);
-    ApplyOverlayStates(device);
-    std::vector<OverlayVertex> vertices;
+    SavedDeviceState saved(device);
+    // The atlas is drawn at its own size: nearest texels keep the glyphs sharp.
+    SetScreenSpaceState(device, D3DTEXF_POINT, D3DTEXF_NONE);
+    std::vector<ScreenVertex> vertices;
     for (int l = 0; l < data->CmdListsCount; ++l) {
         const ImDrawList* list = data->CmdLists[l];
         vertices.resize(static_cast<std::size_t>(list->VtxBuffer.Size));
@@ -220,7 +116,7 @@ void OverlayRenderer::End(IDirect3DDevice9* device)
             device->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, vertexCount, command.ElemCount / 3,
                                            list->IdxBuffer.Data + command.IdxOffset,
                                            sizeof(ImDrawIdx) == 2 ? D3DFMT_INDEX16 : D3DFMT_INDEX32,
-                                           vertices.data() + command.VtxOffset, sizeof(OverlayVertex));
+                                           vertices.data() + command.VtxOffset, sizeof(ScreenVertex));
         }
     }
 }

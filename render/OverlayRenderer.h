@@ -13,23 +13,20 @@
 // Threads: the step loop only.
 #pragma once
 
+#include <memory>
 #include <string>
 
+#include "platform/d3d9/DeviceRef.h"
 #include "platform/d3d9/d3d9.h"
 
 struct ImGuiContext;
 
 class OverlayRenderer {
 public:
-    OverlayRenderer();
-    ~OverlayRenderer();
-    OverlayRenderer(const OverlayRenderer&) = delete;
-    OverlayRenderer& operator=(const OverlayRenderer&) = delete;
-
     // Loads the font (ImGui's built-in one when the file cannot be read) and
     // uploads its atlas. False when the device refuses the texture.
     bool Create(IDirect3DDevice9* device, const std::string& fontFile, float pixelSize, int width, int height);
-    bool IsReady() const { return fontTexture_ != nullptr; }
+    bool IsReady() const { return static_cast<bool>(fontTexture_); }
 
     // Between these two, ImGui's widget calls build the overlay's frame.
     void Begin(float stepSeconds);
@@ -38,7 +35,11 @@ public:
     void End(IDirect3DDevice9* device);
 
 private:
-    ImGuiContext* context_ = nullptr;
-    IDirect3DTexture9* fontTexture_ = nullptr;
+    struct ContextDeleter {
+        void operator()(ImGuiContext* context) const;
+    };
+    // The context goes last: the font texture is released before it.
+    std::unique_ptr<ImGuiContext, ContextDeleter> context_;
+    DeviceRef<IDirect3DTexture9> fontTexture_;
     bool begun_ = false;
 };

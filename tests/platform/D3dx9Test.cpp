@@ -62,12 +62,12 @@ TEST(D3dxMath, OrthoFollowsThePublishedFormula)
 
 TEST(D3dxMath, InverseUndoesAMatrix)
 {
-    D3DXMATRIX a, b, r, inverse, product;
+    D3DXMATRIX a, b, inverse;
     D3DXMatrixRotationY(&a, 0.7f);
     D3DXMatrixTranslation(&b, 3, -2, 8);
-    D3DXMatrixMultiply(&r, &a, &b);
+    const D3DXMATRIX r = a * b;
     ASSERT_NE(D3DXMatrixInverse(&inverse, nullptr, &r), nullptr);
-    D3DXMatrixMultiply(&product, &r, &inverse);
+    const D3DXMATRIX product = r * inverse;
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j) EXPECT_NEAR(product.m[i][j], i == j ? 1.0f : 0.0f, 1e-5f);
     D3DXMATRIX zero;
@@ -386,6 +386,28 @@ TEST_F(D3dxSpriteTest, KeepsQuadsUntilEndAndSendsEachRunOfOneTextureAsOneDraw)
         EXPECT_EQ(draws[0].FloatAt(v + 5, 4), 5.0f + 256.0f);
     }
     EXPECT_EQ(draws[2].FloatAt(0, 0), 30.0f);
+}
+
+TEST_F(D3dxSpriteTest, ReleasedBetweenBeginAndEndPutsTheStateBackAndHoldsNoReference)
+{
+    IDirect3DTexture9* bound = nullptr;
+    ASSERT_EQ(D3DXCreateTexture(device, 16, 16, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &bound), D3D_OK);
+    device->SetTexture(0, bound);
+    device->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+    const DeviceState before = device->State();
+    const ULONG boundReferences = bound->AddRef() - 1;
+    bound->Release();
+
+    ID3DXSprite* open = nullptr;
+    ASSERT_EQ(D3DXCreateSprite(device, &open), D3D_OK);
+    ASSERT_EQ(open->Begin(), D3D_OK);
+    ASSERT_EQ(open->Draw(texture, nullptr, nullptr, nullptr, 0.0f, nullptr, 0xFFFFFFFF), D3D_OK);
+    open->Release();
+    EXPECT_EQ(std::memcmp(&before, &device->State(), sizeof before), 0);
+    EXPECT_EQ(bound->AddRef(), boundReferences + 1);
+    bound->Release();
+    device->SetTexture(0, nullptr);
+    bound->Release();
 }
 
 TEST_F(D3dxSpriteTest, RefusesMisuse)

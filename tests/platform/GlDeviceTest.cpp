@@ -9,6 +9,7 @@
 
 #include "platform/gl/GlDevice.h"
 #include "platform/system/messages.h"
+#include "platform/d3d9/SavedDeviceState.h"
 #include "platform/d3d9/d3dx9.h"
 #include "support/DeviceTestSupport.h"
 #include "support/GlTestDevice.h"
@@ -19,12 +20,7 @@ using testsupport::Ref;
 
 namespace {
 
-struct ScreenVertex {
-    float x, y, z, rhw;
-    DWORD colour;
-    float u, v;
-};
-constexpr DWORD kScreenFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+constexpr DWORD kScreenFvf = ScreenVertexFormat;
 
 class GlDeviceTest : public ::testing::Test {
 protected:
