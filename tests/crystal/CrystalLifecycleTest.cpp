@@ -18,6 +18,15 @@ protected:
 
     void Step() { crystal.Update(device, MatrixIdentity()); }
 
+    // `count` steps, each after a loud or a quiet block.
+    void Steps(int count, bool loud)
+    {
+        for (int i = 0; i < count; ++i) {
+            loud ? FeedLoud() : FeedQuiet();
+            Step();
+        }
+    }
+
     // Steps taken while the crystal stays in `phase` (the leaving step counts).
     int StepsIn(int phase, bool loud)
     {
@@ -36,10 +45,7 @@ protected:
         FeedLoud();
         Step();
         ASSERT_EQ(crystal.phase, Recording);
-        for (int i = 0; i < loudSteps; ++i) {
-            FeedLoud();
-            Step();
-        }
+        Steps(loudSteps, true);
     }
 
     Crystal crystal;
@@ -104,10 +110,7 @@ TEST_F(CrystalLifecycleTest, OnlyAListeningCrystalReactsToSound)
     StepsIn(Recording, false);
     StepsIn(Revealing, false);
     ASSERT_EQ(crystal.phase, Showing);
-    for (int i = 0; i < 10; ++i) {
-        FeedLoud();
-        Step();
-    }
+    Steps(10, true);
     EXPECT_EQ(crystal.phase, Showing);
     EXPECT_EQ(crystal.body->builtRings, 7);
 }
@@ -127,10 +130,7 @@ TEST_F(CrystalLifecycleTest, NegativeHalfWaveAloneIsQuiet)
 
 TEST_F(CrystalLifecycleTest, FlashAfterMoreThanFortyEightListeningSteps)
 {
-    for (int quiet = 0; quiet < 47; ++quiet) {
-        FeedQuiet();
-        Step();
-    }
+    Steps(47, false);
     FeedLoud();
     Step();  // the 48th listening step
     EXPECT_EQ(crystal.phase, Recording);
@@ -140,10 +140,7 @@ TEST_F(CrystalLifecycleTest, FlashAfterMoreThanFortyEightListeningSteps)
 
 TEST_F(CrystalLifecycleTest, FlashRequestLastsUntilTheFirstRecordingStep)
 {
-    for (int quiet = 0; quiet < 48; ++quiet) {
-        FeedQuiet();
-        Step();
-    }
+    Steps(48, false);
     FeedLoud();
     Step();  // the 49th listening step
     EXPECT_EQ(crystal.phase, Recording);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -26,12 +26,22 @@ protected:
     SceneTestHost host;
 };
 
+// A data folder with every file, `broken` holding `contents` instead.
+std::string DataFolderBreaking(const std::string& name, const std::string& broken, const std::string& contents)
+{
+    std::string folder = MakeDataFolder(name, EveryDataFile());
+    std::ofstream file(folder + "/" + broken, std::ios::binary | std::ios::trunc);
+    file << contents;
+    EXPECT_TRUE(file.flush()) << "cannot write " << folder << "/" << broken;
+    return folder;
+}
+
 TEST_F(WorldTest, ShutdownBeforeInitAndTwiceIsHarmless)
 {
     World world;
     world.Shutdown();
     world.Shutdown();
-    host.options.dataDir = MakeDataFolder("world-complete", {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png", "CopyRight.png", "logo.x"});
+    host.options.dataDir = MakeDataFolder("world-complete", EveryDataFile());
     ASSERT_TRUE(world.Init(&host, 640, 480)) << world.LastError();
     EXPECT_TRUE(world.ground);
     EXPECT_TRUE(world.logo);
@@ -91,13 +101,7 @@ TEST_F(WorldTest, MissingCopyrightFailsNamingTheFile)
 
 TEST_F(WorldTest, UnreadablePictureFailsNamingTheFile)
 {
-    std::string folder = MakeDataFolder("world-broken-title", {"light1.bmp", "light2.bmp", "spheremap.bmp", "CopyRight.png"});
-    {
-        std::FILE* file = std::fopen((folder + "/title.png").c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        std::fputs("not a picture", file);
-        std::fclose(file);
-    }
+    std::string folder = DataFolderBreaking("world-broken-title", "title.png", "not a picture");
     World world;
     host.options.dataDir = folder;
     EXPECT_FALSE(world.Init(&host, 640, 480));
@@ -114,12 +118,7 @@ TEST_F(WorldTest, BrokenPictureFailsOnceNamingThatFile)
                                          0xA0, 0x86, 0x01, 0, 0xA0, 0x86, 0x01, 0, 1, 0, 24, 0};
     hostile.resize(210, 0x40);
     for (const char* broken : {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png"}) {
-        std::string folder = MakeDataFolder("world-hostile", {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png",
-                                                              "CopyRight.png", "logo.x"});
-        std::FILE* file = std::fopen((folder + "/" + broken).c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        std::fwrite(hostile.data(), 1, hostile.size(), file);
-        std::fclose(file);
+        std::string folder = DataFolderBreaking("world-hostile", broken, std::string(hostile.begin(), hostile.end()));
         const std::vector<std::string> before = RecentLogLines(200);
         World world;
         host.options.dataDir = folder;
@@ -156,11 +155,7 @@ TEST_F(WorldTest, MissingOrBrokenLogoFailsNamingTheFile)
         EXPECT_FALSE(world.copyright) << "nothing after the logo is made";
     }
     for (const char* broken : {"", "xof 0303txt 0032\nMesh {\n 3;\n 0;0;0;,\n", "not an x file at all"}) {
-        std::string folder = MakeDataFolder("world-broken-logo", {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png", "CopyRight.png"});
-        std::FILE* file = std::fopen((folder + "/logo.x").c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        std::fputs(broken, file);
-        std::fclose(file);
+        std::string folder = DataFolderBreaking("world-broken-logo", "logo.x", broken);
         World world;
         host.options.dataDir = folder;
         EXPECT_FALSE(world.Init(&host, 640, 480));

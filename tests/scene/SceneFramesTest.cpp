@@ -31,14 +31,7 @@ protected:
     {
         std::string error;
         if (!host.StartDrawing(error)) GTEST_SKIP() << "no OpenGL device: " << error;
-        host.options.dataDir = MakeDataFolder("scene-frames", {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png", "CopyRight.png", "logo.x"});
-        ASSERT_TRUE(world.Init(&host, 640, 480)) << world.LastError();
-        host.world = &world;
-        HDC dc = host.BackBufferDC();
-        ASSERT_TRUE(images.Create(dc, &host.Renderer(), 640, 480));
-        host.GiveBackDC(dc);
-        host.images = &images;
-        ASSERT_TRUE(sequencer.Create(&host));
+        ASSERT_TRUE(SetUpWholeScene(host, "scene-frames", world, images, sequencer));
     }
 
     void TearDown() override { world.Shutdown(); }
