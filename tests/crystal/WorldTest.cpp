@@ -23,6 +23,18 @@ class WorldTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(host.Start()); }
 
+    // Init from a data folder with every file but `missing` fails, naming it.
+    ::testing::AssertionResult InitFailsWithout(World& world, const std::string& missing)
+    {
+        std::vector<std::string> files = EveryDataFile();
+        std::erase(files, missing);
+        host.options.dataDir = MakeDataFolder("world-no-" + missing, files);
+        if (world.Init(&host, 640, 480)) return ::testing::AssertionFailure() << "it started without " << missing;
+        if (world.LastError().find(missing) == std::string::npos)
+            return ::testing::AssertionFailure() << "the failure does not name " << missing << ": " << world.LastError();
+        return ::testing::AssertionSuccess();
+    }
+
     SceneTestHost host;
 };
 
@@ -68,9 +80,7 @@ TEST_F(WorldTest, ShutdownBeforeInitAndTwiceIsHarmless)
 TEST_F(WorldTest, MissingSphereMapFailsNamingTheFile)
 {
     World world;
-    host.options.dataDir = MakeDataFolder("world-no-spheremap", {"light1.bmp", "light2.bmp", "title.png", "CopyRight.png", "logo.x"});
-    EXPECT_FALSE(world.Init(&host, 640, 480));
-    EXPECT_NE(world.LastError().find("spheremap.bmp"), std::string::npos) << world.LastError();
+    EXPECT_TRUE(InitFailsWithout(world, "spheremap.bmp"));
     // The lights were made before the crystals and stay for Shutdown.
     EXPECT_TRUE(world.lights);
     EXPECT_FALSE(world.title);
@@ -80,9 +90,7 @@ TEST_F(WorldTest, MissingSphereMapFailsNamingTheFile)
 TEST_F(WorldTest, MissingTitleFailsNamingTheFile)
 {
     World world;
-    host.options.dataDir = MakeDataFolder("world-no-title", {"light1.bmp", "light2.bmp", "spheremap.bmp", "CopyRight.png"});
-    EXPECT_FALSE(world.Init(&host, 640, 480));
-    EXPECT_NE(world.LastError().find("title.png"), std::string::npos) << world.LastError();
+    EXPECT_TRUE(InitFailsWithout(world, "title.png"));
     EXPECT_NE(world.LastError().find(host.options.dataDir), std::string::npos) << world.LastError();
     world.Shutdown();
 }
@@ -90,9 +98,7 @@ TEST_F(WorldTest, MissingTitleFailsNamingTheFile)
 TEST_F(WorldTest, MissingCopyrightFailsNamingTheFile)
 {
     World world;
-    host.options.dataDir = MakeDataFolder("world-no-copyright", {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png", "logo.x"});
-    EXPECT_FALSE(world.Init(&host, 640, 480));
-    EXPECT_NE(world.LastError().find("CopyRight.png"), std::string::npos) << world.LastError();
+    EXPECT_TRUE(InitFailsWithout(world, "CopyRight.png"));
     // What was made before the failure stays for Shutdown.
     EXPECT_TRUE(world.title);
     world.Shutdown();
@@ -148,8 +154,7 @@ TEST_F(WorldTest, MissingOrBrokenLogoFailsNamingTheFile)
 {
     {
         World world;
-        host.options.dataDir = MakeDataFolder("world-no-logo", {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png", "CopyRight.png"});
-        EXPECT_FALSE(world.Init(&host, 640, 480));
+        EXPECT_TRUE(InitFailsWithout(world, "logo.x"));
         EXPECT_NE(world.LastError().find(host.options.dataDir + "/logo.x"), std::string::npos) << world.LastError();
         EXPECT_NE(world.LastError().find("missing"), std::string::npos) << world.LastError();
         EXPECT_FALSE(world.copyright) << "nothing after the logo is made";
