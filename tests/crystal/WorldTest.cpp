@@ -23,16 +23,22 @@ class WorldTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(host.Start()); }
 
+    // Init from `folder` fails, and the failure names `named`.
+    ::testing::AssertionResult InitFailsNaming(World& world, const std::string& folder, const std::string& named)
+    {
+        host.options.dataDir = folder;
+        if (world.Init(&host, 640, 480)) return ::testing::AssertionFailure() << "it started from " << folder;
+        if (world.LastError().find(named) == std::string::npos)
+            return ::testing::AssertionFailure() << "the failure does not name " << named << ": " << world.LastError();
+        return ::testing::AssertionSuccess();
+    }
+
     // Init from a data folder with every file but `missing` fails, naming it.
     ::testing::AssertionResult InitFailsWithout(World& world, const std::string& missing)
     {
         std::vector<std::string> files = EveryDataFile();
         std::erase(files, missing);
-        host.options.dataDir = MakeDataFolder("world-no-" + missing, files);
-        if (world.Init(&host, 640, 480)) return ::testing::AssertionFailure() << "it started without " << missing;
-        if (world.LastError().find(missing) == std::string::npos)
-            return ::testing::AssertionFailure() << "the failure does not name " << missing << ": " << world.LastError();
-        return ::testing::AssertionSuccess();
+        return InitFailsNaming(world, MakeDataFolder("world-no-" + missing, files), missing);
     }
 
     SceneTestHost host;
@@ -107,11 +113,8 @@ TEST_F(WorldTest, MissingCopyrightFailsNamingTheFile)
 
 TEST_F(WorldTest, UnreadablePictureFailsNamingTheFile)
 {
-    std::string folder = DataFolderBreaking("world-broken-title", "title.png", "not a picture");
     World world;
-    host.options.dataDir = folder;
-    EXPECT_FALSE(world.Init(&host, 640, 480));
-    EXPECT_NE(world.LastError().find("title.png"), std::string::npos) << world.LastError();
+    EXPECT_TRUE(InitFailsNaming(world, DataFolderBreaking("world-broken-title", "title.png", "not a picture"), "title.png"));
     EXPECT_EQ(world.LastError().find("missing"), std::string::npos) << world.LastError();
 }
 
@@ -127,10 +130,7 @@ TEST_F(WorldTest, BrokenPictureFailsOnceNamingThatFile)
         std::string folder = DataFolderBreaking("world-hostile", broken, std::string(hostile.begin(), hostile.end()));
         const std::vector<std::string> before = RecentLogLines(200);
         World world;
-        host.options.dataDir = folder;
-        EXPECT_FALSE(world.Init(&host, 640, 480)) << broken;
-        EXPECT_NE(world.LastError().find("\"" + folder + "/" + broken + "\""), std::string::npos)
-            << broken << ": " << world.LastError();
+        EXPECT_TRUE(InitFailsNaming(world, folder, "\"" + folder + "/" + broken + "\""));
         EXPECT_NE(world.LastError().find("100000 x 100000"), std::string::npos) << broken << ": " << world.LastError();
         EXPECT_EQ(RecentLogLines(200), before) << broken << ": the loader logged a line of its own";
         world.Shutdown();
@@ -160,11 +160,8 @@ TEST_F(WorldTest, MissingOrBrokenLogoFailsNamingTheFile)
         EXPECT_FALSE(world.copyright) << "nothing after the logo is made";
     }
     for (const char* broken : {"", "xof 0303txt 0032\nMesh {\n 3;\n 0;0;0;,\n", "not an x file at all"}) {
-        std::string folder = DataFolderBreaking("world-broken-logo", "logo.x", broken);
         World world;
-        host.options.dataDir = folder;
-        EXPECT_FALSE(world.Init(&host, 640, 480));
-        EXPECT_NE(world.LastError().find("logo.x"), std::string::npos) << world.LastError();
+        EXPECT_TRUE(InitFailsNaming(world, DataFolderBreaking("world-broken-logo", "logo.x", broken), "logo.x"));
         EXPECT_EQ(world.LastError().find("missing"), std::string::npos) << world.LastError();
     }
 }
