@@ -39,12 +39,18 @@ protected:
         return steps;
     }
 
+    // From listening, `quietSteps` quiet steps, then a loud one: it records.
+    void HearAfter(int quietSteps)
+    {
+        Steps(quietSteps, false);
+        Steps(1, true);
+        ASSERT_EQ(crystal.phase, Recording);
+    }
+
     // From listening, a loud block and then `loudSteps` loud recording steps.
     void Record(int loudSteps)
     {
-        FeedLoud();
-        Step();
-        ASSERT_EQ(crystal.phase, Recording);
+        HearAfter(0);
         Steps(loudSteps, true);
     }
 
@@ -130,23 +136,16 @@ TEST_F(CrystalLifecycleTest, NegativeHalfWaveAloneIsQuiet)
 
 TEST_F(CrystalLifecycleTest, FlashAfterMoreThanFortyEightListeningSteps)
 {
-    Steps(47, false);
-    FeedLoud();
-    Step();  // the 48th listening step
-    EXPECT_EQ(crystal.phase, Recording);
+    HearAfter(47);  // in the 48th listening step
     EXPECT_FALSE(crystal.flashRequest);
     EXPECT_EQ(crystal.listeningFrames, 0);
 }
 
 TEST_F(CrystalLifecycleTest, FlashRequestLastsUntilTheFirstRecordingStep)
 {
-    Steps(48, false);
-    FeedLoud();
-    Step();  // the 49th listening step
-    EXPECT_EQ(crystal.phase, Recording);
+    HearAfter(48);  // in the 49th listening step
     EXPECT_TRUE(crystal.flashRequest);
-    FeedLoud();
-    Step();
+    Steps(1, true);
     EXPECT_FALSE(crystal.flashRequest);
 }
 
