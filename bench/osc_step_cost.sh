@@ -6,27 +6,18 @@
 # p99s) from --stats. The step time includes the reporter's work.
 # usage: bench/osc_step_cost.sh [SOLVANE] [STEPS] [ROUNDS]
 set -euo pipefail
-solvane="${1:-build/solvane}"
+source "$(dirname "$0")/../tests/scripts/lib.sh"
+check_start "${1:-build/solvane}"
 steps="${2:-600}"
 rounds="${3:-3}"
-work="$(mktemp -d)"
-dump_pid=""
-cleanup() {
-    if [ -n "$dump_pid" ]; then kill "$dump_pid" 2>/dev/null || true; fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-export SDL_AUDIODRIVER=dummy HOME="$work/home" XDG_DATA_HOME="$work/xdg"
+private_home
 cp -r data "$work/data"
-port="$(python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
-oscdump "$port" > "$work/dump.txt" 2>&1 &
-dump_pid=$!
-sleep 0.5
+start_dump "$work/dump.txt"
 
 for round in $(seq "$rounds"); do
     for mode in without with; do
         args=()
-        [ "$mode" = with ] && args=(--osc-send "127.0.0.1:$port")
+        [ "$mode" = with ] && args=(--osc-send "127.0.0.1:$dump_port")
         "$solvane" --headless --fast --demo --seed 1 --steps "$steps" --data "$work/data" \
             --stats "$work/$mode-$round.json" "${args[@]}" 2> "$work/$mode-$round.log"
     done
@@ -40,4 +31,4 @@ for mode in ('without', 'with'):
         mode, statistics.median(r['median'] for r in runs), ' '.join('%.3f' % r['median'] for r in runs),
         statistics.median(r['p99'] for r in runs), ' '.join('%.3f' % r['p99'] for r in runs)))
 PY
-echo "messages received by oscdump: $(wc -l < "$work/dump.txt")"
+echo "messages received by oscdump: $(grep -c " /solvane/" "$work/dump.txt")"

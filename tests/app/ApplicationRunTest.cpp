@@ -10,24 +10,11 @@
 #include "app/Application.h"
 #include "crystal/World.h"
 #include "platform/d3d9/RecordingDevice.h"
-#include "platform/system/System.h"
+#include "support/HeadlessRunTest.h"
 
 namespace {
 
-class ApplicationRun : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        std::string error;
-        ASSERT_TRUE(platform::StartSystem(error)) << error;
-        options.headless = true;
-        options.fast = true;
-        options.dataDir = std::string(SOLVANE_SOURCE_DIR) + "/data";
-    }
-    void TearDown() override { platform::StopSystem(); }
-
-    Options options;
-};
+class ApplicationRun : public testsupport::HeadlessRunTest {};
 
 TEST_F(ApplicationRun, RunsTheRequestedStepsAndEndsCleanly)
 {

@@ -20,26 +20,28 @@ PeerAddress Read(const std::string& text)
     return address;
 }
 
-TEST(ConfigFile, DefaultsWhenKeysAreAbsent)
+// Where the peer is, file by file.
+TEST(ConfigFile, HostAndPortComeFromTheExactKeys)
 {
-    PeerAddress address = Read("nothing here\n");
-    EXPECT_EQ(address.host, "localhost");
-    EXPECT_EQ(address.port, 1000);
-}
-
-TEST(ConfigFile, PortAloneKeepsDefaultHost)
-{
-    PeerAddress address = Read("[Port]\n2000\n");
-    EXPECT_EQ(address.host, "localhost");
-    EXPECT_EQ(address.port, 2000);
-}
-
-TEST(ConfigFile, KeysMustMatchExactly)
-{
-    // The line after a non-key is an ordinary line, so "[Port]" there still counts.
-    PeerAddress address = Read("[ip]\n[Port]\n3000\n [IP]\n10.0.0.1\n[IP] \nhost\n");
-    EXPECT_EQ(address.host, "localhost");
-    EXPECT_EQ(address.port, 3000);
+    struct Case {
+        const char* what;
+        const char* text;
+        const char* host;
+        int port;
+    };
+    const Case cases[] = {
+        {"defaults when the keys are absent", "nothing here\n", "localhost", 1000},
+        {"a port alone keeps the default host", "[Port]\n2000\n", "localhost", 2000},
+        // The line after a non-key is an ordinary line, so "[Port]" there still counts.
+        {"keys must match exactly", "[ip]\n[Port]\n3000\n [IP]\n10.0.0.1\n[IP] \nhost\n", "localhost", 3000},
+        {"the last key wins and CR LF ends a line", "[IP]\r\nfirst\r\n[IP]\r\nsecond\r\n[Port]\r\n1234\r\n", "second",
+         1234},
+    };
+    for (const Case& c : cases) {
+        PeerAddress address = Read(c.text);
+        EXPECT_EQ(address.host, c.host) << c.what;
+        EXPECT_EQ(address.port, c.port) << c.what;
+    }
 }
 
 // What a person meant as a key but did not write exactly is listed for the
@@ -76,13 +78,6 @@ TEST(ConfigFile, OnlyWholePortNumbersAreTaken)
     // The last [Port] decides, a good one after a bad one included.
     EXPECT_TRUE(Read("[Port]\nabc\n[Port]\n2000\n").portValid);
     EXPECT_FALSE(Read("[Port]\n2000\n[Port]\nabc\n").portValid);
-}
-
-TEST(ConfigFile, LastKeyWinsAndCrLfIsALineEnd)
-{
-    PeerAddress address = Read("[IP]\r\nfirst\r\n[IP]\r\nsecond\r\n[Port]\r\n1234\r\n");
-    EXPECT_EQ(address.host, "second");
-    EXPECT_EQ(address.port, 1234);
 }
 
 TEST(ConfigFile, UnterminatedLastLine)

@@ -12,8 +12,8 @@
 #include "common/Level.h"
 #include "crystal/World.h"
 #include "platform/d3d9/RecordingDevice.h"
-#include "platform/system/System.h"
 #include "scene/SceneState.h"
+#include "support/HeadlessRunTest.h"
 
 namespace {
 
@@ -37,20 +37,7 @@ public:
     }
 };
 
-class ControlRequests : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        std::string error;
-        ASSERT_TRUE(platform::StartSystem(error)) << error;
-        options.headless = true;
-        options.fast = true;
-        options.dataDir = std::string(SOLVANE_SOURCE_DIR) + "/data";
-    }
-    void TearDown() override { platform::StopSystem(); }
-
-    Options options;
-};
+class ControlRequests : public testsupport::HeadlessRunTest {};
 
 using Kind = ControlRequest::Kind;
 

@@ -22,6 +22,17 @@ protected:
         for (int i = 0; i < rings; ++i) ASSERT_TRUE(body.GrowStep(0.8f, 0.0f, 0.0f, 1.2f, 0, 0));
     }
 
+    // Ten rings, seen through identity view and projection: a point (x, y)
+    // lands at (320 + 320 x, 240 - 240 y). Ring 4 is moved to `centre`.
+    void GrowAndLookStraightAt(Vector3 centre)
+    {
+        GrowStraight(9);
+        const D3DMATRIX identity = MatrixIdentity();
+        device->SetTransform(D3DTS_VIEW, &identity);
+        device->SetTransform(D3DTS_PROJECTION, &identity);
+        body.Ring(4).centre = centre;
+    }
+
     CrystalBody body;
 };
 
@@ -65,12 +76,7 @@ TEST_F(CrystalAnimation, DissolvingConsumesFourRingsPerCallWithFourSparksEach)
 
 TEST_F(CrystalAnimation, SparksStartAtTheEatenRingOnScreenInRandOrder)
 {
-    GrowStraight(9);
-    // Identity view and projection: a point (x, y) lands at (320 + 320 x, 240 - 240 y).
-    const D3DMATRIX identity = MatrixIdentity();
-    device->SetTransform(D3DTS_VIEW, &identity);
-    device->SetTransform(D3DTS_PROJECTION, &identity);
-    body.Ring(4).centre = MakeVector(0.25f, 0.5f, 0.0f);
+    GrowAndLookStraightAt(MakeVector(0.25f, 0.5f, 0.0f));
 
     std::srand(77);
     std::vector<int> draws(21);
@@ -103,11 +109,7 @@ TEST_F(CrystalAnimation, SparksStartAtTheEatenRingOnScreenInRandOrder)
 
 TEST_F(CrystalAnimation, SparkAtTheScreenCentreStaysPut)
 {
-    GrowStraight(9);
-    const D3DMATRIX identity = MatrixIdentity();
-    device->SetTransform(D3DTS_VIEW, &identity);
-    device->SetTransform(D3DTS_PROJECTION, &identity);
-    body.Ring(4).centre = MakeVector(0.0f, 0.0f, 0.0f);
+    GrowAndLookStraightAt(MakeVector(0.0f, 0.0f, 0.0f));
     // Find a seed whose first spark has no offset: rand % 16 == 8 for both.
     unsigned seed = 1;
     for (;; ++seed) {

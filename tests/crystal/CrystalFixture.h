@@ -10,6 +10,7 @@
 
 #include "crystal/World.h"
 #include "platform/d3d9/RecordingDevice.h"
+#include "support/DeviceTestSupport.h"
 #include "scenery/LightSet.h"
 #include "sound/RecordingList.h"
 #include "sound/SpectrumAnalyser.h"
@@ -18,12 +19,7 @@ class CrystalFixture : public ::testing::Test {
 protected:
     CrystalFixture()
     {
-        D3DPRESENT_PARAMETERS params{};
-        params.BackBufferWidth = 640;
-        params.BackBufferHeight = 480;
-        params.EnableAutoDepthStencil = TRUE;
-        params.AutoDepthStencilFormat = D3DFMT_D16;
-        device = new RecordingDevice(params);
+        device = testsupport::NewRecordingDevice();
         device->SetKeepVertices(true);
     }
     ~CrystalFixture() override

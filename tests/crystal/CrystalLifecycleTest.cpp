@@ -18,6 +18,15 @@ protected:
 
     void Step() { crystal.Update(device, MatrixIdentity()); }
 
+    // `count` steps, each after a loud or a quiet block.
+    void Steps(int count, bool loud)
+    {
+        for (int i = 0; i < count; ++i) {
+            loud ? FeedLoud() : FeedQuiet();
+            Step();
+        }
+    }
+
     // Steps taken while the crystal stays in `phase` (the leaving step counts).
     int StepsIn(int phase, bool loud)
     {
@@ -30,16 +39,19 @@ protected:
         return steps;
     }
 
+    // From listening, `quietSteps` quiet steps, then a loud one: it records.
+    void HearAfter(int quietSteps)
+    {
+        Steps(quietSteps, false);
+        Steps(1, true);
+        ASSERT_EQ(crystal.phase, Recording);
+    }
+
     // From listening, a loud block and then `loudSteps` loud recording steps.
     void Record(int loudSteps)
     {
-        FeedLoud();
-        Step();
-        ASSERT_EQ(crystal.phase, Recording);
-        for (int i = 0; i < loudSteps; ++i) {
-            FeedLoud();
-            Step();
-        }
+        HearAfter(0);
+        Steps(loudSteps, true);
     }
 
     Crystal crystal;
@@ -104,10 +116,7 @@ TEST_F(CrystalLifecycleTest, OnlyAListeningCrystalReactsToSound)
     StepsIn(Recording, false);
     StepsIn(Revealing, false);
     ASSERT_EQ(crystal.phase, Showing);
-    for (int i = 0; i < 10; ++i) {
-        FeedLoud();
-        Step();
-    }
+    Steps(10, true);
     EXPECT_EQ(crystal.phase, Showing);
     EXPECT_EQ(crystal.body->builtRings, 7);
 }
@@ -127,29 +136,16 @@ TEST_F(CrystalLifecycleTest, NegativeHalfWaveAloneIsQuiet)
 
 TEST_F(CrystalLifecycleTest, FlashAfterMoreThanFortyEightListeningSteps)
 {
-    for (int quiet = 0; quiet < 47; ++quiet) {
-        FeedQuiet();
-        Step();
-    }
-    FeedLoud();
-    Step();  // the 48th listening step
-    EXPECT_EQ(crystal.phase, Recording);
+    HearAfter(47);  // in the 48th listening step
     EXPECT_FALSE(crystal.flashRequest);
     EXPECT_EQ(crystal.listeningFrames, 0);
 }
 
 TEST_F(CrystalLifecycleTest, FlashRequestLastsUntilTheFirstRecordingStep)
 {
-    for (int quiet = 0; quiet < 48; ++quiet) {
-        FeedQuiet();
-        Step();
-    }
-    FeedLoud();
-    Step();  // the 49th listening step
-    EXPECT_EQ(crystal.phase, Recording);
+    HearAfter(48);  // in the 49th listening step
     EXPECT_TRUE(crystal.flashRequest);
-    FeedLoud();
-    Step();
+    Steps(1, true);
     EXPECT_FALSE(crystal.flashRequest);
 }
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -23,15 +23,43 @@ class WorldTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(host.Start()); }
 
+    // Init from `folder` fails, and the failure names `named`.
+    ::testing::AssertionResult InitFailsNaming(World& world, const std::string& folder, const std::string& named)
+    {
+        host.options.dataDir = folder;
+        if (world.Init(&host, 640, 480)) return ::testing::AssertionFailure() << "it started from " << folder;
+        if (world.LastError().find(named) == std::string::npos)
+            return ::testing::AssertionFailure() << "the failure does not name " << named << ": " << world.LastError();
+        return ::testing::AssertionSuccess();
+    }
+
+    // Init from a data folder with every file but `missing` fails, naming it.
+    ::testing::AssertionResult InitFailsWithout(World& world, const std::string& missing)
+    {
+        std::vector<std::string> files = EveryDataFile();
+        std::erase(files, missing);
+        return InitFailsNaming(world, MakeDataFolder("world-no-" + missing, files), missing);
+    }
+
     SceneTestHost host;
 };
+
+// A data folder with every file, `broken` holding `contents` instead.
+std::string DataFolderBreaking(const std::string& name, const std::string& broken, const std::string& contents)
+{
+    std::string folder = MakeDataFolder(name, EveryDataFile());
+    std::ofstream file(folder + "/" + broken, std::ios::binary | std::ios::trunc);
+    file << contents;
+    EXPECT_TRUE(file.flush()) << "cannot write " << folder << "/" << broken;
+    return folder;
+}
 
 TEST_F(WorldTest, ShutdownBeforeInitAndTwiceIsHarmless)
 {
     World world;
     world.Shutdown();
     world.Shutdown();
-    host.options.dataDir = MakeDataFolder("world-complete", {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png", "CopyRight.png", "logo.x"});
+    host.options.dataDir = MakeDataFolder("world-complete", EveryDataFile());
     ASSERT_TRUE(world.Init(&host, 640, 480)) << world.LastError();
     EXPECT_TRUE(world.ground);
     EXPECT_TRUE(world.logo);
@@ -58,9 +86,7 @@ TEST_F(WorldTest, ShutdownBeforeInitAndTwiceIsHarmless)
 TEST_F(WorldTest, MissingSphereMapFailsNamingTheFile)
 {
     World world;
-    host.options.dataDir = MakeDataFolder("world-no-spheremap", {"light1.bmp", "light2.bmp", "title.png", "CopyRight.png", "logo.x"});
-    EXPECT_FALSE(world.Init(&host, 640, 480));
-    EXPECT_NE(world.LastError().find("spheremap.bmp"), std::string::npos) << world.LastError();
+    EXPECT_TRUE(InitFailsWithout(world, "spheremap.bmp"));
     // The lights were made before the crystals and stay for Shutdown.
     EXPECT_TRUE(world.lights);
     EXPECT_FALSE(world.title);
@@ -70,9 +96,7 @@ TEST_F(WorldTest, MissingSphereMapFailsNamingTheFile)
 TEST_F(WorldTest, MissingTitleFailsNamingTheFile)
 {
     World world;
-    host.options.dataDir = MakeDataFolder("world-no-title", {"light1.bmp", "light2.bmp", "spheremap.bmp", "CopyRight.png"});
-    EXPECT_FALSE(world.Init(&host, 640, 480));
-    EXPECT_NE(world.LastError().find("title.png"), std::string::npos) << world.LastError();
+    EXPECT_TRUE(InitFailsWithout(world, "title.png"));
     EXPECT_NE(world.LastError().find(host.options.dataDir), std::string::npos) << world.LastError();
     world.Shutdown();
 }
@@ -80,9 +104,7 @@ TEST_F(WorldTest, MissingTitleFailsNamingTheFile)
 TEST_F(WorldTest, MissingCopyrightFailsNamingTheFile)
 {
     World world;
-    host.options.dataDir = MakeDataFolder("world-no-copyright", {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png", "logo.x"});
-    EXPECT_FALSE(world.Init(&host, 640, 480));
-    EXPECT_NE(world.LastError().find("CopyRight.png"), std::string::npos) << world.LastError();
+    EXPECT_TRUE(InitFailsWithout(world, "CopyRight.png"));
     // What was made before the failure stays for Shutdown.
     EXPECT_TRUE(world.title);
     world.Shutdown();
@@ -91,17 +113,8 @@ TEST_F(WorldTest, MissingCopyrightFailsNamingTheFile)
 
 TEST_F(WorldTest, UnreadablePictureFailsNamingTheFile)
 {
-    std::string folder = MakeDataFolder("world-broken-title", {"light1.bmp", "light2.bmp", "spheremap.bmp", "CopyRight.png"});
-    {
-        std::FILE* file = std::fopen((folder + "/title.png").c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        std::fputs("not a picture", file);
-        std::fclose(file);
-    }
     World world;
-    host.options.dataDir = folder;
-    EXPECT_FALSE(world.Init(&host, 640, 480));
-    EXPECT_NE(world.LastError().find("title.png"), std::string::npos) << world.LastError();
+    EXPECT_TRUE(InitFailsNaming(world, DataFolderBreaking("world-broken-title", "title.png", "not a picture"), "title.png"));
     EXPECT_EQ(world.LastError().find("missing"), std::string::npos) << world.LastError();
 }
 
@@ -114,18 +127,10 @@ TEST_F(WorldTest, BrokenPictureFailsOnceNamingThatFile)
                                          0xA0, 0x86, 0x01, 0, 0xA0, 0x86, 0x01, 0, 1, 0, 24, 0};
     hostile.resize(210, 0x40);
     for (const char* broken : {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png"}) {
-        std::string folder = MakeDataFolder("world-hostile", {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png",
-                                                              "CopyRight.png", "logo.x"});
-        std::FILE* file = std::fopen((folder + "/" + broken).c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        std::fwrite(hostile.data(), 1, hostile.size(), file);
-        std::fclose(file);
+        std::string folder = DataFolderBreaking("world-hostile", broken, std::string(hostile.begin(), hostile.end()));
         const std::vector<std::string> before = RecentLogLines(200);
         World world;
-        host.options.dataDir = folder;
-        EXPECT_FALSE(world.Init(&host, 640, 480)) << broken;
-        EXPECT_NE(world.LastError().find("\"" + folder + "/" + broken + "\""), std::string::npos)
-            << broken << ": " << world.LastError();
+        EXPECT_TRUE(InitFailsNaming(world, folder, "\"" + folder + "/" + broken + "\""));
         EXPECT_NE(world.LastError().find("100000 x 100000"), std::string::npos) << broken << ": " << world.LastError();
         EXPECT_EQ(RecentLogLines(200), before) << broken << ": the loader logged a line of its own";
         world.Shutdown();
@@ -149,22 +154,14 @@ TEST_F(WorldTest, MissingOrBrokenLogoFailsNamingTheFile)
 {
     {
         World world;
-        host.options.dataDir = MakeDataFolder("world-no-logo", {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png", "CopyRight.png"});
-        EXPECT_FALSE(world.Init(&host, 640, 480));
+        EXPECT_TRUE(InitFailsWithout(world, "logo.x"));
         EXPECT_NE(world.LastError().find(host.options.dataDir + "/logo.x"), std::string::npos) << world.LastError();
         EXPECT_NE(world.LastError().find("missing"), std::string::npos) << world.LastError();
         EXPECT_FALSE(world.copyright) << "nothing after the logo is made";
     }
     for (const char* broken : {"", "xof 0303txt 0032\nMesh {\n 3;\n 0;0;0;,\n", "not an x file at all"}) {
-        std::string folder = MakeDataFolder("world-broken-logo", {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png", "CopyRight.png"});
-        std::FILE* file = std::fopen((folder + "/logo.x").c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        std::fputs(broken, file);
-        std::fclose(file);
         World world;
-        host.options.dataDir = folder;
-        EXPECT_FALSE(world.Init(&host, 640, 480));
-        EXPECT_NE(world.LastError().find("logo.x"), std::string::npos) << world.LastError();
+        EXPECT_TRUE(InitFailsNaming(world, DataFolderBreaking("world-broken-logo", "logo.x", broken), "logo.x"));
         EXPECT_EQ(world.LastError().find("missing"), std::string::npos) << world.LastError();
     }
 }

@@ -54,7 +54,7 @@ protected:
     }
     void InitWorld(const std::string& name)
     {
-        host.options.dataDir = MakeDataFolder(name + "-" + std::to_string(getpid()), {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png", "CopyRight.png", "logo.x"});
+        host.options.dataDir = MakeDataFolder(name + "-" + std::to_string(getpid()), EveryDataFile());
         madeData = host.options.dataDir;
         ASSERT_TRUE(world.Init(&host, 640, 480)) << world.LastError();
     }

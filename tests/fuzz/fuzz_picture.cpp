@@ -12,44 +12,26 @@
 #include <vector>
 
 #include "net/NetLink.h"
-#include "platform/sockets/Sockets.h"
-#include "platform/system/messages.h"
+#include "LoopbackBench.h"
 
 namespace {
 
 using platform::SocketAddress;
 
-SocketAddress Loopback(std::uint32_t host, int port)
-{
-    SocketAddress address;
-    address.family = platform::ADDRESS_FAMILY_INET;
-    address.address = platform::HostToNetwork32(host);
-    address.port = platform::HostToNetwork16(static_cast<std::uint16_t>(port));
-    return address;
-}
-
-struct Bench {
-    platform::Sockets sockets;
-    platform::MessageQueue queue;
-    HWND__ window;
+struct Bench : LoopbackBench {
     NetLink link{sockets};
     platform::SOCKET peerTcp = 0;
-    platform::SOCKET senders[2] = {};  // UDP from 127.0.0.1 (the peer's address) and 127.0.0.2
     SocketAddress linkAddress;
 
     Bench()
     {
-        window.queue = &queue;
         // A listening socket stands for the peer; the link needs only its address.
         peerTcp = sockets.socket(platform::SocketType::Stream);
         if (sockets.bind(peerTcp, Loopback(0x7F000001u, 0)) != 0 || sockets.listen(peerTcp, 1) != 0) std::abort();
         SocketAddress bound;
         sockets.LocalAddress(peerTcp, bound);
         if (!link.Open(&window, LinkMode::Client, "127.0.0.1", platform::NetworkToHost16(bound.port))) std::abort();
-        for (int i = 0; i < 2; ++i) {
-            senders[i] = sockets.socket(platform::SocketType::Datagram);
-            if (sockets.bind(senders[i], Loopback(0x7F000001u + static_cast<std::uint32_t>(i), 0)) != 0) std::abort();
-        }
+        OpenSenders();
         // The link's UDP socket gets its port from its first send.
         std::uint8_t hello[4] = {0xFE, 0xFF, 0, 0};
         SocketAddress first;

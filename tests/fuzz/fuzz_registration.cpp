@@ -10,34 +10,19 @@
 #include <cstdlib>
 
 #include "net/PeerLink.h"
-#include "platform/sockets/Sockets.h"
-#include "platform/system/messages.h"
+#include "LoopbackBench.h"
 
 namespace {
 
 using platform::SocketAddress;
 
-SocketAddress Loopback(std::uint32_t host, int port)
-{
-    SocketAddress address;
-    address.family = platform::ADDRESS_FAMILY_INET;
-    address.address = platform::HostToNetwork32(host);
-    address.port = platform::HostToNetwork16(static_cast<std::uint16_t>(port));
-    return address;
-}
-
-struct Bench {
-    platform::Sockets sockets;
-    platform::MessageQueue queue;
-    HWND__ window;
+struct Bench : LoopbackBench {
     PeerLink server{sockets};
     platform::SOCKET installation = 0;  // a TCP connection from 127.0.0.1
-    platform::SOCKET senders[2] = {};   // UDP from 127.0.0.1 and 127.0.0.2
     int port = 0;
 
     Bench()
     {
-        window.queue = &queue;
         server.SetListenAddress(platform::HostToNetwork32(0x7F000001u));
         if (!server.Open(&window, LinkMode::Server, "", 0) || server.Udp().socket == 0) std::abort();
         SocketAddress bound;
@@ -47,10 +32,7 @@ struct Bench {
         sockets.connect(installation, Loopback(0x7F000001u, port));
         for (int pass = 0; pass < 100000 && server.Peer(0).socket == 0; ++pass) Pump();
         if (server.Peer(0).socket == 0) std::abort();
-        for (int i = 0; i < 2; ++i) {
-            senders[i] = sockets.socket(platform::SocketType::Datagram);
-            if (sockets.bind(senders[i], Loopback(0x7F000001u + static_cast<std::uint32_t>(i), 0)) != 0) std::abort();
-        }
+        OpenSenders();
     }
     void Pump()
     {

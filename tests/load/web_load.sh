@@ -7,17 +7,10 @@
 #   bash tests/load/web_load.sh build/solvane [SECONDS=30] [RATE=200]
 # Not a ctest entry: it takes twice SECONDS and wants a quiet machine.
 set -euo pipefail
-solvane="$1"
+source "$(dirname "$0")/../scripts/lib.sh"
+check_start "$1"
 seconds="${2:-30}"
 rate="${3:-200}"
-work="$(mktemp -d)"
-pid=""
-cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-export SDL_AUDIODRIVER=dummy
 cp -r data "$work/data"
 # Steps of 50 ms: two seconds before the requests start, one after.
 steps=$(((seconds + 3) * 20))
@@ -25,14 +18,10 @@ steps=$(((seconds + 3) * 20))
 run() {  # name rate
   "$solvane" --headless --demo --data "$work/data" --http 127.0.0.1:0 --steps "$steps" \
     --stats "$work/$1.json" 2>"$work/$1.log" &
-  pid=$!
-  local url=""
-  for _ in $(seq 200); do
-    url="$(sed -n 's|.*web: serving \(http://127.0.0.1:[0-9]*/\).*|\1|p' "$work/$1.log")"
-    [ -n "$url" ] && break
-    sleep 0.05
-  done
-  [ -n "$url" ] || { echo "the web view did not start:"; cat "$work/$1.log"; exit 1; }
+  local pid=$!
+  local url
+  url="$(wait_for_value "$work/$1.log" 's|.*web: serving \(http://127.0.0.1:[0-9]*/\).*|\1|p' 10)" \
+    || { echo "the web view did not start:"; cat "$work/$1.log"; kill "$pid"; exit 1; }
   sleep 2
   python3 - "$url" "$seconds" "$2" >"$work/$1.requests" <<'PY'
 import http.client, sys, threading, time, urllib.parse
@@ -76,7 +65,6 @@ print('%d requests in %.0f s (%.0f/s), %d failed, latency median %.1f ms, p99 %.
       (len(latencies), seconds, len(latencies) / seconds, errors[0], pick(0.5), pick(0.99)))
 PY
   wait "$pid"
-  pid=""
   python3 - "$work/$1.json" "$1" "$(cat "$work/$1.requests")" <<'PY'
 import json, sys
 s = json.load(open(sys.argv[1]))

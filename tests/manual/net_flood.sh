@@ -11,49 +11,23 @@
 # MAX_P99_MS (default 60) and pictures sent during the flood reach the
 # screen. Everything runs on 127.0.0.1 and 127.0.0.2.
 set -euo pipefail
-solvane="$1"
-build="$2"
+source "$(dirname "$0")/../scripts/lib.sh"
+check_start "$1" "$2"
 rate="${3:-100000}"
 seconds="${4:-40}"
 max_p99="${MAX_P99_MS:-60}"
-peer="$build/solvane-peer"
 here="$(cd "$(dirname "$0")" && pwd)"
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-export SDL_AUDIODRIVER=dummy
 
 cc -O2 -o "$work/udp_flood" "$here/udp_flood.c"
 cp -r data "$work/data"
 mkdir -p "$work/pictures"
 # Two pictures in turn, pure red and pure blue: while pictures keep
 # arriving, both colours keep being launched.
-python3 - "$work/pictures" <<'PY'
-import struct, sys
-def bmp(path, bgr):
-    w = h = 32
-    pixels = bytes(bgr) * (w * h)
-    header = b'BM' + struct.pack('<IHHI', 54 + len(pixels), 0, 0, 54)
-    info = struct.pack('<IiiHHIIiiII', 40, w, h, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
-    open(path, 'wb').write(header + info + pixels)
-bmp(sys.argv[1] + '/a-red.bmp', (0, 0, 255))
-bmp(sys.argv[1] + '/b-blue.bmp', (255, 0, 0))
-PY
+solid_bmp "$work/pictures/a-red.bmp" 32 0 0 255
+solid_bmp "$work/pictures/b-blue.bmp" 32 255 0 0
 
-"$peer" --port 0 --pictures "$work/pictures" --interval-ms 100 --summary-s 5 2>"$work/peer.log" &
-pids+=($!)
-port=""
-for _ in $(seq 100); do
-  port="$(sed -n 's/.*listening on TCP and UDP port \([0-9]*\).*/\1/p' "$work/peer.log")"
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || { echo "solvane-peer did not start:"; cat "$work/peer.log"; exit 1; }
+start_peer "$work/peer.log" --port 0 --pictures "$work/pictures" --interval-ms 100 --summary-s 5
+port="$peer_port"
 printf '[IP]\n127.0.0.1\n[Port]\n%s\n' "$port" > "$work/data/theStrings.ini"
 
 steps=$(( (seconds + 8) * 20 ))
@@ -65,13 +39,8 @@ every=100
 run=$!
 pids+=($run)
 
-target=""
-for _ in $(seq 200); do
-  target="$(sed -n 's/.*pictures go to 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/peer.log" | tail -1)"
-  [ -n "$target" ] && break
-  sleep 0.05
-done
-[ -n "$target" ] || { echo "the installation never registered"; cat "$work/peer.log" "$work/run.log"; exit 1; }
+target="$(wait_for_value "$work/peer.log" 's/.*pictures go to 127\.0\.0\.1:\([0-9]*\).*/\1/p' 10)" \
+  || { echo "the installation never registered"; cat "$work/peer.log" "$work/run.log"; exit 1; }
 # The flood starts at this step (about); frames after it are judged.
 flood_from_step=$(( $(ls "$work/out" 2>/dev/null | wc -l) * every ))
 if [ "$rate" -gt 0 ]; then
@@ -83,7 +52,7 @@ fi
 
 wait "$run" || { echo "solvane failed:"; cat "$work/run.log"; exit 1; }
 read -r offered taken < "$work/flood.out" || { offered=0; taken=0; }
-kill -0 "${pids[0]}" || { echo "solvane-peer died during the flood"; cat "$work/peer.log"; exit 1; }
+kill -0 "$peer_pid" || { echo "solvane-peer died during the flood"; cat "$work/peer.log"; exit 1; }
 
 python3 - "$work" "$flood_from_step" "$steps" "$max_p99" "$offered" "$taken" "$seconds" "$every" <<'PY'
 import json, os, sys

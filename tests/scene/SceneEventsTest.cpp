@@ -22,14 +22,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(host.Start());
-        host.options.dataDir = MakeDataFolder("scene-events", {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png", "CopyRight.png", "logo.x"});
-        ASSERT_TRUE(world.Init(&host, 640, 480)) << world.LastError();
-        host.world = &world;
-        HDC dc = host.BackBufferDC();
-        ASSERT_TRUE(images.Create(dc, &host.Renderer(), 640, 480));
-        host.GiveBackDC(dc);
-        host.images = &images;
-        ASSERT_TRUE(sequencer.Create(&host));
+        ASSERT_TRUE(SetUpWholeScene(host, "scene-events", world, images, sequencer));
         RotationAngle = 0.0f;
         FlashAlpha = 0;
     }

@@ -2,6 +2,8 @@
 // (offscreen), checked by pixel values.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+
 #include "crystal/World.h"
 #include "scene/EventSequencer.h"
 #include "scene/EventTitle.h"
@@ -20,9 +22,28 @@ Rgb PixelAt(const std::vector<std::uint8_t>& frame, int x, int y)
     return {frame[at], frame[at + 1], frame[at + 2]};
 }
 
-bool Near(Rgb pixel, int r, int g, int b, int tolerance = 8)
+bool Near(Rgb pixel, Rgb colour, int tolerance = 8)
 {
-    return std::abs(pixel.r - r) <= tolerance && std::abs(pixel.g - g) <= tolerance && std::abs(pixel.b - b) <= tolerance;
+    return std::abs(pixel.r - colour.r) <= tolerance && std::abs(pixel.g - colour.g) <= tolerance &&
+           std::abs(pixel.b - colour.b) <= tolerance;
+}
+
+constexpr Rgb kWhite{255, 255, 255}, kBlack{0, 0, 0}, kRed{255, 0, 0}, kGreen{0, 255, 0};
+
+struct Spot {
+    int x, y;
+    Rgb colour;
+};
+
+// A whole 640x480 frame, with each spot's pixel near its colour.
+void ExpectSpots(const std::vector<std::uint8_t>& frame, std::initializer_list<Spot> spots)
+{
+    ASSERT_EQ(frame.size(), 640u * 480u * 3u);
+    for (const Spot& spot : spots) {
+        const Rgb pixel = PixelAt(frame, spot.x, spot.y);
+        EXPECT_TRUE(Near(pixel, spot.colour)) << "at (" << spot.x << ", " << spot.y << "): " << pixel.r << ", "
+                                              << pixel.g << ", " << pixel.b;
+    }
 }
 
 class SceneFramesTest : public ::testing::Test {
@@ -31,14 +52,7 @@ protected:
     {
         std::string error;
         if (!host.StartDrawing(error)) GTEST_SKIP() << "no OpenGL device: " << error;
-        host.options.dataDir = MakeDataFolder("scene-frames", {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png", "CopyRight.png", "logo.x"});
-        ASSERT_TRUE(world.Init(&host, 640, 480)) << world.LastError();
-        host.world = &world;
-        HDC dc = host.BackBufferDC();
-        ASSERT_TRUE(images.Create(dc, &host.Renderer(), 640, 480));
-        host.GiveBackDC(dc);
-        host.images = &images;
-        ASSERT_TRUE(sequencer.Create(&host));
+        ASSERT_TRUE(SetUpWholeScene(host, "scene-frames", world, images, sequencer));
     }
 
     void TearDown() override { world.Shutdown(); }
@@ -52,29 +66,18 @@ protected:
 TEST_F(SceneFramesTest, TitleIsCentredOnWhite)
 {
     sequencer.Step();
-    std::vector<std::uint8_t> frame = host.Frame();
-    ASSERT_EQ(frame.size(), 640u * 480u * 3u);
-    // White all round the picture.
-    EXPECT_TRUE(Near(PixelAt(frame, 5, 5), 255, 255, 255));
-    EXPECT_TRUE(Near(PixelAt(frame, 634, 474), 255, 255, 255));
-    EXPECT_TRUE(Near(PixelAt(frame, 180, 240), 255, 255, 255));
-    EXPECT_TRUE(Near(PixelAt(frame, 460, 240), 255, 255, 255));
-    EXPECT_TRUE(Near(PixelAt(frame, 320, 100), 255, 255, 255));
-    // The 256x256 picture covers (192, 112) to (448, 368): red left, green right.
-    EXPECT_TRUE(Near(PixelAt(frame, 200, 240), 255, 0, 0));
-    EXPECT_TRUE(Near(PixelAt(frame, 440, 240), 0, 255, 0));
-    EXPECT_TRUE(Near(PixelAt(frame, 300, 120), 255, 0, 0));
-    EXPECT_TRUE(Near(PixelAt(frame, 340, 360), 0, 255, 0));
+    // White all round the picture; the 256x256 picture covers (192, 112) to
+    // (448, 368): red left, green right.
+    ExpectSpots(host.Frame(), {{5, 5, kWhite}, {634, 474, kWhite}, {180, 240, kWhite}, {460, 240, kWhite},
+                               {320, 100, kWhite}, {200, 240, kRed}, {440, 240, kGreen}, {300, 120, kRed},
+                               {340, 360, kGreen}});
 }
 
 TEST_F(SceneFramesTest, MainSceneIsBlackWhereNothingIsDrawn)
 {
     for (int i = 0; i <= EventTitle::kLastFrame + 1; ++i) sequencer.Step();
     ASSERT_STREQ(sequencer.Current()->Name(), "EventCreate");
-    std::vector<std::uint8_t> frame = host.Frame();
-    ASSERT_EQ(frame.size(), 640u * 480u * 3u);
-    EXPECT_TRUE(Near(PixelAt(frame, 5, 5), 0, 0, 0));
-    EXPECT_TRUE(Near(PixelAt(frame, 320, 240), 0, 0, 0));
+    ExpectSpots(host.Frame(), {{5, 5, kBlack}, {320, 240, kBlack}});
 }
 
 TEST_F(SceneFramesTest, ClosingEndsWhiteWithTheCopyrightAtTheBottomRight)
@@ -86,14 +89,9 @@ TEST_F(SceneFramesTest, ClosingEndsWhiteWithTheCopyrightAtTheBottomRight)
     ASSERT_STREQ(sequencer.Current()->Name(), "EventFinish");
     for (int n = 0; n <= 96; ++n) sequencer.Step();
     EXPECT_EQ(host.CloseRequests(), 1);
-    std::vector<std::uint8_t> frame = host.Frame();
-    ASSERT_EQ(frame.size(), 640u * 480u * 3u);
-    EXPECT_TRUE(Near(PixelAt(frame, 5, 5), 255, 255, 255));
-    EXPECT_TRUE(Near(PixelAt(frame, 320, 240), 255, 255, 255));
-    EXPECT_TRUE(Near(PixelAt(frame, 380, 470), 255, 255, 255));
-    // The 256x64 picture fills (384, 416) to (640, 480).
-    EXPECT_TRUE(Near(PixelAt(frame, 390, 420), 255, 0, 0));
-    EXPECT_TRUE(Near(PixelAt(frame, 635, 475), 0, 255, 0));
+    // White, and the 256x64 picture fills (384, 416) to (640, 480).
+    ExpectSpots(host.Frame(), {{5, 5, kWhite}, {320, 240, kWhite}, {380, 470, kWhite}, {390, 420, kRed},
+                               {635, 475, kGreen}});
 }
 
 }  // namespace

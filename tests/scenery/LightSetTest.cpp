@@ -11,6 +11,7 @@
 
 #include "platform/d3d9/Matrices.h"
 #include "platform/d3d9/RecordingDevice.h"
+#include "support/DeviceTestSupport.h"
 #include "scenery/LightSet.h"
 
 namespace {
@@ -21,12 +22,7 @@ constexpr UINT kX = 0, kY = 4, kSide = 12, kColour = 16;
 struct Recorder {
     Recorder()
     {
-        D3DPRESENT_PARAMETERS params{};
-        params.BackBufferWidth = 640;
-        params.BackBufferHeight = 480;
-        params.EnableAutoDepthStencil = TRUE;
-        params.AutoDepthStencilFormat = D3DFMT_D16;
-        device = new RecordingDevice(params);
+        device = testsupport::NewRecordingDevice();
     }
     ~Recorder() { device->Release(); }
     RecordingDevice* device;

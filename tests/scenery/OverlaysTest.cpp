@@ -1,6 +1,9 @@
 // Placement and opacity of the title and copyright pictures, read from the
 // sprite quads that the recording device kept.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <ostream>
 
 #include "scenery/CopyrightOverlay.h"
 #include "scenery/TitleOverlay.h"
@@ -12,6 +15,20 @@ struct Quad {
     float left, top, right, bottom;
     unsigned alpha;
 };
+
+void PrintTo(const Quad& q, std::ostream* out)
+{
+    *out << "(" << q.left << ", " << q.top << ") to (" << q.right << ", " << q.bottom << "), alpha " << q.alpha;
+}
+
+// Each edge to float precision, the alpha exactly.
+MATCHER_P5(IsQuad, left, top, right, bottom, alpha, "")
+{
+    using ::testing::FloatEq;
+    return ::testing::Value(arg.left, FloatEq(left)) && ::testing::Value(arg.top, FloatEq(top)) &&
+           ::testing::Value(arg.right, FloatEq(right)) && ::testing::Value(arg.bottom, FloatEq(bottom)) &&
+           arg.alpha == static_cast<unsigned>(alpha);
+}
 
 Quad LastQuad(RecordingDevice* device)
 {
@@ -40,20 +57,10 @@ TEST_F(OverlaysTest, TitleIsCentredAtAnyScale)
     EXPECT_EQ(title.Position().y, 112.0f);
 
     title.DrawFaded(host.Device(), 255, 1.0f);
-    Quad q = LastQuad(host.Recorder());
-    EXPECT_FLOAT_EQ(q.left, 192.0f);
-    EXPECT_FLOAT_EQ(q.top, 112.0f);
-    EXPECT_FLOAT_EQ(q.right, 448.0f);
-    EXPECT_FLOAT_EQ(q.bottom, 368.0f);
-    EXPECT_EQ(q.alpha, 255u);
+    EXPECT_THAT(LastQuad(host.Recorder()), IsQuad(192.0f, 112.0f, 448.0f, 368.0f, 255));
 
     title.DrawFaded(host.Device(), 0, 0.5f);
-    q = LastQuad(host.Recorder());
-    EXPECT_FLOAT_EQ(q.left, 256.0f);
-    EXPECT_FLOAT_EQ(q.right, 384.0f);
-    EXPECT_FLOAT_EQ(q.top, 176.0f);
-    EXPECT_FLOAT_EQ(q.bottom, 304.0f);
-    EXPECT_EQ(q.alpha, 0u);
+    EXPECT_THAT(LastQuad(host.Recorder()), IsQuad(256.0f, 176.0f, 384.0f, 304.0f, 0));
 }
 
 TEST_F(OverlaysTest, CopyrightEndsAtTheBottomRightCorner)
@@ -61,12 +68,7 @@ TEST_F(OverlaysTest, CopyrightEndsAtTheBottomRightCorner)
     CopyrightOverlay copyright;
     ASSERT_TRUE(copyright.Load(&host.Renderer(), 640, 480, folder + "/CopyRight.png"));
     copyright.DrawFaded(host.Device(), 128);
-    Quad q = LastQuad(host.Recorder());
-    EXPECT_FLOAT_EQ(q.left, 384.0f);
-    EXPECT_FLOAT_EQ(q.top, 416.0f);
-    EXPECT_FLOAT_EQ(q.right, 640.0f);
-    EXPECT_FLOAT_EQ(q.bottom, 480.0f);
-    EXPECT_EQ(q.alpha, 128u);
+    EXPECT_THAT(LastQuad(host.Recorder()), IsQuad(384.0f, 416.0f, 640.0f, 480.0f, 128));
 }
 
 TEST_F(OverlaysTest, MissingPictureFailsTheLoad)

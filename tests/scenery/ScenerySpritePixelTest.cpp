@@ -15,6 +15,7 @@
 #include "support/DeviceTestSupport.h"
 #include "support/GlTestDevice.h"
 #include "support/OffscreenRenderTest.h"
+#include "support/PixelStorePixels.h"
 
 using testsupport::Frame;
 using testsupport::ReadFrame;
@@ -35,12 +36,8 @@ TEST_F(ScenerySpritePixelTest, ReceivedPictureShowsItsFirstPixelTopLeft)
 {
     TextureHolder picture;
     ASSERT_TRUE(picture.CreateDynamic(nullptr, device, 128, 128));
-    std::uint8_t* colour = picture.pixelStore->colour.data();
-    colour[0] = 10;
-    colour[1] = 20;
-    colour[2] = 30;
-    std::uint8_t* lastRow = colour + 127 * 128 * 3;
-    lastRow[0] = 200;  // bottom-left pixel, red
+    testsupport::PutPixel(picture, 0, 0, 10, 20, 30);
+    testsupport::PutPixel(picture, 0, 127, 200, 0, 0);  // bottom-left pixel, red
     ASSERT_TRUE(picture.Upload(device, 0, 0, 128, 128));
 
     SpriteObject sprite;

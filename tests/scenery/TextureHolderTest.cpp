@@ -7,8 +7,10 @@
 #include "platform/d3d9/MemoryTexture.h"
 #include "scenery/TextureHolder.h"
 #include "support/DeviceTestSupport.h"
+#include "support/PixelStorePixels.h"
 
 using testsupport::NewRecordingDevice;
+using testsupport::PutPixel;
 using testsupport::Ref;
 
 namespace {
@@ -40,15 +42,8 @@ TEST_F(TextureHolderTest, UploadTurnsRgbBytesIntoOpaqueTexelsWithoutFlipping)
 {
     TextureHolder holder;
     ASSERT_TRUE(holder.CreateDynamic(nullptr, device, 128, 128));
-    std::uint8_t* colour = holder.pixelStore->colour.data();
-    colour[0] = 10;
-    colour[1] = 20;
-    colour[2] = 30;
-    // Row 5, column 3.
-    std::uint8_t* p = colour + (5 * 128 + 3) * 3;
-    p[0] = 0xAB;
-    p[1] = 0xCD;
-    p[2] = 0xEF;
+    PutPixel(holder, 0, 0, 10, 20, 30);
+    PutPixel(holder, 3, 5, 0xAB, 0xCD, 0xEF);  // row 5, column 3
     ASSERT_TRUE(holder.Upload(device, 0, 0, 128, 128));
     EXPECT_EQ(Memory(holder)->Texel(0, 0, 0), 0xFF0A141Eu);
     EXPECT_EQ(Memory(holder)->Texel(0, 3, 5), 0xFFABCDEFu);

@@ -9,17 +9,9 @@
 # (or uses X when the session offers that too).
 # usage: display_start.sh SOLVANE BUILD_DIR   (run from the source folder)
 set -euo pipefail
-solvane="$1"
-build="$(cd "$2" && pwd)"
-work="$(mktemp -d "$build/display-start.XXXXXX")"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-export HOME="$work/home" XDG_DATA_HOME="$work/xdg" XDG_RUNTIME_DIR="$work/run" SDL_AUDIODRIVER=dummy
+source "$(dirname "$0")/lib.sh"
+check_start "$1" "$2"
+export HOME="$work/home" XDG_DATA_HOME="$work/xdg" XDG_RUNTIME_DIR="$work/run"
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY DISPLAY XAUTHORITY
 

@@ -4,49 +4,19 @@
 # the new one and shows its pictures, within 40 s. Everything runs on
 # 127.0.0.1.
 set -euo pipefail
-solvane="$1"
-build="$2"
-peer="$build/solvane-peer"
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-export SDL_AUDIODRIVER=dummy
+source "$(dirname "$0")/lib.sh"
+check_start "$1" "$2"
 
 cp -r data "$work/data"
 mkdir -p "$work/blue" "$work/red"
 # The first peer sends pure blue pictures, the second pure red ones: red on
 # the screen can only have come after the restart.
-python3 - "$work" <<'PY'
-import struct, sys
-def bmp(path, bgr):
-    w = h = 32
-    pixels = bytes(bgr) * (w * h)
-    header = b'BM' + struct.pack('<IHHI', 54 + len(pixels), 0, 0, 54)
-    info = struct.pack('<IiiHHIIiiII', 40, w, h, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
-    open(path, 'wb').write(header + info + pixels)
-bmp(sys.argv[1] + '/blue/blue.bmp', (255, 0, 0))
-bmp(sys.argv[1] + '/red/red.bmp', (0, 0, 255))
-PY
+solid_bmp "$work/blue/blue.bmp" 32 255 0 0
+solid_bmp "$work/red/red.bmp" 32 0 0 255
 
-wait_for() {  # file pattern seconds
-  local deadline=$((SECONDS + $3))
-  while [ $SECONDS -lt "$deadline" ]; do
-    grep -q "$2" "$1" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
-"$peer" --port 0 --pictures "$work/blue" --interval-ms 100 2>"$work/peer1.log" &
-first=$!
-pids+=($first)
-wait_for "$work/peer1.log" "listening on TCP and UDP port" 10 || { cat "$work/peer1.log"; exit 1; }
-port="$(sed -n 's/.*listening on TCP and UDP port \([0-9]*\).*/\1/p' "$work/peer1.log")"
+start_peer "$work/peer1.log" --port 0 --pictures "$work/blue" --interval-ms 100
+first="$peer_pid"
+port="$peer_port"
 printf '[IP]\n127.0.0.1\n[Port]\n%s\n' "$port" > "$work/data/theStrings.ini"
 
 # 25 s of real time at 50 ms a step (longer on a loaded machine: it only
@@ -54,17 +24,15 @@ printf '[IP]\n127.0.0.1\n[Port]\n%s\n' "$port" > "$work/data/theStrings.ini"
 "$solvane" --headless --steps 500 --data "$work/data" --frames "$work/out" --frame-every 10 2>"$work/run.log" &
 run=$!
 pids+=($run)
-wait_for "$work/peer1.log" "installation 0 registered" 20 || { echo "no registration"; cat "$work/peer1.log" "$work/run.log"; exit 1; }
+wait_for_line "$work/peer1.log" "installation 0 registered" 20 || { echo "no registration"; cat "$work/peer1.log" "$work/run.log"; exit 1; }
 sleep 2
 kill -9 "$first"
 killed_at=$SECONDS
 sleep 3
 
-"$peer" --port "$port" --pictures "$work/red" --interval-ms 100 2>"$work/peer2.log" &
-pids+=($!)
-wait_for "$work/peer2.log" "listening on TCP and UDP port" 10 || { cat "$work/peer2.log"; exit 1; }
+start_peer "$work/peer2.log" --port "$port" --pictures "$work/red" --interval-ms 100
 restarted_at=$SECONDS
-wait_for "$work/peer2.log" "installation 0 registered" 40 || { echo "no registration with the restarted peer within 40 s"; cat "$work/run.log"; exit 1; }
+wait_for_line "$work/peer2.log" "installation 0 registered" 40 || { echo "no registration with the restarted peer within 40 s"; cat "$work/run.log"; exit 1; }
 back_after=$((SECONDS - restarted_at))
 echo "registered again ${back_after} s after the restart ($((SECONDS - killed_at)) s after the kill)"
 back_step=$(( $(ls "$work/out" | wc -l) * 10 ))

@@ -3,42 +3,17 @@
 # oversized datagrams at the installation (and at the peer) stops neither the
 # frames nor the pictures. Everything runs on 127.0.0.1.
 set -euo pipefail
-solvane="$1"
-build="$2"
-peer="$build/solvane-peer"
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-export SDL_AUDIODRIVER=dummy
+source "$(dirname "$0")/lib.sh"
+check_start "$1" "$2"
 
 cp -r data "$work/data"
 mkdir -p "$work/pictures"
 # One white picture: whatever tint the scene gives it, it shows up bright
 # against the dark main scene.
-python3 - "$work/pictures/white.bmp" <<'PY'
-import struct, sys
-w = h = 64
-row = b'\xff' * (w * 3)
-pixels = row * h
-header = b'BM' + struct.pack('<IHHI', 54 + len(pixels), 0, 0, 54)
-info = struct.pack('<IiiHHIIiiII', 40, w, h, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
-open(sys.argv[1], 'wb').write(header + info + pixels)
-PY
+solid_bmp "$work/pictures/white.bmp" 64 255 255 255
 
-"$peer" --port 0 --pictures "$work/pictures" --interval-ms 40 2>"$work/peer.log" &
-pids+=($!)
-port=""
-for _ in $(seq 100); do
-  port="$(sed -n 's/.*listening on TCP and UDP port \([0-9]*\).*/\1/p' "$work/peer.log")"
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || { echo "solvane-peer did not start:"; cat "$work/peer.log"; exit 1; }
+start_peer "$work/peer.log" --port 0 --pictures "$work/pictures" --interval-ms 40
+port="$peer_port"
 printf '[IP]\n127.0.0.1\n[Port]\n%s\n' "$port" > "$work/data/theStrings.ini"
 
 # The flood: once the peer has learnt the installation's address, junk of
@@ -93,7 +68,7 @@ test "$(ls "$work/out" | wc -l)" -eq 40 || { echo "expected 40 frames"; ls "$wor
 flooded="$(cat "$work/flood.count" 2>/dev/null || echo 0)"
 [ "${flooded:-0}" -gt 500 ] || { echo "the flood did not get going ($flooded datagrams)"; cat "$work/peer.log"; exit 1; }
 grep -q "registered; pictures go to" "$work/peer.log" || { echo "the installation never registered"; exit 1; }
-kill -0 "${pids[0]}" || { echo "solvane-peer died during the flood"; cat "$work/peer.log"; exit 1; }
+kill -0 "$peer_pid" || { echo "solvane-peer died during the flood"; cat "$work/peer.log"; exit 1; }
 
 python3 - "$work/out" <<'PY'
 import sys

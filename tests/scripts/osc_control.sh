@@ -7,37 +7,10 @@
 # at a moment of the wall clock land on a known stretch of steps.
 # usage: osc_control.sh SOLVANE BUILD_DIR   (run from the source folder)
 set -euo pipefail
-solvane="$1"
-build="$(cd "$2" && pwd)"
-source_dir="$(pwd)"
-work="$(mktemp -d "$build/osc-control.XXXXXX")"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-export SDL_AUDIODRIVER=dummy HOME="$work/home" XDG_DATA_HOME="$work/xdg"
-cp -r "$source_dir/data" "$work/data"
-rm -f "$work/data/memory.wav"
-
-free_udp_port() {
-    python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-
-# oscdump on a free loopback port, waiting until it hears a probe.
-start_dump() {
-    local file="$1"
-    dump_port="$(free_udp_port)"
-    oscdump -L "$dump_port" > "$file" 2>&1 &
-    pids+=($!)
-    for _ in $(seq 100); do
-        oscsend 127.0.0.1 "$dump_port" /probe 2>/dev/null || true
-        grep -q "/probe" "$file" && return 0
-        sleep 0.1
-    done
-    echo "oscdump did not start"; cat "$file"; exit 1
-}
+source "$(dirname "$0")/lib.sh"
+check_start "$1" "$2"
+private_home
+fresh_data "$work/data"
 
 # The step count of the latest heartbeat in a dump ("" before the first).
 last_heartbeat() { awk '$2 == "/solvane/heartbeat" { steps = $4 } END { print steps }' "$1"; }

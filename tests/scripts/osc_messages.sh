@@ -5,48 +5,21 @@
 # run; the voice message agrees with the stored memory.wav.
 # usage: osc_messages.sh SOLVANE BUILD_DIR   (run from the source folder)
 set -euo pipefail
-solvane="$1"
-build="$(cd "$2" && pwd)"
-source_dir="$(pwd)"
-work="$(mktemp -d "$build/osc-messages.XXXXXX")"
-dump_pid=""
-cleanup() {
-    if [ -n "$dump_pid" ]; then kill "$dump_pid" 2>/dev/null || true; fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-export SDL_AUDIODRIVER=dummy HOME="$work/home" XDG_DATA_HOME="$work/xdg"
-
-free_udp_port() {
-    python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-
-# Starts oscdump on a free loopback port and waits until it hears a probe.
-start_dump() {
-    local file="$1"
-    port="$(free_udp_port)"
-    oscdump -L "$port" > "$file" 2>&1 &
-    dump_pid=$!
-    for _ in $(seq 100); do
-        oscsend 127.0.0.1 "$port" /probe 2>/dev/null || true
-        grep -q "/probe" "$file" && return 0
-        sleep 0.1
-    done
-    echo "oscdump did not start"; cat "$file"; exit 1
-}
+source "$(dirname "$0")/lib.sh"
+check_start "$1" "$2"
+private_home
 
 espeak-ng -w "$work/phrase.wav" "the crystals grow from the voice"
 sox "$work/phrase.wav" -r 160000 -c 1 -b 16 "$work/voice.wav" gain -n -1 pad 4 0
-cp -r "$source_dir/data" "$work/data"
-rm -f "$work/data/memory.wav"
+fresh_data "$work/data"
 
 start_dump "$work/dump.txt"
 steps=400
 "$solvane" --headless --fast --voice "$work/voice.wav" --steps "$steps" --data "$work/data" \
-    --osc-send "127.0.0.1:$port" 2> "$work/run.log" || { cat "$work/run.log"; exit 1; }
+    --osc-send "127.0.0.1:$dump_port" 2> "$work/run.log" || { cat "$work/run.log"; exit 1; }
 # Loopback delivery is immediate; give oscdump a moment to write the last lines.
 sleep 0.5
-kill "$dump_pid"; wait "$dump_pid" 2>/dev/null || true; dump_pid=""
+kill "$dump_pid"; wait "$dump_pid" 2>/dev/null || true; pids=()
 
 python3 - "$work/dump.txt" "$work/run.log" "$steps" <<'PY'
 import re, sys
@@ -97,7 +70,7 @@ PY
 echo "== an address nobody listens on is no error"
 port="$(free_udp_port)"
 "$solvane" --headless --fast --voice "$work/voice.wav" --steps 150 --data "$work/data" \
-    --osc-send "127.0.0.1:$port" 2> "$work/nobody.log" || { cat "$work/nobody.log"; exit 1; }
+    --osc-send "127.0.0.1:$dump_port" 2> "$work/nobody.log" || { cat "$work/nobody.log"; exit 1; }
 echo "== a malformed address fails the start, naming it"
 if "$solvane" --headless --fast --steps 5 --data "$work/data" --osc-send "nowhere" 2> "$work/bad.log"; then
     echo "a malformed send address should fail the start"; exit 1

@@ -7,12 +7,8 @@
 # usage: reference_frames.sh SOLVANE BUILD_DIR   (run from the source folder)
 # With SOLVANE_KEEP_FRAMES=DIR the rendered frames are copied to DIR.
 set -euo pipefail
-solvane="$1"
-build="$(cd "$2" && pwd)"
-source_dir="$(pwd)"
-work="$(mktemp -d "$build/reference-frames.XXXXXX")"
-trap 'rm -rf "$work"' EXIT
-export SDL_AUDIODRIVER=dummy
+source "$(dirname "$0")/lib.sh"
+check_start "$1" "$2"
 
 # 34 s: four silent seconds (the title fades meanwhile), then 30 s of two
 # sweeping tones, loud in every block, longer than the longest recording.
@@ -21,8 +17,7 @@ sox -D -n -r 160000 -c 1 -b 16 "$work/voice.wav" synth 30 sine 150-1800 sine 300
     gain -n -2 pad 4 0
 
 # A copy of the data folder, so the stored voice does not land in the source.
-cp -r "$source_dir/data" "$work/data"
-rm -f "$work/data/memory.wav"
+fresh_data "$work/data"
 HOME="$work/home" XDG_DATA_HOME="$work/xdg" "$solvane" --headless --fast --seed 7 \
     --voice "$work/voice.wav" --data "$work/data" --press escape@780 \
     --frames "$work/frames" --frame-every 10 2> "$work/run.log" || { cat "$work/run.log"; exit 1; }

@@ -8,14 +8,10 @@
 # start with the list of displays.
 # usage: room_tuning.sh SOLVANE BUILD_DIR   (run from the source folder)
 set -euo pipefail
-solvane="$1"
-build="$(cd "$2" && pwd)"
-source_dir="$(pwd)"
-work="$(mktemp -d "$build/room-tuning.XXXXXX")"
-trap 'rm -rf "$work"' EXIT
-export SDL_AUDIODRIVER=dummy
+source "$(dirname "$0")/lib.sh"
+check_start "$1" "$2"
 # No settings file of the user's may leak in.
-export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/xdg"
+private_home
 
 # At 160 000 Hz mono the program's conversion is the identity, so levels in
 # the files are the levels the crystals see. The sounds start after four

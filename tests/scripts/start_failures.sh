@@ -8,12 +8,9 @@
 # A missing logo texture is not a failure (the logo is never drawn).
 # usage: start_failures.sh SOLVANE BUILD_DIR   (run from the source folder)
 set -euo pipefail
-solvane="$1"
-build="$(cd "$2" && pwd)"
-source_dir="$(pwd)"
-work="$(mktemp -d "$build/start-failures.XXXXXX")"
-trap 'rm -rf "$work"' EXIT
-export HOME="$work/home" XDG_DATA_HOME="$work/xdg" SDL_AUDIODRIVER=dummy
+source "$(dirname "$0")/lib.sh"
+check_start "$1" "$2"
+private_home
 
 # expect_one_line NAME PATTERN ARGS...: exit 1 within 20 s, and of the lines
 # on stderr exactly one says that something failed, matching PATTERN (the

@@ -6,19 +6,12 @@
 # A second run, into a Matroska file, is killed the same way.
 # usage: video_kill.sh SOLVANE BUILD_DIR   (run from the source folder)
 set -euo pipefail
-solvane="$1"
-build="$(cd "$2" && pwd)"
-source_dir="$(pwd)"
-work="$(mktemp -d "$build/video-kill.XXXXXX")"
-pid=""
-cleanup() {
-    if [ -n "$pid" ]; then kill -9 "$pid" 2>/dev/null || true; fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-export HOME="$work/home" XDG_DATA_HOME="$work/xdg" SDL_AUDIODRIVER=dummy
-cp -r "$source_dir/data" "$work/data"
-rm -f "$work/data/memory.wav"
+source "$(dirname "$0")/lib.sh"
+check_start "$1" "$2"
+# A run still going when the check fails is killed as the check kills it.
+stop_signal=KILL
+private_home
+fresh_data "$work/data"
 
 record_and_kill() {  # file: killed once 100 pictures are encoded (two fragments closed)
     local file="$1"
@@ -26,6 +19,7 @@ record_and_kill() {  # file: killed once 100 pictures are encoded (two fragments
     "$solvane" --headless --demo --seed 1 --data "$work/data" --status-file "$work/status.json" \
         --video "$file" 2> "$work/log" &
     pid=$!
+    pids=("$pid")
     # Counted in pictures encoded, not in seconds: on a busy machine the
     # encoder, at the lowest priority, gets little time and drops pictures.
     local encoded=0
@@ -38,7 +32,7 @@ record_and_kill() {  # file: killed once 100 pictures are encoded (two fragments
     done
     kill -9 "$pid"
     wait "$pid" 2>/dev/null || true
-    pid=""
+    pids=()
     local frames
     frames="$(ffprobe -v error -select_streams v:0 -count_frames -show_entries stream=nb_read_frames \
         -of default=noprint_wrappers=1:nokey=1 "$file" || true)"

@@ -5,11 +5,8 @@
 # --echo plays the stored voice through SDL's disk audio driver.
 # usage: voice_memory.sh SOLVANE BUILD_DIR   (run from the source folder)
 set -euo pipefail
-solvane="$1"
-build="$(cd "$2" && pwd)"
-source_dir="$(pwd)"
-work="$(mktemp -d "$build/voice-memory.XXXXXX")"
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/lib.sh"
+check_start "$1" "$2"
 
 espeak-ng -w "$work/phrase.wav" "the crystals grow from the voice"
 # At 160 000 Hz mono the program's conversion is the identity, so the stored
@@ -23,22 +20,19 @@ run() {
 }
 
 echo "== the voice is stored in the data folder"
-cp -r "$source_dir/data" "$work/data"
-rm -f "$work/data/memory.wav"
+fresh_data "$work/data"
 SDL_AUDIODRIVER=dummy run "$work/data" 2> "$work/first.log" || { cat "$work/first.log"; exit 1; }
 python3 "$source_dir/tests/scripts/check_memory_wav.py" "$work/data/memory.wav" "$work/voice.wav"
 test ! -e "$work/xdg/solvane/memory.wav"
 
 echo "== in real time (steps a little over 50 ms apart) no block of the recording is lost"
-cp -r "$source_dir/data" "$work/realtime"
-rm -f "$work/realtime/memory.wav"
+fresh_data "$work/realtime"
 HOME="$work/home" XDG_DATA_HOME="$work/xdg" SDL_AUDIODRIVER=dummy "$solvane" --headless --voice "$work/voice.wav" \
     --steps 160 --data "$work/realtime" 2> "$work/realtime.log" || { cat "$work/realtime.log"; exit 1; }
 python3 "$source_dir/tests/scripts/check_memory_wav.py" "$work/realtime/memory.wav" "$work/voice.wav"
 
 echo "== a data folder that refuses the file: the user data folder, loaded and echoed from there"
-cp -r "$source_dir/data" "$work/refusing"
-rm -f "$work/refusing/memory.wav"
+fresh_data "$work/refusing"
 mkdir "$work/refusing/memory.wav"   # refused whatever rights the test runs with
 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/played.raw" SDL_DISKAUDIODELAY=5 \
     run "$work/refusing" --echo 2> "$work/second.log" || { cat "$work/second.log"; exit 1; }

@@ -6,29 +6,17 @@
 # is refused and changes nothing, the right one changes the threshold, and
 # "close" ends the run through the closing sequence with status 0.
 set -euo pipefail
-solvane="$1"
-build="$2"
-work="$(mktemp -d)"
-pid=""
-cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-export SDL_AUDIODRIVER=dummy
+source "$(dirname "$0")/lib.sh"
+check_start "$1" "$2"
 cp -r data "$work/data"
 token="t0ken-$RANDOM$RANDOM"
 
 "$solvane" --headless --demo --data "$work/data" --http 127.0.0.1:0 --http-token "$token" 2>"$work/run.log" &
 pid=$!
+pids+=("$pid")
 started=$SECONDS
-url=""
-for _ in $(seq 200); do
-  url="$(sed -n 's|.*web: serving \(http://127.0.0.1:[0-9]*/\).*|\1|p' "$work/run.log")"
-  [ -n "$url" ] && break
-  sleep 0.05
-done
-[ -n "$url" ] || { echo "the web view did not start:"; cat "$work/run.log"; exit 1; }
+url="$(wait_for_value "$work/run.log" 's|.*web: serving \(http://127.0.0.1:[0-9]*/\).*|\1|p' 10)" \
+  || { echo "the web view did not start:"; cat "$work/run.log"; exit 1; }
 
 fail() { echo "web_view: $*"; echo "--- log"; cat "$work/run.log"; exit 1; }
 steps() { curl -fsS "${url}status.json" | python3 -c 'import json,sys; print(json.load(sys.stdin)["steps"])'; }
@@ -107,7 +95,7 @@ while kill -0 "$pid" 2>/dev/null && [ $((SECONDS - closed)) -lt 30 ]; do
 done
 status=0
 wait "$pid" || status=$?
-pid=""
+pids=()
 elapsed=$((SECONDS - closed))
 [ "$status" = 0 ] || fail "the run ended with status $status"
 [ "$elapsed" -ge 3 ] && [ "$elapsed" -lt 30 ] || fail "the run ended $elapsed s after close"

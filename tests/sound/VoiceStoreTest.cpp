@@ -73,6 +73,17 @@ protected:
         for (int i = 0; i < count; ++i) list.AppendBlock(block.data(), ++serial);
     }
 
+    // `store` stores the list's voice, loading it into `to`; what it logs goes
+    // to `log`, or nowhere, instead of the test's output.
+    bool StoreLogged(VoiceStore& store, MusicPlayer* to, std::string* log = nullptr)
+    {
+        testing::internal::CaptureStderr();
+        const bool stored = store.Store(list, segment, to);
+        std::string captured = testing::internal::GetCapturedStderr();
+        if (log != nullptr) *log = std::move(captured);
+        return stored;
+    }
+
     ScratchDir dir{"store"};
     std::vector<std::string> paths;
     MusicPlayer player;
@@ -144,9 +155,8 @@ TEST_F(Store, AnUnwritableDataFolderSendsTheVoiceToTheUserDataFolder)
     fs::create_directories(paths[0]);
     Append(1, 7);
     VoiceStore store(paths);
-    testing::internal::CaptureStderr();
-    EXPECT_TRUE(store.Store(list, segment, &player));
-    std::string err = testing::internal::GetCapturedStderr();
+    std::string err;
+    EXPECT_TRUE(StoreLogged(store, &player, &err));
     EXPECT_EQ(paths[1], store.LastPath());
     EXPECT_EQ(46u + 16000u, fs::file_size(paths[1]));  // its folder was made
     ASSERT_TRUE(segment->IsLoaded());
@@ -160,9 +170,8 @@ TEST_F(Store, AFullDiskLeavesNoPartialFileAndMovesOn)
     FillingDiskSink sink(paths[0] + ".partial", 46 + 20000);
     VoiceStore store(paths);
     store.UseFileSink(&sink);
-    testing::internal::CaptureStderr();
-    EXPECT_TRUE(store.Store(list, segment, &player));
-    std::string err = testing::internal::GetCapturedStderr();
+    std::string err;
+    EXPECT_TRUE(StoreLogged(store, &player, &err));
     EXPECT_FALSE(fs::exists(paths[0]));
     EXPECT_FALSE(fs::exists(paths[0] + ".partial"));
     EXPECT_EQ(46u + 64000u, fs::file_size(paths[1]));
@@ -180,16 +189,12 @@ TEST_F(Store, AFailedRewriteKeepsThePreviousVoiceWhole)
 {
     Append(2, 5);
     VoiceStore first(paths);
-    testing::internal::CaptureStderr();
-    ASSERT_TRUE(first.Store(list, segment, &player));
-    testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(StoreLogged(first, &player));
     Append(3, 6);
     FillingDiskSink sink(paths[0] + ".partial", 46 + 20000);
     VoiceStore second({paths[0]});
     second.UseFileSink(&sink);
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(second.Store(list, segment, &player));
-    testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(StoreLogged(second, &player));
     EXPECT_EQ(46u + 32000u, fs::file_size(paths[0]));
     EXPECT_FALSE(fs::exists(paths[0] + ".partial"));
     ASSERT_TRUE(segment->IsLoaded()) << "the previous voice stays loaded";
@@ -231,9 +236,8 @@ TEST_F(Store, WhenEveryPlaceFailsTheLastIsStillLoaded)
     for (auto& path : paths) fs::create_directories(path);
     Append(1, 3);
     VoiceStore store(paths);
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(store.Store(list, segment, &player));
-    std::string err = testing::internal::GetCapturedStderr();
+    std::string err;
+    EXPECT_FALSE(StoreLogged(store, &player, &err));
     EXPECT_EQ(paths[2], store.LastPath());
     ASSERT_NE(nullptr, segment);
     EXPECT_FALSE(segment->IsLoaded());
@@ -274,9 +278,7 @@ TEST_F(Store, WithoutAPlayerTheFileIsWrittenButNothingLoads)
 {
     Append(1, 5);
     VoiceStore store(paths);
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(store.Store(list, segment, nullptr));
-    testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(StoreLogged(store, nullptr));
     EXPECT_EQ(46u + 16000u, fs::file_size(paths[0]));
     ASSERT_NE(nullptr, segment);
     EXPECT_FALSE(segment->IsLoaded());
@@ -297,9 +299,7 @@ TEST_F(Store, WhatAStrangerPlantsInTheFallbackChangesNothingOfOurs)
     fs::create_directories(own);
     fs::permissions(own, fs::perms::all);
     fs::create_symlink(dir.File("victim"), places[1] + ".partial");
-    testing::internal::CaptureStderr();
-    EXPECT_TRUE(store.Store(list, segment, &player));
-    testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(StoreLogged(store, &player));
     std::ifstream victim(dir.File("victim"));
     EXPECT_EQ("not the voice", std::string(std::istreambuf_iterator<char>(victim), {}));
     EXPECT_EQ(places[1], store.LastPath());
@@ -315,9 +315,8 @@ TEST_F(Store, WhatAStrangerPlantsInTheFallbackChangesNothingOfOurs)
     if (::geteuid() != 0) GTEST_SKIP() << "giving the folder to another user needs root";
     ASSERT_EQ(0, ::chown(own.c_str(), 4242, 4242));
     Append(1, 12);
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(store.Store(list, segment, &player));
-    const std::string err = testing::internal::GetCapturedStderr();
+    std::string err;
+    EXPECT_FALSE(StoreLogged(store, &player, &err));
     EXPECT_NE(std::string::npos, err.find("belongs to uid 4242")) << err;
     EXPECT_EQ(46u + 32000u, fs::file_size(places[1])) << "nothing is written into it";
 }

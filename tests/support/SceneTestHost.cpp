@@ -6,8 +6,11 @@
 #include <filesystem>
 #include <vector>
 
+#include "crystal/World.h"
 #include "platform/gl/GlDevice.h"
 #include "platform/files/PngFile.h"
+#include "scene/EventSequencer.h"
+#include "scenery/IncomingImages.h"
 
 SceneTestHost::SceneTestHost()
 {
@@ -130,4 +133,24 @@ std::string MakeDataFolder(const std::string& name, const std::vector<std::strin
         platform::WritePng((folder / picture).string(), w, h, platform::PixelLayout::Rgba, rgba.data());
     }
     return folder.string();
+}
+
+std::vector<std::string> EveryDataFile()
+{
+    return {"light1.bmp", "light2.bmp", "spheremap.bmp", "title.png", "CopyRight.png", "logo.x"};
+}
+
+::testing::AssertionResult SetUpWholeScene(SceneTestHost& host, const std::string& name, World& world,
+                                           IncomingImages& images, EventSequencer& sequencer)
+{
+    host.options.dataDir = MakeDataFolder(name, EveryDataFile());
+    if (!world.Init(&host, 640, 480)) return ::testing::AssertionFailure() << "world: " << world.LastError();
+    host.world = &world;
+    HDC dc = host.BackBufferDC();
+    const bool created = images.Create(dc, &host.Renderer(), 640, 480);
+    host.GiveBackDC(dc);
+    if (!created) return ::testing::AssertionFailure() << "the incoming pictures were not created";
+    host.images = &images;
+    if (!sequencer.Create(&host)) return ::testing::AssertionFailure() << "the sequencer was not created";
+    return ::testing::AssertionSuccess();
 }

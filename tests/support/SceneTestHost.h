@@ -4,6 +4,8 @@
 // active flags. WM_CLOSE ends the run, as the real window's teardown does.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <set>
 #include <string>
@@ -16,6 +18,8 @@
 #include "platform/system/messages.h"
 #include "render/RenderDevice.h"
 #include "scene/SceneHost.h"
+
+class EventSequencer;
 
 class SceneTestHost : public SceneHost {
 public:
@@ -70,3 +74,12 @@ private:
 // written as small pictures, other names are copied from the installation's
 // data folder; names not listed are absent. Returns the folder.
 std::string MakeDataFolder(const std::string& name, const std::vector<std::string>& pictures);
+
+// Every file of the installation's data folder, for MakeDataFolder.
+std::vector<std::string> EveryDataFile();
+
+// The scene as the program sets it up, on a started host: a data folder
+// NAME with every data file, the world, the incoming pictures and the
+// sequencer, all known to the host.
+::testing::AssertionResult SetUpWholeScene(SceneTestHost& host, const std::string& name, World& world,
+                                           IncomingImages& images, EventSequencer& sequencer);

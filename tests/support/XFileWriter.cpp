@@ -133,45 +133,41 @@ std::string BinaryXFile(const XTestMesh& mesh)
 {
     BinaryOut out;
     out.Text() = "xof 0303bin 0032";
-    auto faceList = [&](std::vector<std::uint32_t>& ints) {
-        ints.push_back(static_cast<std::uint32_t>(mesh.faces.size()));
+    auto faceList = [&] {
+        std::vector<std::uint32_t> ints{static_cast<std::uint32_t>(mesh.faces.size())};
         for (const auto& f : mesh.faces) ints.insert(ints.end(), {3u, f[0], f[1], f[2]});
+        out.Integers(ints);
+    };
+    // A count, then every vector's components in a row.
+    auto vectorList = [&](const auto& vectors) {
+        out.Integers({static_cast<std::uint32_t>(vectors.size())});
+        std::vector<float> floats;
+        for (const auto& v : vectors) floats.insert(floats.end(), v.begin(), v.end());
+        out.Floats(floats);
     };
     out.Name("Mesh");
     out.Name("TestMesh");
     out.Open();
-    out.Integers({static_cast<std::uint32_t>(mesh.positions.size())});
-    std::vector<float> floats;
-    for (const auto& p : mesh.positions) floats.insert(floats.end(), p.begin(), p.end());
-    out.Floats(floats);
-    std::vector<std::uint32_t> ints;
-    faceList(ints);
-    out.Integers(ints);
+    vectorList(mesh.positions);
+    faceList();
     if (!mesh.normals.empty()) {
         out.Name("MeshNormals");
         out.Open();
-        out.Integers({static_cast<std::uint32_t>(mesh.normals.size())});
-        floats.clear();
-        for (const auto& n : mesh.normals) floats.insert(floats.end(), n.begin(), n.end());
-        out.Floats(floats);
-        ints.clear();
-        faceList(ints);
-        out.Integers(ints);
+        vectorList(mesh.normals);
+        faceList();
         out.Close();
     }
     if (!mesh.uvs.empty()) {
         out.Name("MeshTextureCoords");
         out.Open();
-        out.Integers({static_cast<std::uint32_t>(mesh.uvs.size())});
-        floats.clear();
-        for (const auto& t : mesh.uvs) floats.insert(floats.end(), t.begin(), t.end());
-        out.Floats(floats);
+        vectorList(mesh.uvs);
         out.Close();
     }
     if (!mesh.materialTextures.empty()) {
         out.Name("MeshMaterialList");
         out.Open();
-        ints = {static_cast<std::uint32_t>(mesh.materialTextures.size()), static_cast<std::uint32_t>(mesh.faceMaterials.size())};
+        std::vector<std::uint32_t> ints = {static_cast<std::uint32_t>(mesh.materialTextures.size()),
+                                           static_cast<std::uint32_t>(mesh.faceMaterials.size())};
         ints.insert(ints.end(), mesh.faceMaterials.begin(), mesh.faceMaterials.end());
         out.Integers(ints);
         for (const std::string& texture : mesh.materialTextures) {
