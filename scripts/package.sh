@@ -17,14 +17,26 @@ if [ "$arch" != "$host" ]; then
         *) echo "package.sh: no cross build set up for \"$arch\" (arm64 is)" >&2; exit 2 ;;
     esac
     bash scripts/setup-cross.sh "$arch"
-    export PKG_CONFIG_LIBDIR=/usr/lib/$triplet/pkgconfig:/usr/share/pkgconfig
+    # The :arm64 libraries sit beside the host's in /usr (multiarch): the
+    # cross compiler already searches /usr/lib/$triplet, so no separate root
+    # is needed, and pkg-config reads the target's .pc files only.
+    # liblo-dev has one header per architecture and cannot be installed
+    # beside the host's; its header is the same on both little-endian
+    # machines, so the host's is used with the target's library
+    # (setup-cross.sh installs liblo7:arm64), described here.
+    cross=$PWD/$build/cross
+    mkdir -p "$cross/pkgconfig" "$cross/lib"
+    ln -sfn "/usr/lib/$triplet/liblo.so.7" "$cross/lib/liblo.so"
+    printf '%s\n' "Name: liblo" "Description: OSC library (target's library, host's header)" \
+        "Version: $(dpkg-query -W -f='${Version}' "liblo7:$arch" | sed 's/-[^-]*$//')" \
+        "Libs: -L$cross/lib -llo -lpthread" "Cflags:" > "$cross/pkgconfig/liblo.pc"
+    export PKG_CONFIG_LIBDIR=$cross/pkgconfig:/usr/lib/$triplet/pkgconfig:/usr/share/pkgconfig
     export DEB_HOST_ARCH=$arch
+    # Test programs run at build time (they list their tests) under qemu-user.
     options+=(-DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=aarch64
               -DCMAKE_C_COMPILER="$triplet-gcc" -DCMAKE_CXX_COMPILER="$triplet-g++"
-              -DCMAKE_FIND_ROOT_PATH="/usr/$triplet;/usr/lib/$triplet"
-              -DCMAKE_FIND_ROOT_PATH_MODE_PROGRAM=NEVER
-              -DCMAKE_FIND_ROOT_PATH_MODE_LIBRARY=ONLY -DCMAKE_FIND_ROOT_PATH_MODE_INCLUDE=BOTH
               -DCMAKE_LIBRARY_ARCHITECTURE="$triplet"
+              -DCMAKE_CROSSCOMPILING_EMULATOR=qemu-aarch64
               -DCPACK_DEBIAN_PACKAGE_ARCHITECTURE="$arch")
 fi
 CFLAGS=$(DEB_HOST_ARCH=$arch dpkg-buildflags --get CFLAGS)

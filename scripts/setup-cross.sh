@@ -10,13 +10,19 @@ case $arch in
   *) echo "setup-cross: no cross set-up for \"$arch\"" >&2; exit 2 ;;
 esac
 
-# The same libraries as scripts/setup.sh, for the target architecture.
+# The libraries of scripts/setup.sh that CMakeLists.txt looks for, for the
+# target architecture (the tests' HTTP client included: the test programs
+# are cross-built too). nlohmann-json3-dev holds headers alone, one for all.
+# liblo-dev cannot sit beside the host's (apt would remove the host's): the
+# target gets the library alone, and scripts/package.sh pairs it with the
+# host's header.
 libraries=(
-  libsdl2-dev libepoxy-dev libpng-dev zlib1g-dev libassimp-dev libkissfft-dev
-  libgtest-dev libgmock-dev liblo-dev libspdlog-dev libfmt-dev libsystemd-dev
-  libtomlplusplus-dev libimgui-dev
+  libsdl2-dev libwayland-dev libepoxy-dev libpng-dev zlib1g-dev libassimp-dev libkissfft-dev
+  libgtest-dev libgmock-dev liblo7 libspdlog-dev libfmt-dev libsystemd-dev
+  libtomlplusplus-dev libimgui-dev libmicrohttpd-dev libcpp-httplib-dev
+  libavcodec-dev libavformat-dev libswscale-dev libswresample-dev libavutil-dev
 )
-packages=("$cross" qemu-user nlohmann-json3-dev libcpp-httplib-dev)
+packages=("$cross" qemu-user nlohmann-json3-dev)
 for p in "${libraries[@]}"; do packages+=("$p:$arch"); done
 
 if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
@@ -31,4 +37,11 @@ if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
 fi
 echo "setup-cross: installing ${missing[*]}"
 "${sudo[@]}" apt-get update -q
+# A package of the target that cannot sit beside the host's makes apt remove
+# the host's; the normal build needs those, so nothing is installed then.
+removed=$(apt-get install -s -q --no-install-recommends "${missing[@]}" | sed -n 's/^Remv \([^ ]*\).*/\1/p')
+if [ -n "$removed" ]; then
+  echo "setup-cross: installing would remove $(echo $removed); nothing installed" >&2
+  exit 1
+fi
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

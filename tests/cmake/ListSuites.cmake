@@ -1,9 +1,10 @@
 # Run after a test program is built (see SuiteTests.cmake): asks the program
 # for its tests and writes one add_test per suite into OUTPUT.
 # Inputs: PROGRAM, OUTPUT, and SETTINGS, a file that sets WORKING_DIRECTORY
-# and ENVIRONMENT (a list of VAR=VALUE).
+# and ENVIRONMENT (a list of VAR=VALUE), and EMULATOR (empty unless the
+# program is cross-built).
 include("${SETTINGS}")
-execute_process(COMMAND "${PROGRAM}" --gtest_list_tests
+execute_process(COMMAND ${EMULATOR} "${PROGRAM}" --gtest_list_tests
                 WORKING_DIRECTORY "${WORKING_DIRECTORY}"
                 OUTPUT_VARIABLE listing
                 ERROR_VARIABLE errors
@@ -24,7 +25,7 @@ foreach(line IN LISTS lines)
   if(line MATCHES "^([A-Za-z_][A-Za-z0-9_/]*)\\.( |$)")
     set(suite "${CMAKE_MATCH_1}")
     string(APPEND script
-      "add_test([==[${suite}]==] [==[${PROGRAM}]==] [==[--gtest_filter=${suite}.*]==])\n"
+      "add_test([==[${suite}]==] ${EMULATOR} [==[${PROGRAM}]==] [==[--gtest_filter=${suite}.*]==])\n"
       "set_tests_properties([==[${suite}]==] PROPERTIES WORKING_DIRECTORY [==[${WORKING_DIRECTORY}]==]"
       " ENVIRONMENT [==[${ENVIRONMENT}]==])\n")
     math(EXPR count "${count} + 1")

@@ -18,7 +18,9 @@ function(solvane_add_suite_tests target)
   set(settings_file "${CMAKE_CURRENT_BINARY_DIR}/${target}_suites_settings.cmake")
   file(WRITE ${settings_file}
        "set(WORKING_DIRECTORY [==[${ARG_WORKING_DIRECTORY}]==])\n"
-       "set(ENVIRONMENT [==[${ARG_ENVIRONMENT}]==])\n")
+       "set(ENVIRONMENT [==[${ARG_ENVIRONMENT}]==])\n"
+       # A cross-built program runs under the emulator that runs it here.
+       "set(EMULATOR [==[${CMAKE_CROSSCOMPILING_EMULATOR}]==])\n")
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND}
             -D "PROGRAM=$<TARGET_FILE:${target}>"
