@@ -13,6 +13,7 @@
 #include "crystal/World.h"
 #include "platform/d3d9/RecordingDevice.h"
 #include "scene/SceneState.h"
+#include "support/DeviceTestSupport.h"
 #include "support/HeadlessRunTest.h"
 
 namespace {
@@ -148,7 +149,7 @@ TEST_F(ControlRequests, F1TogglesThePanelWhichIsDrawnLastAndOnlyOnScreen)
         bool framesOverlay;
         bool drawn;
     };
-    const std::string frames = ::testing::TempDir() + "/solvane-panel-frames";
+    const std::string frames = testsupport::TempDir() + "/panel-frames";
     const std::vector<Case> cases = {
         {"on screen", "", false, true},
         {"into --frames without --frames-overlay", frames, false, false},
@@ -190,7 +191,7 @@ TEST_F(ControlRequests, NoMicrophoneForTenSecondsIsNoticedOnScreenOnly)
         bool noticed;
         bool drawn;
     };
-    const std::string frames = ::testing::TempDir() + "/solvane-problem-frames";
+    const std::string frames = testsupport::TempDir() + "/problem-frames";
     const std::vector<Case> cases = {
         {"no input", false, true, "", true, true},
         {"no input, notice turned off", false, false, "", true, false},
@@ -230,7 +231,7 @@ TEST_F(ControlRequests, NoMicrophoneForTenSecondsIsNoticedOnScreenOnly)
 TEST_F(ControlRequests, AnUnreachablePeerIsNoticedAfterTenSeconds)
 {
     namespace fs = std::filesystem;
-    const fs::path data = fs::path(::testing::TempDir()) / "solvane-unreachable-peer";
+    const fs::path data = fs::path(testsupport::TempDir()) / "data";
     fs::remove_all(data);
     fs::copy(options.dataDir, data, fs::copy_options::recursive);
     // Nothing listens on the discard port of loopback.

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <unistd.h>
+
 #include "platform/files/PngFile.h"
 
 namespace testsupport {
@@ -33,7 +35,9 @@ std::string TempDir()
     std::string name = info ? std::string(info->test_suite_name()) + "_" + info->name() : "solvane_test";
     for (char& c : name)
         if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("solvane_" + name);
+    // The process id keeps two checkouts' runs of one test apart.
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("solvane_" + std::to_string(::getpid()) + "_" + name);
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
     std::filesystem::create_directories(dir, ec);
