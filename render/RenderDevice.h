@@ -9,15 +9,14 @@
 #pragma once
 
 #include "common/DeviceResource.h"
+#include "common/NonCopyable.h"
 #include "common/PointerList.h"
 #include "platform/d3d9/d3d9.h"
 
-class RenderDevice final {
+class RenderDevice final : NonCopyable {
 public:
     RenderDevice();
     ~RenderDevice();
-    RenderDevice(const RenderDevice&) = delete;
-    RenderDevice& operator=(const RenderDevice&) = delete;
 
     // Chooses the backend; call before CreateDevice. Null means none (creation fails).
     void SetDirect3DFactory(Direct3DCreate9Function factory) { factory_ = factory; }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/NonCopyable.h"
 #include "platform/d3d9/DeviceRef.h"
 #include "platform/d3d9/d3d9.h"
 #include "scenery/Matrix4.h"
@@ -54,13 +55,11 @@ struct SparkVertex {
 static_assert(sizeof(SparkVertex) == 20, "spark vertices are 20 bytes");
 constexpr DWORD SparkVertexFormat = D3DFVF_XYZ | D3DFVF_PSIZE | D3DFVF_DIFFUSE;
 
-class LightSet {
+class LightSet : NonCopyable {
 public:
     static constexpr int Capacity = 40960;
 
     LightSet();
-    LightSet(const LightSet&) = delete;
-    LightSet& operator=(const LightSet&) = delete;
     ~LightSet();
 
     // Allocates the pool and its vertex buffer and loads light1.bmp and

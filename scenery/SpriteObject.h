@@ -8,17 +8,16 @@
 #pragma once
 
 #include "common/DeviceResource.h"
+#include "common/NonCopyable.h"
 #include "platform/d3d9/d3dx9.h"
 
 class RenderDevice;
 class TextureHolder;
 
-class SpriteObject : public DeviceResource {
+class SpriteObject : public DeviceResource, NonCopyable {
 public:
     SpriteObject() = default;
     ~SpriteObject() override;
-    SpriteObject(const SpriteObject&) = delete;
-    SpriteObject& operator=(const SpriteObject&) = delete;
 
     bool OnDeviceLost(RenderDevice* device) override;
     bool OnDeviceReset(RenderDevice* device) override;

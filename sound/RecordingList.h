@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "common/NonCopyable.h"
+
 constexpr int kVoiceBlockSamples = 8000;  // one 50 ms microphone block at 160 000 Hz
 
 struct VoiceBlock {
@@ -25,11 +27,9 @@ struct VoiceBlock {
 
 class FileSink;
 
-class RecordingList {
+class RecordingList : NonCopyable {
 public:
     RecordingList() = default;
-    RecordingList(const RecordingList&) = delete;
-    RecordingList& operator=(const RecordingList&) = delete;
 
     void Add(std::unique_ptr<VoiceBlock> block);
     void RemoveAt(int index);

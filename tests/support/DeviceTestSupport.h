@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/NonCopyable.h"
 #include "platform/d3d9/RecordingDevice.h"
 #include "platform/d3d9/d3d9.h"
 
@@ -14,13 +15,11 @@ namespace testsupport {
 
 // Holds one reference and gives it up at the end of the scope.
 template <typename T>
-class Ref {
+class Ref : NonCopyable {
 public:
     Ref() = default;
     explicit Ref(T* object) : object_(object) {}
     ~Ref() { Reset(); }
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
     T* get() const { return object_; }
     T* operator->() const { return object_; }
     T** out()
