@@ -8,10 +8,10 @@
 // backend; tests choose the recording device instead.
 #pragma once
 
-#include "common/DeviceResource.h"
 #include "common/NonCopyable.h"
 #include "common/PointerList.h"
 #include "platform/d3d9/d3d9.h"
+#include "render/DeviceResource.h"
 
 class RenderDevice final : NonCopyable {
 public:

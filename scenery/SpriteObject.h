@@ -7,9 +7,9 @@
 // ReleaseAll empties the list at the end).
 #pragma once
 
-#include "common/DeviceResource.h"
 #include "common/NonCopyable.h"
 #include "platform/d3d9/d3dx9.h"
+#include "render/DeviceResource.h"
 
 class RenderDevice;
 class TextureHolder;
