@@ -90,7 +90,6 @@ private:
     bool FillVertices();
     // Draws the vertices written, screen pixels in, screen pixels out.
     void DrawPoints(IDirect3DDevice9* device);
-    bool IsBusy(int slot) const { return (busy_[slot / 64] >> (slot % 64)) & 1u; }
     void SetBusy(int slot, bool busy);
 
     std::vector<std::int32_t> live_;   // slots of the live sparks, ascending

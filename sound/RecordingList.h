@@ -59,8 +59,6 @@ public:
 
     // Changes with every Add, RemoveAt and Clear.
     std::uint64_t Generation() const { return generation_; }
-    // Total bytes of samples the list holds.
-    std::uint64_t DataBytes() const { return static_cast<std::uint64_t>(Count()) * sizeof(VoiceBlock); }
 
 private:
     struct Slot {

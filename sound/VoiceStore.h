@@ -93,7 +93,6 @@ public:
     bool LastLoad() const { return lastLoad_; }
     // Stores refused because the pause after a failure was not over.
     std::uint32_t Deferred() const { return deferred_; }
-    bool Busy() const;
     // The last voice written, if any.
     const std::optional<StoredVoiceInfo>& LastStored() const { return lastStored_; }
 
