@@ -27,6 +27,11 @@ public:
     bool ResetDevice();
     void ReleaseAll();
 
+    // What CreateDevice asks for: full screen at width x height, one back
+    // buffer copied to the screen at the display's rate, or a window that
+    // keeps its own size; a lockable back buffer and a 16-bit depth buffer.
+    static D3DPRESENT_PARAMETERS PresentParametersFor(HWND window, int width, int height, bool windowed);
+
     IDirect3DDevice9* Device() const { return device_; }
     IDirect3D9* Direct3D() const { return direct3D_; }
     IDirect3DSurface9* BackBuffer() const { return backBuffer_; }
@@ -51,3 +56,8 @@ private:
     int logicalWidth_ = 640;
     int logicalHeight_ = 480;
 };
+
+// The material of what the scene lights: white diffuse and specular (power
+// 10), nothing emitted, an ambient grey of `ambient`; the specular colour is
+// taken from it.
+void SetWhiteMaterial(IDirect3DDevice9* device, float ambient);
