@@ -31,16 +31,8 @@ struct SparkRecord {
     float dy = 0.0f;
 };
 
-// One slot of the pool.
-struct LightParticle {
-    float x = 0.0f;
-    float y = 0.0f;
-    float size = 0.0f;
-    std::int32_t life = 0;
-    std::int32_t lifespan = 0;
-    float dx = 0.0f;
-    float dy = 0.0f;
-};
+// One slot of the pool holds the record of the spark emitted into it.
+using LightParticle = SparkRecord;
 
 // One spark as the device draws it: a point sprite, the square of side
 // `size` pixels centred on (x, y), its texture spread over it. The position
