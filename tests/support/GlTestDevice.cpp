@@ -5,6 +5,7 @@
 
 #include "platform/system/OffscreenWindow.h"
 #include "platform/files/PngFile.h"
+#include "render/RenderDevice.h"
 
 namespace testsupport {
 
@@ -39,16 +40,8 @@ IDirect3DDevice9* NewGlDevice(const GlDeviceOptions& options)
     if (window == nullptr) return nullptr;
     IDirect3D9* d3d = GlDirect3DCreate9WithOptions(D3D_SDK_VERSION, options);
     if (d3d == nullptr) return nullptr;
-    D3DPRESENT_PARAMETERS pp{};
-    pp.BackBufferWidth = 640;
-    pp.BackBufferHeight = 480;
-    pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-    pp.BackBufferCount = 1;
-    pp.SwapEffect = D3DSWAPEFFECT_COPY;
-    pp.hDeviceWindow = window;
-    pp.EnableAutoDepthStencil = TRUE;
-    pp.AutoDepthStencilFormat = D3DFMT_D16;
-    pp.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
+    D3DPRESENT_PARAMETERS pp = RenderDevice::PresentParametersFor(window, 640, 480, false);
+    // Tests do not wait for the display.
     pp.PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;
     IDirect3DDevice9* device = nullptr;
     d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &device);
