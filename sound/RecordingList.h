@@ -32,7 +32,6 @@ public:
     RecordingList() = default;
 
     void Add(std::unique_ptr<VoiceBlock> block);
-    void RemoveAt(int index);
     // Frees every block (in index order), then empties the list.
     void Clear();
     // Clear under the name the crystals' reset uses.
@@ -57,7 +56,7 @@ public:
     // them. Loop thread; cheap (no samples are copied for appended blocks).
     std::vector<std::shared_ptr<const VoiceBlock>> Snapshot() const;
 
-    // Changes with every Add, RemoveAt and Clear.
+    // Changes with every block added (Add, AppendBlock) and every Clear.
     std::uint64_t Generation() const { return generation_; }
 
 private:
