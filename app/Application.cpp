@@ -234,7 +234,7 @@ bool Application::OpenNetworkLink()
     AddEventSource(&sockets_);
     AddEventSource(netLink_.get());
     if (demoPeer_) AddEventSource(demoPeer_.get());
-    if (!netLink_->Open(Handle(), LinkMode::Client, host.c_str(), port))
+    if (!netLink_->Open(Handle(), host.c_str(), port))
         return Fail("cannot start the network link to " + host + ":" + std::to_string(port));
     LogLine("net", "peer %s port %d", host.c_str(), port);
     health_.NotePeer(host + ":" + std::to_string(port));
