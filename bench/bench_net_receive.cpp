@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "net/NetLink.h"
-#include "net/PeerLink.h"
 #include "platform/sockets/Sockets.h"
 #include "platform/system/messages.h"
 
@@ -36,7 +35,7 @@ void BM_ReceivePicture(benchmark::State& state)
     sockets.LocalAddress(server, bound);
 
     NetLink link(sockets);
-    link.Open(&window, LinkMode::Client, "127.0.0.1", platform::NetworkToHost16(bound.port));
+    link.Open(&window, "127.0.0.1", platform::NetworkToHost16(bound.port));
     // Without a TCP peer there is no Greeting; the link's UDP socket gets
     // its port from one datagram sent by hand.
     platform::SOCKET udp = link.Udp().socket;
@@ -85,7 +84,7 @@ void BM_DrainFlood(benchmark::State& state)
     platform::SocketAddress bound;
     sockets.LocalAddress(server, bound);
     NetLink link(sockets);
-    link.Open(&window, LinkMode::Client, "127.0.0.1", platform::NetworkToHost16(bound.port));
+    link.Open(&window, "127.0.0.1", platform::NetworkToHost16(bound.port));
     platform::SOCKET udp = link.Udp().socket;
     std::uint8_t hello[4] = {0xFE, 0xFF, 0, 0};
     sockets.sendto(udp, hello, sizeof hello, 0, bound);
