@@ -5,6 +5,7 @@
 #include "common/EscapedText.h"
 #include "common/Log.h"
 #include "common/RegularFile.h"
+#include "platform/sockets/Endpoint.h"
 
 namespace {
 
@@ -45,19 +46,10 @@ void NoteUnknownKey(PeerAddress& address, int line, const std::string& text)
 
 bool ParsePort(const std::string& text, int& port)
 {
-    std::size_t first = text.find_first_not_of(" \t");
-    std::size_t last = text.find_last_not_of(" \t");
+    const std::size_t first = text.find_first_not_of(" \t");
     if (first == std::string::npos) return false;
-    long value = 0;
-    for (std::size_t i = first; i <= last; ++i) {
-        char c = text[i];
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
-        if (value > 65535) return false;
-    }
-    if (value < 1) return false;
-    port = static_cast<int>(value);
-    return true;
+    const std::size_t last = text.find_last_not_of(" \t");
+    return platform::ParsePortNumber(text.substr(first, last - first + 1), port);
 }
 
 void ReadConfiguration(std::FILE* file, PeerAddress& address)

@@ -33,8 +33,9 @@ struct PeerAddress {
 // How many unknown keys are kept for the warnings.
 constexpr std::size_t kUnknownKeysKept = 5;
 
-// A port number written in decimal digits (blanks around them allowed), 1 to
-// 65535; false for anything else ("abc", "4294967297", "47000.5", "").
+// A port number as platform/sockets/Endpoint.h reads one (1 to 65535, at
+// most five digits), blanks around it allowed; false for anything else
+// ("abc", "4294967297", "47000.5", "").
 bool ParsePort(const std::string& text, int& port);
 
 // Reads the open file from its current position. A key line that is the

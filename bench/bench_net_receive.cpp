@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "net/NetLink.h"
-#include "net/PeerLink.h"
 #include "platform/sockets/Sockets.h"
 #include "platform/system/messages.h"
 
@@ -30,7 +29,7 @@ struct LoopbackLink {
         server = sockets.socket(platform::SocketType::Datagram);
         sockets.bind(server, loopback);
         sockets.LocalAddress(server, bound);
-        link.Open(&window, LinkMode::Client, "127.0.0.1", platform::NetworkToHost16(bound.port));
+        link.Open(&window, "127.0.0.1", platform::NetworkToHost16(bound.port));
         udp = link.Udp().socket;
         std::uint8_t hello[4] = {0xFE, 0xFF, 0, 0};
         sockets.sendto(udp, hello, sizeof hello, 0, bound);

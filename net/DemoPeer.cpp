@@ -14,7 +14,7 @@ DemoPeer::DemoPeer(platform::Sockets& sockets, platform::Clock& clock, DWORD int
 bool DemoPeer::Start()
 {
     server_.SetListenAddress(platform::HostToNetwork32(0x7F000001u));
-    if (!server_.Open(&window_, LinkMode::Server, "", 0) || server_.Tcp().socket == 0 ||
+    if (!server_.Open(&window_, 0) || server_.Tcp().socket == 0 ||
         server_.Udp().socket == 0) {
         int error = server_.Tcp().error != 0 ? server_.Tcp().error : server_.Udp().error;
         LogLine("net", "the built-in demo peer cannot listen on loopback: %s", platform::SocketErrorText(error));
@@ -39,7 +39,7 @@ void DemoPeer::Poll()
     if (now - lastSend_ < interval_) return;
     lastSend_ = now;
     bool anyRegistered = false;
-    for (int i = 0; i < PeerLink::PeerCount; ++i)
+    for (int i = 0; i < PeerServer::PeerCount; ++i)
         anyRegistered = anyRegistered || (server_.Peer(i).socket != 0 && server_.Peer(i).address.family != 0);
     if (!anyRegistered) return;
     pattern_.Fill(sent_, picture_.data());

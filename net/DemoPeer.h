@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "common/NonCopyable.h"
-#include "net/PeerLink.h"
+#include "net/PeerServer.h"
 #include "net/PicturePattern.h"
 #include "platform/system/Clock.h"
 #include "platform/sockets/Sockets.h"
@@ -29,14 +29,14 @@ public:
     // The port an installation connects to (0 before Start).
     int Port() const { return port_; }
     int PicturesSent() const { return sent_; }
-    const PeerLink& Server() const { return server_; }
+    const PeerServer& Server() const { return server_; }
 
     void Poll() override;
 
 private:
     platform::MessageQueue queue_;
     HWND__ window_;
-    PeerLink server_;
+    PeerServer server_;
     platform::Clock& clock_;
     DWORD interval_;
     DWORD lastSend_ = 0;

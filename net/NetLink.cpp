@@ -17,14 +17,14 @@ NetLink::NetLink(platform::Sockets& socketLayer) : PeerLink(socketLayer) {}
 
 NetLink::~NetLink() { frameBuffer.reset(); }
 
-bool NetLink::Open(HWND notifyWindow, LinkMode mode, const char* host, int port)
+bool NetLink::Open(HWND notifyWindow, const char* host, int port)
 {
     // Allocated once; a second Open keeps the picture it already has.
     if (!frameBuffer) frameBuffer = std::make_unique<std::uint8_t[]>(FrameSize);
     std::string name = host != nullptr ? host : "";
     bool v6 = name.find(':') != std::string::npos && name.front() != '[';
     peerName = (v6 ? "[" + name + "]" : name) + ":" + std::to_string(port);
-    return PeerLink::Open(notifyWindow, mode, host, port);
+    return PeerLink::Open(notifyWindow, host, port);
 }
 
 bool NetLink::OnUdpRead(HWND, platform::SOCKET socket, LPARAM)

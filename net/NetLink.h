@@ -53,7 +53,7 @@ public:
     explicit NetLink(platform::Sockets& sockets);
     ~NetLink() override;
 
-    bool Open(HWND window, LinkMode mode, const char* host, int port) override;
+    bool Open(HWND window, const char* host, int port) override;
     bool OnUdpRead(HWND window, platform::SOCKET socket, LPARAM lParam) override;
     bool OnTcpRead(HWND window, platform::SOCKET socket, LPARAM lParam) override;
     void Update() override;

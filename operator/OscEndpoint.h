@@ -1,6 +1,7 @@
 // The two OSC addresses an operator writes: where to send ("host:port") and
 // where to listen ("[addr:]port", loopback when no address is given, so
-// that only this machine can steer the installation unless asked).
+// that only this machine can steer the installation unless asked). Both are
+// read by platform/sockets/Endpoint.h: an IPv6 address goes in brackets.
 #pragma once
 
 #include <cstdint>

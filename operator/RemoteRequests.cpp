@@ -3,49 +3,24 @@
 #include <nlohmann/json.hpp>
 
 #include "common/Level.h"
-
-namespace {
-
-bool ParsePort(const std::string& text, int& port)
-{
-    if (text.empty() || text.size() > 5) return false;
-    port = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        port = port * 10 + (c - '0');
-    }
-    return port <= 65535;
-}
-
-}  // namespace
+#include "platform/sockets/Endpoint.h"
 
 bool ParseListenAddress(const std::string& text, std::string& host, int& port, std::string& error)
 {
-    std::string hostPart;
-    std::string portPart = text;
-    if (!text.empty() && text.front() == '[') {
-        std::size_t close = text.find(']');
-        if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':') {
-            error = "\"" + text + "\" is not [ADDRESS]:PORT";
-            return false;
-        }
-        hostPart = text.substr(1, close - 1);
-        portPart = text.substr(close + 2);
-    } else if (std::size_t colon = text.rfind(':'); colon != std::string::npos) {
-        hostPart = text.substr(0, colon);
-        portPart = text.substr(colon + 1);
-        if (hostPart.find(':') != std::string::npos) {
-            error = "\"" + text + "\": write an IPv6 address in brackets, [ADDRESS]:PORT";
-            return false;
-        }
-    }
-    if (!ParsePort(portPart, port)) {
-        error = "\"" + text + "\" has no valid port (0 to 65535)";
+    platform::Endpoint endpoint;
+    switch (platform::ParseEndpoint(text, endpoint, platform::PortZero::Allowed)) {
+    case platform::EndpointProblem::None: break;
+    case platform::EndpointProblem::Brackets:
+    case platform::EndpointProblem::NoHost: error = "\"" + text + "\" is not [ADDRESS]:PORT"; return false;
+    case platform::EndpointProblem::UnbracketedIPv6:
+        error = "\"" + text + "\": write an IPv6 address in brackets, [ADDRESS]:PORT";
         return false;
+    case platform::EndpointProblem::Port: error = "\"" + text + "\" has no valid port (0 to 65535)"; return false;
     }
     // Only the operator's own machine can reach the view unless they name
     // another address: the page shows the room and, with a token, steers it.
-    host = hostPart.empty() ? "127.0.0.1" : hostPart;
+    host = endpoint.host.empty() ? "127.0.0.1" : endpoint.host;
+    port = endpoint.port;
     return true;
 }
 

@@ -30,7 +30,7 @@ struct Bench : LoopbackBench {
         if (sockets.bind(peerTcp, Loopback(0x7F000001u, 0)) != 0 || sockets.listen(peerTcp, 1) != 0) std::abort();
         SocketAddress bound;
         sockets.LocalAddress(peerTcp, bound);
-        if (!link.Open(&window, LinkMode::Client, "127.0.0.1", platform::NetworkToHost16(bound.port))) std::abort();
+        if (!link.Open(&window, "127.0.0.1", platform::NetworkToHost16(bound.port))) std::abort();
         OpenSenders();
         // The link's UDP socket gets its port from its first send.
         std::uint8_t hello[4] = {0xFE, 0xFF, 0, 0};

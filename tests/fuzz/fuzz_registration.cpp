@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "net/PeerLink.h"
+#include "net/PeerServer.h"
 #include "LoopbackBench.h"
 
 namespace {
@@ -17,14 +17,14 @@ namespace {
 using platform::SocketAddress;
 
 struct Bench : LoopbackBench {
-    PeerLink server{sockets};
+    PeerServer server{sockets};
     platform::SOCKET installation = 0;  // a TCP connection from 127.0.0.1
     int port = 0;
 
     Bench()
     {
         server.SetListenAddress(platform::HostToNetwork32(0x7F000001u));
-        if (!server.Open(&window, LinkMode::Server, "", 0) || server.Udp().socket == 0) std::abort();
+        if (!server.Open(&window, 0) || server.Udp().socket == 0) std::abort();
         SocketAddress bound;
         sockets.LocalAddress(server.Tcp().socket, bound);
         port = platform::NetworkToHost16(bound.port);
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const PeerEntry& slot0 = bench.server.Peer(0);
     bool filled = slot0.address.family != 0;
     if (filled != (claimsSlotZero && sender == 0)) std::abort();
-    for (int i = 1; i < PeerLink::PeerCount; ++i)
+    for (int i = 1; i < PeerServer::PeerCount; ++i)
         if (bench.server.Peer(i).address.family != 0) std::abort();
     // Forget it again for the next input.
     const_cast<PeerEntry&>(slot0).address = SocketAddress{};

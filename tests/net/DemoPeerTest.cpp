@@ -28,7 +28,7 @@ TEST(DemoPeer, ServesGeneratedPicturesOnLoopbackAtItsInterval)
     TestLoop loop(sockets);
     NetLink link(sockets);
     loop.Route(window, &link);
-    ASSERT_TRUE(link.Open(window.Handle(), LinkMode::Client, "127.0.0.1", peer.Port()));
+    ASSERT_TRUE(link.Open(window.Handle(), "127.0.0.1", peer.Port()));
     ASSERT_TRUE(loop.RunUntil([&] {
         peer.Poll();
         return link.OwnId() == 0;

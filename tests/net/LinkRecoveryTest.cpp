@@ -27,14 +27,14 @@ int CountLogLines(const std::string& text)
 // A peer that can be destroyed and made again; its window outlives it,
 // since the loop keeps the windows it was given.
 struct Peer {
-    PeerLink link;
+    PeerServer link;
     Peer(platform::Sockets& sockets, TestLoop& loop, TestWindow& window, platform::Clock& clock, int port)
         : link(sockets)
     {
         link.UseClock(clock);
         link.SetListenAddress(platform::HostToNetwork32(0x7F000001u));
         loop.Route(window, &link);
-        link.Open(window.Handle(), LinkMode::Server, "", port);
+        link.Open(window.Handle(), port);
     }
 };
 
@@ -54,7 +54,7 @@ TEST(LinkRecovery, ARestartedPeerIsRegisteredWithAgainAndPicturesResume)
     NetLink installation(sockets);
     installation.UseClock(clock);
     loop.Route(window, &installation);
-    ASSERT_TRUE(installation.Open(window.Handle(), LinkMode::Client, "127.0.0.1", port));
+    ASSERT_TRUE(installation.Open(window.Handle(), "127.0.0.1", port));
     ASSERT_TRUE(loop.RunUntil([&] { return peer->link.Peer(0).address.family != 0; }));
     EXPECT_EQ(installation.Status().state, LinkState::Connected);
     const std::string lost = "lost the peer 127.0.0.1:" + std::to_string(port);
@@ -104,7 +104,7 @@ TEST(LinkRecovery, PausesBetweenTriesDoubleFromOneSecondUpToThirty)
     NetLink installation(sockets);
     installation.UseClock(clock);
     loop.Route(window, &installation);
-    ASSERT_TRUE(installation.Open(window.Handle(), LinkMode::Client, "127.0.0.1", LocalPort(sockets, closed)));
+    ASSERT_TRUE(installation.Open(window.Handle(), "127.0.0.1", LocalPort(sockets, closed)));
 
     std::vector<DWORD> tries{0};
     DWORD elapsed = 0;
@@ -137,7 +137,7 @@ TEST(LinkRecovery, StatusTellsStateAddressLastContactAndPictures)
     NetLink link(sockets);
     link.UseClock(clock);
     loop.Route(window, &link);
-    ASSERT_TRUE(link.Open(window.Handle(), LinkMode::Client, "127.0.0.1", server.Port()));
+    ASSERT_TRUE(link.Open(window.Handle(), "127.0.0.1", server.Port()));
     LinkStatus status = link.Status();
     EXPECT_EQ(status.state, LinkState::Connecting);
     EXPECT_STREQ(LinkStateName(status.state), "connecting");
@@ -179,9 +179,9 @@ TEST(LinkOverIPv6, AnInstallationReachesTheDualStackPeerByEitherFamily)
 
     TestLoop loop(sockets);
     TestWindow peerWindow;
-    PeerLink peer(sockets);  // every interface, both families
+    PeerServer peer(sockets);  // every interface, both families
     loop.Route(peerWindow, &peer);
-    ASSERT_TRUE(peer.Open(peerWindow.Handle(), LinkMode::Server, "", 0));
+    ASSERT_TRUE(peer.Open(peerWindow.Handle(), 0));
     const int port = LocalPort(sockets, peer.Tcp().socket);
     ASSERT_GT(port, 0);
 
@@ -191,7 +191,7 @@ TEST(LinkOverIPv6, AnInstallationReachesTheDualStackPeerByEitherFamily)
     for (int i = 0; i < 3; ++i) {
         links[i] = std::make_unique<NetLink>(sockets);
         loop.Route(windows[i], links[i].get());
-        ASSERT_TRUE(links[i]->Open(windows[i].Handle(), LinkMode::Client, hosts[i], port)) << hosts[i];
+        ASSERT_TRUE(links[i]->Open(windows[i].Handle(), hosts[i], port)) << hosts[i];
         ASSERT_TRUE(loop.RunUntil([&] { return peer.Peer(i).address.family != 0; })) << hosts[i];
         EXPECT_EQ(links[i]->State(), LinkState::Connected) << hosts[i];
     }
@@ -224,7 +224,7 @@ TEST(LinkRecovery, TheRegistrationIsSentAgainUntilThePicturesCome)
     NetLink installation(sockets);
     installation.UseClock(clock);
     loop.Route(window, &installation);
-    ASSERT_TRUE(installation.Open(window.Handle(), LinkMode::Client, "127.0.0.1", server.Port()));
+    ASSERT_TRUE(installation.Open(window.Handle(), "127.0.0.1", server.Port()));
     SOCKET connection = server.Accept(loop);
     ASSERT_NE(connection, 0u);
     ASSERT_TRUE(server.Send(connection, {0xFF, 0xFF, 0x03, 0x00}));

@@ -25,14 +25,14 @@ protected:
         peer.SetListenAddress(platform::HostToNetwork32(0x7F000001u));
         loop.Route(peerWindow, &peer);
         loop.Route(installationWindow, &installation);
-        ASSERT_TRUE(peer.Open(peerWindow.Handle(), LinkMode::Server, "", 0));
+        ASSERT_TRUE(peer.Open(peerWindow.Handle(), 0));
         port = LocalPort(sockets, peer.Tcp().socket);
         ASSERT_GT(port, 0);
     }
 
     void ConnectInstallation()
     {
-        ASSERT_TRUE(installation.Open(installationWindow.Handle(), LinkMode::Client, "127.0.0.1", port));
+        ASSERT_TRUE(installation.Open(installationWindow.Handle(), "127.0.0.1", port));
         ASSERT_TRUE(loop.RunUntil([&] { return Registered(0); }));
         EXPECT_EQ(installation.State(), LinkState::Connected);
     }
@@ -63,7 +63,7 @@ protected:
     TestLoop loop{sockets};
     TestWindow peerWindow;
     TestWindow installationWindow;
-    PeerLink peer{sockets};
+    PeerServer peer{sockets};
     NetLink installation{sockets};
     int port = 0;
 };
@@ -144,11 +144,11 @@ TEST_F(LinkTrustTest, IdleConnectionsLoseTheirSlotsAfterTenSeconds)
         idle.push_back(ConnectFrom(sockets, kOther, port));
         ASSERT_TRUE(loop.RunUntil([&] { return peer.Peer(i).socket != 0; })) << "connection " << i;
     }
-    ASSERT_TRUE(installation.Open(installationWindow.Handle(), LinkMode::Client, "127.0.0.1", port));
+    ASSERT_TRUE(installation.Open(installationWindow.Handle(), "127.0.0.1", port));
     loop.RunFor(150);
     EXPECT_EQ(installation.OwnId(), -1) << "every slot is held";
 
-    clock.Advance(PeerLink::RegistrationTimeoutMs - 1);
+    clock.Advance(PeerServer::RegistrationTimeoutMs - 1);
     peer.Update();
     loop.RunFor(50);
     EXPECT_EQ(installation.OwnId(), -1) << "not before ten seconds";

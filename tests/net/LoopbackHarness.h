@@ -11,7 +11,8 @@
 #include <functional>
 #include <vector>
 
-#include "net/PeerLink.h"
+#include "net/PeerChannel.h"
+#include "net/PeerServer.h"
 #include "platform/sockets/Sockets.h"
 #include "platform/system/Wait.h"
 #include "platform/system/messages.h"
@@ -71,8 +72,8 @@ class TestLoop {
 public:
     explicit TestLoop(platform::Sockets& sockets) : sockets_(sockets) {}
 
-    void Route(TestWindow& window, PeerLink* link) { routes_.push_back({&window, link}); }
-    void Unroute(PeerLink* link)
+    void Route(TestWindow& window, PeerChannel* link) { routes_.push_back({&window, link}); }
+    void Unroute(PeerChannel* link)
     {
         for (auto& route : routes_)
             if (route.link == link) route.link = nullptr;
@@ -117,7 +118,7 @@ public:
 private:
     struct RouteEntry {
         TestWindow* window;
-        PeerLink* link;
+        PeerChannel* link;
     };
     platform::Sockets& sockets_;
     std::vector<RouteEntry> routes_;

@@ -20,7 +20,7 @@ protected:
         ASSERT_NE(server.Port(), 0);
         link = std::make_unique<NetLink>(sockets);
         loop.Route(window, link.get());
-        ASSERT_TRUE(link->Open(window.Handle(), LinkMode::Client, "127.0.0.1", server.Port()));
+        ASSERT_TRUE(link->Open(window.Handle(), "127.0.0.1", server.Port()));
         connection = server.Accept(loop);
         ASSERT_NE(connection, 0u);
     }
@@ -218,7 +218,7 @@ TEST(NetLinkStart, UnreachablePeerStillStartsAndStaysSilent)
     ASSERT_EQ(sockets.bind(closedPort, Loopback(0)), 0);
     NetLink link(sockets);
     loop.Route(window, &link);
-    EXPECT_TRUE(link.Open(window.Handle(), LinkMode::Client, "127.0.0.1", LocalPort(sockets, closedPort)));
+    EXPECT_TRUE(link.Open(window.Handle(), "127.0.0.1", LocalPort(sockets, closedPort)));
     EXPECT_NE(link.FrameBuffer(), nullptr);
     loop.RunFor(200);
     EXPECT_FALSE(link.HasFrame());
@@ -233,7 +233,7 @@ TEST(NetLinkStart, UnresolvableHostOrBadPortStillStarts)
     for (const char* host : {"no such host", ""}) {
         NetLink link(sockets);
         loop.Route(window, &link);
-        EXPECT_TRUE(link.Open(window.Handle(), LinkMode::Client, host, 47000)) << host;
+        EXPECT_TRUE(link.Open(window.Handle(), host, 47000)) << host;
         EXPECT_EQ(link.Peer(0).socket, 0u);
         EXPECT_EQ(link.Udp().socket, 0u);
         EXPECT_EQ(link.Tcp().error, platform::WSAHOST_NOT_FOUND);
@@ -243,7 +243,7 @@ TEST(NetLinkStart, UnresolvableHostOrBadPortStillStarts)
     }
     for (int port : {-1, 65536}) {
         NetLink link(sockets);
-        EXPECT_TRUE(link.Open(window.Handle(), LinkMode::Client, "127.0.0.1", port));
+        EXPECT_TRUE(link.Open(window.Handle(), "127.0.0.1", port));
         EXPECT_EQ(link.Peer(0).socket, 0u);
     }
     std::vector<int> fds;
@@ -259,7 +259,7 @@ TEST(NetLinkStart, NothingIsSentBeforeAGreeting)
     RawServer server(sockets);
     NetLink link(sockets);
     loop.Route(window, &link);
-    ASSERT_TRUE(link.Open(window.Handle(), LinkMode::Client, "127.0.0.1", server.Port()));
+    ASSERT_TRUE(link.Open(window.Handle(), "127.0.0.1", server.Port()));
     ASSERT_NE(server.Accept(loop), 0u);
     Bytes nothing;
     EXPECT_FALSE(server.Receive(loop, nothing, nullptr, 150));

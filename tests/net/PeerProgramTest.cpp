@@ -169,7 +169,7 @@ struct Installation {
     explicit Installation(int port)
     {
         loop.Route(window, &link);
-        link.Open(window.Handle(), LinkMode::Client, "127.0.0.1", port);
+        link.Open(window.Handle(), "127.0.0.1", port);
     }
 };
 

@@ -14,7 +14,7 @@
 #include <spdlog/sinks/stdout_sinks.h>
 
 #include "PeerOptions.h"
-#include "PeerServer.h"
+#include "PictureServer.h"
 #include "PictureSource.h"
 #include "StopSignals.h"
 #include "common/HelpAndVersion.h"
@@ -59,7 +59,7 @@ int Run(const PeerOptions& options)
     HWND__ window;
     window.queue = &queue;
     platform::Sockets sockets;
-    PeerServer server(sockets, options.placesPerAddress);
+    PictureServer server(sockets, options.placesPerAddress);
     std::string error;
     if (!server.Start(&window, options.port, error)) {
         LogLine("peer", "%s", error.c_str());

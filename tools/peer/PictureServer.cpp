@@ -1,5 +1,5 @@
 // Start-up, reporting and sending of the peer program's server.
-#include "PeerServer.h"
+#include "PictureServer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -21,9 +21,9 @@ std::string DescribeBindFailure(const char* what, int port, int error)
     return text;
 }
 
-bool PeerServer::Start(HWND notifyWindow, int port, std::string& error)
+bool PictureServer::Start(HWND notifyWindow, int port, std::string& error)
 {
-    if (!Open(notifyWindow, LinkMode::Server, "", port)) {
+    if (!Open(notifyWindow, port)) {
         error = "cannot start the sockets layer";
         return false;
     }
@@ -40,19 +40,19 @@ bool PeerServer::Start(HWND notifyWindow, int port, std::string& error)
     return true;
 }
 
-bool PeerServer::IsRegistered(int slot) const
+bool PictureServer::IsRegistered(int slot) const
 {
     return peers[slot].socket != 0 && peers[slot].address.family != 0;
 }
 
-int PeerServer::RegisteredCount() const
+int PictureServer::RegisteredCount() const
 {
     int count = 0;
     for (int i = 0; i < PeerCount; ++i) count += IsRegistered(i) ? 1 : 0;
     return count;
 }
 
-int PeerServer::SendPicture(const void* bytes, int length)
+int PictureServer::SendPicture(const void* bytes, int length)
 {
     int count = RegisteredCount();
     if (count == 0) return 0;
@@ -62,7 +62,7 @@ int PeerServer::SendPicture(const void* bytes, int length)
     return count;
 }
 
-std::string PeerServer::TakeSummary()
+std::string PictureServer::TakeSummary()
 {
     std::string text;
     for (int i = 0; i < PeerCount; ++i) {
@@ -86,7 +86,7 @@ std::string PeerServer::TakeSummary()
     return text;
 }
 
-bool PeerServer::LimitPlacesPerAddress()
+bool PictureServer::LimitPlacesPerAddress()
 {
     for (int i = 0; i < PeerCount; ++i) {
         if (peers[i].socket == 0) continue;
@@ -115,7 +115,7 @@ bool PeerServer::LimitPlacesPerAddress()
     return false;
 }
 
-void PeerServer::ReportChanges(const PeerEntry (&before)[PeerCount], const char* leaving)
+void PictureServer::ReportChanges(const PeerEntry (&before)[PeerCount], const char* leaving)
 {
     for (int i = 0; i < PeerCount; ++i) {
         const PeerEntry& now = peers[i];
@@ -129,11 +129,11 @@ void PeerServer::ReportChanges(const PeerEntry (&before)[PeerCount], const char*
     }
 }
 
-bool PeerServer::OnAccept(HWND notifyWindow, platform::SOCKET socket, LPARAM lParam)
+bool PictureServer::OnAccept(HWND notifyWindow, platform::SOCKET socket, LPARAM lParam)
 {
     PeerEntry before[PeerCount];
     std::copy(std::begin(peers), std::end(peers), before);
-    bool taken = PeerLink::OnAccept(notifyWindow, socket, lParam);
+    bool taken = PeerServer::OnAccept(notifyWindow, socket, lParam);
     // A freed place may take a waiting connection of the same address again: bounded.
     for (int i = 0; i < 2 * PeerCount && LimitPlacesPerAddress(); ++i) {
     }
@@ -145,32 +145,32 @@ bool PeerServer::OnAccept(HWND notifyWindow, platform::SOCKET socket, LPARAM lPa
     return taken;
 }
 
-bool PeerServer::OnClose(HWND notifyWindow, platform::SOCKET socket, LPARAM lParam)
+bool PictureServer::OnClose(HWND notifyWindow, platform::SOCKET socket, LPARAM lParam)
 {
     PeerEntry before[PeerCount];
     std::copy(std::begin(peers), std::end(peers), before);
-    bool closed = PeerLink::OnClose(notifyWindow, socket, lParam);
+    bool closed = PeerServer::OnClose(notifyWindow, socket, lParam);
     for (int i = 0; i < 2 * PeerCount && LimitPlacesPerAddress(); ++i) {
     }
     ReportChanges(before);
     return closed;
 }
 
-void PeerServer::Update()
+void PictureServer::Update()
 {
     PeerEntry before[PeerCount];
     std::copy(std::begin(peers), std::end(peers), before);
-    PeerLink::Update();
+    PeerServer::Update();
     for (int i = 0; i < 2 * PeerCount && LimitPlacesPerAddress(); ++i) {
     }
     ReportChanges(before, "did not register within 10 s; its connection was closed");
 }
 
-bool PeerServer::OnUdpRead(HWND notifyWindow, platform::SOCKET socket, LPARAM lParam)
+bool PictureServer::OnUdpRead(HWND notifyWindow, platform::SOCKET socket, LPARAM lParam)
 {
     PeerEntry before[PeerCount];
     std::copy(std::begin(peers), std::end(peers), before);
-    bool registered = PeerLink::OnUdpRead(notifyWindow, socket, lParam);
+    bool registered = PeerServer::OnUdpRead(notifyWindow, socket, lParam);
     ReportChanges(before);
     return registered;
 }

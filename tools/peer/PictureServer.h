@@ -1,4 +1,4 @@
-// The peer program's server: the peer link in server mode, telling the
+// The peer program's server: the server half of the peer link, telling the
 // operator who connects, registers and leaves, and sending one picture at a
 // time to every registered installation. What was sent is told in a summary
 // that the program asks for now and then, not picture by picture.
@@ -11,12 +11,12 @@
 #include <cstdint>
 #include <string>
 
-#include "net/PeerLink.h"
+#include "net/PeerServer.h"
 
-class PeerServer : public PeerLink {
+class PictureServer : public PeerServer {
 public:
-    PeerServer(platform::Sockets& socketLayer, int placesPerAddress)
-        : PeerLink(socketLayer), placesPerAddress_(placesPerAddress)
+    PictureServer(platform::Sockets& socketLayer, int placesPerAddress)
+        : PeerServer(socketLayer), placesPerAddress_(placesPerAddress)
     {
     }
 

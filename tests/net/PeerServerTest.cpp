@@ -18,7 +18,7 @@ protected:
     void SetUp() override
     {
         loop.Route(serverWindow, &server);
-        ASSERT_TRUE(server.Open(serverWindow.Handle(), LinkMode::Server, "", 0));
+        ASSERT_TRUE(server.Open(serverWindow.Handle(), 0));
         ASSERT_NE(server.Tcp().socket, 0u);
         ASSERT_NE(server.Udp().socket, 0u);
         port = LocalPort(sockets, server.Tcp().socket);
@@ -30,7 +30,7 @@ protected:
         int index = static_cast<int>(clients.size());
         clients.push_back(std::make_unique<NetLink>(sockets));
         loop.Route(windows[index], clients.back().get());
-        EXPECT_TRUE(clients.back()->Open(windows[index].Handle(), LinkMode::Client, "127.0.0.1", port));
+        EXPECT_TRUE(clients.back()->Open(windows[index].Handle(), "127.0.0.1", port));
         return index;
     }
 
@@ -49,7 +49,7 @@ protected:
     platform::Sockets sockets;
     TestLoop loop{sockets};
     TestWindow serverWindow;
-    PeerLink server{sockets};
+    PeerServer server{sockets};
     int port = 0;
     std::array<TestWindow, 10> windows;
     std::vector<std::unique_ptr<NetLink>> clients;
@@ -176,11 +176,11 @@ TEST(ServerStart, APortInUseLeavesTheServerSilentWithTheReason)
 {
     platform::Sockets sockets;
     TestWindow window;
-    PeerLink first(sockets);
-    ASSERT_TRUE(first.Open(window.Handle(), LinkMode::Server, "", 0));
+    PeerServer first(sockets);
+    ASSERT_TRUE(first.Open(window.Handle(), 0));
     int port = LocalPort(sockets, first.Tcp().socket);
-    PeerLink second(sockets);
-    EXPECT_TRUE(second.Open(window.Handle(), LinkMode::Server, "", port));
+    PeerServer second(sockets);
+    EXPECT_TRUE(second.Open(window.Handle(), port));
     EXPECT_EQ(second.Tcp().socket, 0u);
     EXPECT_EQ(second.Tcp().error, platform::WSAEADDRINUSE);
     EXPECT_EQ(second.Udp().socket, 0u);
