@@ -334,21 +334,20 @@ void GlBackend::DrawBatch(const DrawKey& key, const GpuVertex* vertices, std::si
     stats_.vertices += static_cast<std::uint32_t>(count);
 }
 
-void GlBackend::DrawBuffers(const DrawKey& key, const VertexLayout& layout, const StateKeepingDevice::Stream* streams,
-                            const BufferDraw& draw)
+void GlBackend::DrawBuffers(const DrawKey& key, const VertexLayout& layout, const DeviceDraw& draw)
 {
     ApplyForDraw(key);
-    BindStreams(layout, streams, draw.firstVertex, draw.instanced, key.hasPointSize != 0);
+    BindStreams(layout, draw.streams, draw.firstVertex, draw.instanced, key.hasPointSize != 0);
     const GLenum mode = PrimitiveMode(draw.type);
     const auto count = static_cast<GLsizei>(draw.count);
     const auto instances = static_cast<GLsizei>(draw.instances);
-    if (draw.indices == nullptr) {
+    if (draw.indexBuffer == nullptr) {
         if (draw.instanced)
             glDrawArraysInstanced(mode, 0, count, instances);
         else
             glDrawArrays(mode, 0, count);
     } else {
-        Sync(draw.indices, GL_ELEMENT_ARRAY_BUFFER);
+        Sync(draw.indexBuffer, GL_ELEMENT_ARRAY_BUFFER);
         const GLenum indexType = draw.indexSize == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT;
         const auto* offset = reinterpret_cast<const void*>(static_cast<std::size_t>(draw.startIndex) * draw.indexSize);
         if (draw.instanced)
@@ -358,7 +357,7 @@ void GlBackend::DrawBuffers(const DrawKey& key, const VertexLayout& layout, cons
     }
     glBindVertexArray(0);
     ++stats_.gpuDraws;
-    stats_.vertices += draw.countedVertices;
+    stats_.vertices += draw.vertexCount * draw.instances;
 }
 
 void GlBackend::ApplyForDraw(const DrawKey& key)
