@@ -138,4 +138,7 @@ protected:
 
 private:
     void ReleaseBindings();
+    // Stores a value; a change only when it differs from the one in force.
+    template <typename T>
+    HRESULT Change(T& slot, const T* value);
 };

@@ -82,6 +82,8 @@ private:
     void BindStreams(const VertexLayout& layout, const StateKeepingDevice::Stream* streams, UINT firstVertex,
                      bool instanced, bool pointSizes);
     void CountStateCalls() { stats_.stateCalls += state_.TakeCalls(); }
+    // A D3DCOLOR as red, green, blue and alpha from 0 to 1.
+    static void ColourValue(D3DCOLOR c, float out[4]);
 
     GpuTextureCache& textureOwner_;
     GpuBufferCache& bufferOwner_;
