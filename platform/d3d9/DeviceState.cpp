@@ -377,13 +377,13 @@ HRESULT StateKeepingDevice::CreateTexture(UINT width, UINT height, UINT levels, 
     return D3D_OK;
 }
 
-HRESULT StateKeepingDevice::CreateVertexBuffer(UINT length, DWORD, DWORD fvf, D3DPOOL, IDirect3DVertexBuffer9** buffer,
+HRESULT StateKeepingDevice::CreateVertexBuffer(UINT length, DWORD, DWORD, D3DPOOL, IDirect3DVertexBuffer9** buffer,
                                                void*)
 {
     if (buffer == nullptr) return D3DERR_INVALIDCALL;
     *buffer = nullptr;
     if (length == 0 || length > (256u << 20)) return D3DERR_INVALIDCALL;
-    *buffer = new MemoryVertexBuffer(length, fvf);
+    *buffer = new MemoryVertexBuffer(length);
     return D3D_OK;
 }
 

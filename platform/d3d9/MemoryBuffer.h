@@ -72,12 +72,10 @@ protected:
 
 class MemoryVertexBuffer final : public MemoryBuffer<IDirect3DVertexBuffer9> {
 public:
-    MemoryVertexBuffer(UINT length, DWORD fvf) : MemoryBuffer(length), fvf_(fvf) {}
-    DWORD Fvf() const { return fvf_; }
+    explicit MemoryVertexBuffer(UINT length) : MemoryBuffer(length) {}
 
 private:
     ~MemoryVertexBuffer() override = default;
-    DWORD fvf_;
 };
 
 class MemoryIndexBuffer final : public MemoryBuffer<IDirect3DIndexBuffer9> {

@@ -11,27 +11,6 @@ float RecordedDraw::FloatAt(UINT vertex, UINT offset) const
     return f;
 }
 
-RecordedDraw RecordedDraw::Instance(UINT k) const
-{
-    RecordedDraw one = *this;
-    one.instanceCount = 1;
-    one.instances.clear();
-    if (k >= instances.size()) return one;
-    const InstanceRecord& r = instances[k];
-    const VertexLayout layout = DescribeFvf(fvf);
-    for (UINT v = 0; v < one.VertexCount(); ++v) {
-        std::uint8_t* at = one.vertices.data() + static_cast<std::size_t>(v) * stride;
-        float p[3];
-        std::memcpy(p, at, sizeof p);
-        p[0] = p[0] * r.scale + r.x;
-        p[1] = p[1] * r.scale + r.y;
-        p[2] = p[2] * r.scale;
-        std::memcpy(at, p, sizeof p);
-        if (layout.diffuseOffset >= 0) std::memcpy(at + layout.diffuseOffset, &r.diffuse, sizeof r.diffuse);
-    }
-    return one;
-}
-
 DWORD RecordedDraw::DwordAt(UINT vertex, UINT offset) const
 {
     DWORD d = 0;

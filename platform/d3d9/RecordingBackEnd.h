@@ -24,9 +24,6 @@ struct RecordedDraw {
     std::shared_ptr<const DeviceState> state;  // the state in force at the draw
 
     UINT VertexCount() const { return stride == 0 ? 0 : static_cast<UINT>(vertices.size() / stride); }
-    // Instance k of an instanced draw as the device draws it: the vertices
-    // scaled and moved by the instance record and given its colour.
-    RecordedDraw Instance(UINT k) const;
     // Reads a float or a DWORD of vertex i at a byte offset.
     float FloatAt(UINT vertex, UINT offset) const;
     DWORD DwordAt(UINT vertex, UINT offset) const;
