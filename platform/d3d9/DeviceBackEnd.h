@@ -44,9 +44,6 @@ struct DeviceDraw {
 
 class DeviceBackEnd {
 public:
-    DeviceBackEnd() = default;
-    DeviceBackEnd(const DeviceBackEnd&) = delete;
-    DeviceBackEnd& operator=(const DeviceBackEnd&) = delete;
     virtual ~DeviceBackEnd() = default;
 
     // The frame being drawn; the front end hands it on at Present.

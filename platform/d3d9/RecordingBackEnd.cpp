@@ -87,15 +87,17 @@ HRESULT RecordingBackEnd::Draw(const DeviceDraw& draw, const DeviceState& state,
     // NOTE: a device that only counts (the null renderer) must not keep a
     // record per draw: over a day of steps that is gigabytes.
     if (!recordDraws) return D3D_OK;
-    RecordedDraw record;
-    record.type = draw.type;
-    record.primitiveCount = draw.primitiveCount;
-    record.stride = draw.stride;
-    record.fvf = state.fvf;
-    record.fromBuffers = draw.fromBuffers;
-    record.instanceCount = draw.instances;
+    RecordedDraw record{.type = draw.type,
+                        .primitiveCount = draw.primitiveCount,
+                        .stride = draw.stride,
+                        .fvf = state.fvf,
+                        .vertices = {},
+                        .indices = {},
+                        .fromBuffers = draw.fromBuffers,
+                        .instanceCount = draw.instances,
+                        .instances = {},
+                        .state = Snapshot(state)};
     if (keepVertices) CopyVertices(record, draw);
-    record.state = Snapshot(state);
     draws.push_back(std::move(record));
     return D3D_OK;
 }
