@@ -230,23 +230,36 @@ static D3DMATRIX* TransformSlot(DeviceState& state, D3DTRANSFORMSTATETYPE which)
 
 namespace {
 
-// What every Get* call does once it knows the slot.
-template <typename T>
-HRESULT CopyOut(const T& slot, T* out)
+// The slot of a table entry, or null for an index out of range.
+template <typename T, std::size_t N>
+T* At(T (&table)[N], DWORD i)
 {
-    if (out == nullptr) return D3DERR_INVALIDCALL;
-    *out = slot;
+    return i < N ? &table[i] : nullptr;
+}
+
+template <typename T, std::size_t N, std::size_t M>
+T* At(T (&table)[N][M], DWORD i, DWORD j)
+{
+    return i < N && j < M ? &table[i][j] : nullptr;
+}
+
+// What every Get* call does once it knows the slot (null: none).
+template <typename T>
+HRESULT CopyOut(const T* slot, T* out)
+{
+    if (slot == nullptr || out == nullptr) return D3DERR_INVALIDCALL;
+    *out = *slot;
     return D3D_OK;
 }
 
 }  // namespace
 
 template <typename T>
-HRESULT StateKeepingDevice::Change(T& slot, const T* value)
+HRESULT StateKeepingDevice::Change(T* slot, const T* value)
 {
-    if (value == nullptr) return D3DERR_INVALIDCALL;
-    if (std::memcmp(&slot, value, sizeof slot) != 0) {
-        slot = *value;
+    if (slot == nullptr || value == nullptr) return D3DERR_INVALIDCALL;
+    if (std::memcmp(slot, value, sizeof *slot) != 0) {
+        *slot = *value;
         OnStateChanged();
     }
     return D3D_OK;
@@ -254,20 +267,18 @@ HRESULT StateKeepingDevice::Change(T& slot, const T* value)
 
 HRESULT StateKeepingDevice::SetTransform(D3DTRANSFORMSTATETYPE which, const D3DMATRIX* matrix)
 {
-    D3DMATRIX* slot = TransformSlot(state_, which);
-    return slot == nullptr ? D3DERR_INVALIDCALL : Change(*slot, matrix);
+    return Change(TransformSlot(state_, which), matrix);
 }
 
 HRESULT StateKeepingDevice::GetTransform(D3DTRANSFORMSTATETYPE which, D3DMATRIX* matrix)
 {
-    D3DMATRIX* slot = TransformSlot(state_, which);
-    return slot == nullptr ? D3DERR_INVALIDCALL : CopyOut(*slot, matrix);
+    return CopyOut(TransformSlot(state_, which), matrix);
 }
 
-HRESULT StateKeepingDevice::SetViewport(const D3DVIEWPORT9* viewport) { return Change(state_.viewport, viewport); }
-HRESULT StateKeepingDevice::GetViewport(D3DVIEWPORT9* viewport) { return CopyOut(state_.viewport, viewport); }
-HRESULT StateKeepingDevice::SetMaterial(const D3DMATERIAL9* material) { return Change(state_.material, material); }
-HRESULT StateKeepingDevice::GetMaterial(D3DMATERIAL9* material) { return CopyOut(state_.material, material); }
+HRESULT StateKeepingDevice::SetViewport(const D3DVIEWPORT9* viewport) { return Change(&state_.viewport, viewport); }
+HRESULT StateKeepingDevice::GetViewport(D3DVIEWPORT9* viewport) { return CopyOut(&state_.viewport, viewport); }
+HRESULT StateKeepingDevice::SetMaterial(const D3DMATERIAL9* material) { return Change(&state_.material, material); }
+HRESULT StateKeepingDevice::GetMaterial(D3DMATERIAL9* material) { return CopyOut(&state_.material, material); }
 
 HRESULT StateKeepingDevice::SetLight(DWORD index, const D3DLIGHT9* light)
 {
@@ -278,13 +289,13 @@ HRESULT StateKeepingDevice::SetLight(DWORD index, const D3DLIGHT9* light)
         OnStateChanged();
         return D3D_OK;
     }
-    return Change(state_.lights[index], light);
+    return Change(&state_.lights[index], light);
 }
 
 HRESULT StateKeepingDevice::GetLight(DWORD index, D3DLIGHT9* light)
 {
     if (index >= DeviceState::kLights || !state_.lightSet[index]) return D3DERR_INVALIDCALL;
-    return CopyOut(state_.lights[index], light);
+    return CopyOut(&state_.lights[index], light);
 }
 
 HRESULT StateKeepingDevice::LightEnable(DWORD index, BOOL enable)
@@ -300,22 +311,22 @@ HRESULT StateKeepingDevice::LightEnable(DWORD index, BOOL enable)
         state_.lightSet[index] = TRUE;
     }
     const BOOL value = enable ? TRUE : FALSE;
-    return Change(state_.lightEnabled[index], &value);
+    return Change(&state_.lightEnabled[index], &value);
 }
 
 HRESULT StateKeepingDevice::GetLightEnable(DWORD index, BOOL* enable)
 {
-    return index >= DeviceState::kLights ? D3DERR_INVALIDCALL : CopyOut(state_.lightEnabled[index], enable);
+    return CopyOut(At(state_.lightEnabled, index), enable);
 }
 
 HRESULT StateKeepingDevice::SetRenderState(D3DRENDERSTATETYPE which, DWORD value)
 {
-    return which >= D3DRS_COUNT ? D3DERR_INVALIDCALL : Change(state_.renderStates[which], &value);
+    return Change(At(state_.renderStates, which), &value);
 }
 
 HRESULT StateKeepingDevice::GetRenderState(D3DRENDERSTATETYPE which, DWORD* value)
 {
-    return which >= D3DRS_COUNT ? D3DERR_INVALIDCALL : CopyOut(state_.renderStates[which], value);
+    return CopyOut(At(state_.renderStates, which), value);
 }
 
 HRESULT StateKeepingDevice::SetTexture(DWORD stage, IDirect3DTexture9* texture)
@@ -340,30 +351,26 @@ HRESULT StateKeepingDevice::GetTexture(DWORD stage, IDirect3DTexture9** texture)
 
 HRESULT StateKeepingDevice::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value)
 {
-    if (stage >= DeviceState::kStages || type >= D3DTSS_COUNT) return D3DERR_INVALIDCALL;
-    return Change(state_.stageStates[stage][type], &value);
+    return Change(At(state_.stageStates, stage, type), &value);
 }
 
 HRESULT StateKeepingDevice::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value)
 {
-    if (stage >= DeviceState::kStages || type >= D3DTSS_COUNT) return D3DERR_INVALIDCALL;
-    return CopyOut(state_.stageStates[stage][type], value);
+    return CopyOut(At(state_.stageStates, stage, type), value);
 }
 
 HRESULT StateKeepingDevice::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value)
 {
-    if (sampler >= DeviceState::kStages || type >= D3DSAMP_COUNT) return D3DERR_INVALIDCALL;
-    return Change(state_.samplerStates[sampler][type], &value);
+    return Change(At(state_.samplerStates, sampler, type), &value);
 }
 
 HRESULT StateKeepingDevice::GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value)
 {
-    if (sampler >= DeviceState::kStages || type >= D3DSAMP_COUNT) return D3DERR_INVALIDCALL;
-    return CopyOut(state_.samplerStates[sampler][type], value);
+    return CopyOut(At(state_.samplerStates, sampler, type), value);
 }
 
-HRESULT StateKeepingDevice::SetFVF(DWORD fvf) { return Change(state_.fvf, &fvf); }
-HRESULT StateKeepingDevice::GetFVF(DWORD* fvf) { return CopyOut(state_.fvf, fvf); }
+HRESULT StateKeepingDevice::SetFVF(DWORD fvf) { return Change(&state_.fvf, &fvf); }
+HRESULT StateKeepingDevice::GetFVF(DWORD* fvf) { return CopyOut(&state_.fvf, fvf); }
 
 HRESULT StateKeepingDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
                                           D3DPOOL pool, IDirect3DTexture9** texture, void*)

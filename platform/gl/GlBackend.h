@@ -1,10 +1,10 @@
 // The back end of the OpenGL device: owns the GL objects (back buffer,
 // programs, the rotating batch buffers, the vertex array of buffer draws,
-// the GPU copies of textures and buffers) and issues the GPU work the front
-// end (GlDeviceBackEnd) hands it. A draw's key becomes GL state through the state
+// the GPU copies of textures and buffers) and issues the GPU work that
+// GlDeviceBackEnd hands it. A draw's key becomes GL state through the state
 // cache, so only what changed since the last draw is sent to the driver.
 //
-// Threading: only on the thread that owns the GL context; the front end
+// Threading: only on the thread that owns the GL context; GlDeviceBackEnd
 // makes the context current before every call, and before destroying it.
 #pragma once
 
@@ -25,7 +25,7 @@
 class GlBackend {
 public:
     // `textureOwner` and `bufferOwner` are what textures and buffers with a
-    // GPU copy report their death to (the front end, which passes it on).
+    // GPU copy report their death to (GlDeviceBackEnd, which passes it on).
     // Counts go to `stats`: GPU draws, vertices, uploads, texture binds and
     // state calls. `skipUnchangedState` off re-issues every state call of a
     // draw whose key differs (for comparison in benchmarks).
