@@ -2,11 +2,11 @@
 //
 // The renderer, the crystals, the sparks and the overlays are written against
 // these interfaces, with Direct3D's names, numeric values, default states and
-// HRESULT results. Two backends implement them:
-//   - the OpenGL 3.3 device (platform/GlDevice.*), which draws for real and
-//     batches the immediate-mode draws;
-//   - the recording device (platform/RecordingDevice.*), the null backend of
-//     the unit tests, which keeps the state and records every draw.
+// HRESULT results. One device front end (platform/d3d9/FrontEndDevice.*)
+// implements them over two back ends: OpenGL 3.3 (platform/gl/GlDevice.*),
+// which draws for real and batches the immediate-mode draws, and the
+// recording one (platform/d3d9/RecordingDevice.*), the null backend of the
+// unit tests, which records every draw with the state in force.
 // Objects are reference counted like COM objects: Release() on the last
 // reference deletes the object.
 #pragma once

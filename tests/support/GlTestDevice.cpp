@@ -3,8 +3,9 @@
 
 #include <cstdlib>
 
-#include "platform/system/OffscreenWindow.h"
 #include "platform/files/PngFile.h"
+#include "platform/system/OffscreenWindow.h"
+#include "support/DeviceTestSupport.h"
 
 namespace testsupport {
 
@@ -39,17 +40,9 @@ IDirect3DDevice9* NewGlDevice(const GlDeviceOptions& options)
     if (window == nullptr) return nullptr;
     IDirect3D9* d3d = GlDirect3DCreate9WithOptions(D3D_SDK_VERSION, options);
     if (d3d == nullptr) return nullptr;
-    D3DPRESENT_PARAMETERS pp{};
-    pp.BackBufferWidth = 640;
-    pp.BackBufferHeight = 480;
-    pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-    pp.BackBufferCount = 1;
-    pp.SwapEffect = D3DSWAPEFFECT_COPY;
+    D3DPRESENT_PARAMETERS pp = FullScreenParameters();
     pp.hDeviceWindow = window;
-    pp.EnableAutoDepthStencil = TRUE;
-    pp.AutoDepthStencilFormat = D3DFMT_D16;
-    pp.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
-    pp.PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;
+    pp.PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;  // no waiting for the display
     IDirect3DDevice9* device = nullptr;
     d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &device);
     d3d->Release();
