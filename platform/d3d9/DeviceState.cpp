@@ -278,7 +278,6 @@ HRESULT StateKeepingDevice::GetTransform(D3DTRANSFORMSTATETYPE which, D3DMATRIX*
 HRESULT StateKeepingDevice::SetViewport(const D3DVIEWPORT9* viewport) { return Change(&state_.viewport, viewport); }
 HRESULT StateKeepingDevice::GetViewport(D3DVIEWPORT9* viewport) { return CopyOut(&state_.viewport, viewport); }
 HRESULT StateKeepingDevice::SetMaterial(const D3DMATERIAL9* material) { return Change(&state_.material, material); }
-HRESULT StateKeepingDevice::GetMaterial(D3DMATERIAL9* material) { return CopyOut(&state_.material, material); }
 
 HRESULT StateKeepingDevice::SetLight(DWORD index, const D3DLIGHT9* light)
 {
@@ -290,12 +289,6 @@ HRESULT StateKeepingDevice::SetLight(DWORD index, const D3DLIGHT9* light)
         return D3D_OK;
     }
     return Change(&state_.lights[index], light);
-}
-
-HRESULT StateKeepingDevice::GetLight(DWORD index, D3DLIGHT9* light)
-{
-    if (index >= DeviceState::kLights || !state_.lightSet[index]) return D3DERR_INVALIDCALL;
-    return CopyOut(&state_.lights[index], light);
 }
 
 HRESULT StateKeepingDevice::LightEnable(DWORD index, BOOL enable)
@@ -312,11 +305,6 @@ HRESULT StateKeepingDevice::LightEnable(DWORD index, BOOL enable)
     }
     const BOOL value = enable ? TRUE : FALSE;
     return Change(&state_.lightEnabled[index], &value);
-}
-
-HRESULT StateKeepingDevice::GetLightEnable(DWORD index, BOOL* enable)
-{
-    return CopyOut(At(state_.lightEnabled, index), enable);
 }
 
 HRESULT StateKeepingDevice::SetRenderState(D3DRENDERSTATETYPE which, DWORD value)

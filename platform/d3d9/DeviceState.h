@@ -80,11 +80,8 @@ public:
     HRESULT SetViewport(const D3DVIEWPORT9* viewport) override;
     HRESULT GetViewport(D3DVIEWPORT9* viewport) override;
     HRESULT SetMaterial(const D3DMATERIAL9* material) override;
-    HRESULT GetMaterial(D3DMATERIAL9* material) override;
     HRESULT SetLight(DWORD index, const D3DLIGHT9* light) override;
-    HRESULT GetLight(DWORD index, D3DLIGHT9* light) override;
     HRESULT LightEnable(DWORD index, BOOL enable) override;
-    HRESULT GetLightEnable(DWORD index, BOOL* enable) override;
     HRESULT SetRenderState(D3DRENDERSTATETYPE state, DWORD value) override;
     HRESULT GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) override;
     HRESULT SetTexture(DWORD stage, IDirect3DTexture9* texture) override;

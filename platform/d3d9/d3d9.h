@@ -520,11 +520,8 @@ public:
     virtual HRESULT SetViewport(const D3DVIEWPORT9* viewport) = 0;
     virtual HRESULT GetViewport(D3DVIEWPORT9* viewport) = 0;
     virtual HRESULT SetMaterial(const D3DMATERIAL9* material) = 0;
-    virtual HRESULT GetMaterial(D3DMATERIAL9* material) = 0;
     virtual HRESULT SetLight(DWORD index, const D3DLIGHT9* light) = 0;
-    virtual HRESULT GetLight(DWORD index, D3DLIGHT9* light) = 0;
     virtual HRESULT LightEnable(DWORD index, BOOL enable) = 0;
-    virtual HRESULT GetLightEnable(DWORD index, BOOL* enable) = 0;
 
     virtual HRESULT SetRenderState(D3DRENDERSTATETYPE state, DWORD value) = 0;
     virtual HRESULT GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) = 0;
