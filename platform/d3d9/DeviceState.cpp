@@ -228,75 +228,67 @@ static D3DMATRIX* TransformSlot(DeviceState& state, D3DTRANSFORMSTATETYPE which)
     return nullptr;
 }
 
-HRESULT StateKeepingDevice::SetTransform(D3DTRANSFORMSTATETYPE which, const D3DMATRIX* matrix)
+namespace {
+
+// The slot of a table entry, or null for an index out of range.
+template <typename T, std::size_t N>
+T* At(T (&table)[N], DWORD i)
 {
-    D3DMATRIX* slot = TransformSlot(state_, which);
-    if (slot == nullptr || matrix == nullptr) return D3DERR_INVALIDCALL;
-    if (std::memcmp(slot, matrix, sizeof *slot) != 0) {
-        *slot = *matrix;
+    return i < N ? &table[i] : nullptr;
+}
+
+template <typename T, std::size_t N, std::size_t M>
+T* At(T (&table)[N][M], DWORD i, DWORD j)
+{
+    return i < N && j < M ? &table[i][j] : nullptr;
+}
+
+// What every Get* call does once it knows the slot (null: none).
+template <typename T>
+HRESULT CopyOut(const T* slot, T* out)
+{
+    if (slot == nullptr || out == nullptr) return D3DERR_INVALIDCALL;
+    *out = *slot;
+    return D3D_OK;
+}
+
+}  // namespace
+
+template <typename T>
+HRESULT StateKeepingDevice::Change(T* slot, const T* value)
+{
+    if (slot == nullptr || value == nullptr) return D3DERR_INVALIDCALL;
+    if (std::memcmp(slot, value, sizeof *slot) != 0) {
+        *slot = *value;
         OnStateChanged();
     }
     return D3D_OK;
+}
+
+HRESULT StateKeepingDevice::SetTransform(D3DTRANSFORMSTATETYPE which, const D3DMATRIX* matrix)
+{
+    return Change(TransformSlot(state_, which), matrix);
 }
 
 HRESULT StateKeepingDevice::GetTransform(D3DTRANSFORMSTATETYPE which, D3DMATRIX* matrix)
 {
-    D3DMATRIX* slot = TransformSlot(state_, which);
-    if (slot == nullptr || matrix == nullptr) return D3DERR_INVALIDCALL;
-    *matrix = *slot;
-    return D3D_OK;
+    return CopyOut(TransformSlot(state_, which), matrix);
 }
 
-HRESULT StateKeepingDevice::SetViewport(const D3DVIEWPORT9* viewport)
-{
-    if (viewport == nullptr) return D3DERR_INVALIDCALL;
-    if (std::memcmp(&state_.viewport, viewport, sizeof *viewport) != 0) {
-        state_.viewport = *viewport;
-        OnStateChanged();
-    }
-    return D3D_OK;
-}
-
-HRESULT StateKeepingDevice::GetViewport(D3DVIEWPORT9* viewport)
-{
-    if (viewport == nullptr) return D3DERR_INVALIDCALL;
-    *viewport = state_.viewport;
-    return D3D_OK;
-}
-
-HRESULT StateKeepingDevice::SetMaterial(const D3DMATERIAL9* material)
-{
-    if (material == nullptr) return D3DERR_INVALIDCALL;
-    if (std::memcmp(&state_.material, material, sizeof *material) != 0) {
-        state_.material = *material;
-        OnStateChanged();
-    }
-    return D3D_OK;
-}
-
-HRESULT StateKeepingDevice::GetMaterial(D3DMATERIAL9* material)
-{
-    if (material == nullptr) return D3DERR_INVALIDCALL;
-    *material = state_.material;
-    return D3D_OK;
-}
+HRESULT StateKeepingDevice::SetViewport(const D3DVIEWPORT9* viewport) { return Change(&state_.viewport, viewport); }
+HRESULT StateKeepingDevice::GetViewport(D3DVIEWPORT9* viewport) { return CopyOut(&state_.viewport, viewport); }
+HRESULT StateKeepingDevice::SetMaterial(const D3DMATERIAL9* material) { return Change(&state_.material, material); }
 
 HRESULT StateKeepingDevice::SetLight(DWORD index, const D3DLIGHT9* light)
 {
     if (light == nullptr || index >= DeviceState::kLights) return D3DERR_INVALIDCALL;
-    if (!state_.lightSet[index] || std::memcmp(&state_.lights[index], light, sizeof *light) != 0) {
+    if (!state_.lightSet[index]) {
         state_.lights[index] = *light;
         state_.lightSet[index] = TRUE;
         OnStateChanged();
+        return D3D_OK;
     }
-    return D3D_OK;
-}
-
-HRESULT StateKeepingDevice::GetLight(DWORD index, D3DLIGHT9* light)
-{
-    if (light == nullptr || index >= DeviceState::kLights || !state_.lightSet[index]) return D3DERR_INVALIDCALL;
-    *light = state_.lights[index];
-    return D3D_OK;
+    return Change(&state_.lights[index], light);
 }
 
 HRESULT StateKeepingDevice::LightEnable(DWORD index, BOOL enable)
@@ -311,36 +303,18 @@ HRESULT StateKeepingDevice::LightEnable(DWORD index, BOOL enable)
         state_.lights[index] = light;
         state_.lightSet[index] = TRUE;
     }
-    BOOL value = enable ? TRUE : FALSE;
-    if (state_.lightEnabled[index] != value) {
-        state_.lightEnabled[index] = value;
-        OnStateChanged();
-    }
-    return D3D_OK;
-}
-
-HRESULT StateKeepingDevice::GetLightEnable(DWORD index, BOOL* enable)
-{
-    if (enable == nullptr || index >= DeviceState::kLights) return D3DERR_INVALIDCALL;
-    *enable = state_.lightEnabled[index];
-    return D3D_OK;
+    const BOOL value = enable ? TRUE : FALSE;
+    return Change(&state_.lightEnabled[index], &value);
 }
 
 HRESULT StateKeepingDevice::SetRenderState(D3DRENDERSTATETYPE which, DWORD value)
 {
-    if (which >= D3DRS_COUNT) return D3DERR_INVALIDCALL;
-    if (state_.renderStates[which] != value) {
-        state_.renderStates[which] = value;
-        OnStateChanged();
-    }
-    return D3D_OK;
+    return Change(At(state_.renderStates, which), &value);
 }
 
 HRESULT StateKeepingDevice::GetRenderState(D3DRENDERSTATETYPE which, DWORD* value)
 {
-    if (which >= D3DRS_COUNT || value == nullptr) return D3DERR_INVALIDCALL;
-    *value = state_.renderStates[which];
-    return D3D_OK;
+    return CopyOut(At(state_.renderStates, which), value);
 }
 
 HRESULT StateKeepingDevice::SetTexture(DWORD stage, IDirect3DTexture9* texture)
@@ -365,53 +339,26 @@ HRESULT StateKeepingDevice::GetTexture(DWORD stage, IDirect3DTexture9** texture)
 
 HRESULT StateKeepingDevice::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value)
 {
-    if (stage >= DeviceState::kStages || type >= D3DTSS_COUNT) return D3DERR_INVALIDCALL;
-    if (state_.stageStates[stage][type] != value) {
-        state_.stageStates[stage][type] = value;
-        OnStateChanged();
-    }
-    return D3D_OK;
+    return Change(At(state_.stageStates, stage, type), &value);
 }
 
 HRESULT StateKeepingDevice::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value)
 {
-    if (stage >= DeviceState::kStages || type >= D3DTSS_COUNT || value == nullptr) return D3DERR_INVALIDCALL;
-    *value = state_.stageStates[stage][type];
-    return D3D_OK;
+    return CopyOut(At(state_.stageStates, stage, type), value);
 }
 
 HRESULT StateKeepingDevice::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value)
 {
-    if (sampler >= DeviceState::kStages || type >= D3DSAMP_COUNT) return D3DERR_INVALIDCALL;
-    if (state_.samplerStates[sampler][type] != value) {
-        state_.samplerStates[sampler][type] = value;
-        OnStateChanged();
-    }
-    return D3D_OK;
+    return Change(At(state_.samplerStates, sampler, type), &value);
 }
 
 HRESULT StateKeepingDevice::GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value)
 {
-    if (sampler >= DeviceState::kStages || type >= D3DSAMP_COUNT || value == nullptr) return D3DERR_INVALIDCALL;
-    *value = state_.samplerStates[sampler][type];
-    return D3D_OK;
+    return CopyOut(At(state_.samplerStates, sampler, type), value);
 }
 
-HRESULT StateKeepingDevice::SetFVF(DWORD fvf)
-{
-    if (state_.fvf != fvf) {
-        state_.fvf = fvf;
-        OnStateChanged();
-    }
-    return D3D_OK;
-}
-
-HRESULT StateKeepingDevice::GetFVF(DWORD* fvf)
-{
-    if (fvf == nullptr) return D3DERR_INVALIDCALL;
-    *fvf = state_.fvf;
-    return D3D_OK;
-}
+HRESULT StateKeepingDevice::SetFVF(DWORD fvf) { return Change(&state_.fvf, &fvf); }
+HRESULT StateKeepingDevice::GetFVF(DWORD* fvf) { return CopyOut(&state_.fvf, fvf); }
 
 HRESULT StateKeepingDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
                                           D3DPOOL pool, IDirect3DTexture9** texture, void*)
@@ -425,13 +372,13 @@ HRESULT StateKeepingDevice::CreateTexture(UINT width, UINT height, UINT levels, 
     return D3D_OK;
 }
 
-HRESULT StateKeepingDevice::CreateVertexBuffer(UINT length, DWORD, DWORD fvf, D3DPOOL, IDirect3DVertexBuffer9** buffer,
+HRESULT StateKeepingDevice::CreateVertexBuffer(UINT length, DWORD, DWORD, D3DPOOL, IDirect3DVertexBuffer9** buffer,
                                                void*)
 {
     if (buffer == nullptr) return D3DERR_INVALIDCALL;
     *buffer = nullptr;
     if (length == 0 || length > (256u << 20)) return D3DERR_INVALIDCALL;
-    *buffer = new MemoryVertexBuffer(length, fvf);
+    *buffer = new MemoryVertexBuffer(length);
     return D3D_OK;
 }
 

@@ -1,9 +1,9 @@
 // The pipeline state that a Direct3D 9 style device keeps, with Direct3D 9's
 // defaults, and a device base class that stores it.
 //
-// Both backends derive from StateKeepingDevice: the recording device (tests)
-// snapshots the state with every draw, the OpenGL device turns it into
-// shader uniforms and GL state when it flushes a batch. A Set* call that
+// The device front end derives from StateKeepingDevice and hands the state
+// to its back end with every draw: the recording one (tests) snapshots it,
+// the OpenGL one turns it into uniforms and GL state. A Set* call that
 // changes nothing does not count as a change, so callers that set the same
 // states around every draw (the fade, the sparks, the sprite) do not break
 // batches.
@@ -80,11 +80,8 @@ public:
     HRESULT SetViewport(const D3DVIEWPORT9* viewport) override;
     HRESULT GetViewport(D3DVIEWPORT9* viewport) override;
     HRESULT SetMaterial(const D3DMATERIAL9* material) override;
-    HRESULT GetMaterial(D3DMATERIAL9* material) override;
     HRESULT SetLight(DWORD index, const D3DLIGHT9* light) override;
-    HRESULT GetLight(DWORD index, D3DLIGHT9* light) override;
     HRESULT LightEnable(DWORD index, BOOL enable) override;
-    HRESULT GetLightEnable(DWORD index, BOOL* enable) override;
     HRESULT SetRenderState(D3DRENDERSTATETYPE state, DWORD value) override;
     HRESULT GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) override;
     HRESULT SetTexture(DWORD stage, IDirect3DTexture9* texture) override;
@@ -138,4 +135,7 @@ protected:
 
 private:
     void ReleaseBindings();
+    // Stores a value; a change only when it differs from the one in force.
+    template <typename T>
+    HRESULT Change(T* slot, const T* value);
 };

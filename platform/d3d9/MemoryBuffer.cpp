@@ -50,15 +50,3 @@ HRESULT BufferBytes::UnlockBytes()
     }
     return D3D_OK;
 }
-
-UINT MemoryIndexBuffer::IndexAt(UINT i) const
-{
-    if (format_ == D3DFMT_INDEX32) {
-        std::uint32_t v;
-        std::memcpy(&v, Data() + static_cast<std::size_t>(i) * 4, 4);
-        return v;
-    }
-    std::uint16_t v;
-    std::memcpy(&v, Data() + static_cast<std::size_t>(i) * 2, 2);
-    return v;
-}

@@ -12,18 +12,11 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/d3d9/GpuCopyCache.h"
 #include "platform/d3d9/d3d9.h"
 
 class BufferBytes;
-
-// Something that keeps GPU copies of buffers; told when a buffer dies.
-class GpuBufferCache {
-public:
-    virtual void Forget(BufferBytes* buffer) = 0;
-
-protected:
-    ~GpuBufferCache() = default;
-};
+using GpuBufferCache = GpuCopyCache<BufferBytes>;
 
 // The storage and change tracking shared by vertex and index buffers.
 class BufferBytes {
@@ -64,28 +57,32 @@ private:
     UINT dirtyBegin_ = 0, dirtyEnd_ = 0;
 };
 
-class MemoryVertexBuffer final : public IDirect3DVertexBuffer9, public BufferBytes {
+// A buffer object of the device: the Direct3D 9 interface over the bytes.
+template <typename Interface>
+class MemoryBuffer : public Interface, public BufferBytes {
 public:
-    MemoryVertexBuffer(UINT length, DWORD fvf) : BufferBytes(length), fvf_(fvf) {}
+    explicit MemoryBuffer(UINT length) : BufferBytes(length) {}
     HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override { return LockBytes(offset, size, data, flags); }
     HRESULT Unlock() override { return UnlockBytes(); }
     UINT Length() const override { return Size(); }
-    DWORD Fvf() const { return fvf_; }
+
+protected:
+    ~MemoryBuffer() override = default;
+};
+
+class MemoryVertexBuffer final : public MemoryBuffer<IDirect3DVertexBuffer9> {
+public:
+    explicit MemoryVertexBuffer(UINT length) : MemoryBuffer(length) {}
 
 private:
     ~MemoryVertexBuffer() override = default;
-    DWORD fvf_;
 };
 
-class MemoryIndexBuffer final : public IDirect3DIndexBuffer9, public BufferBytes {
+class MemoryIndexBuffer final : public MemoryBuffer<IDirect3DIndexBuffer9> {
 public:
-    MemoryIndexBuffer(UINT length, D3DFORMAT format) : BufferBytes(length), format_(format) {}
-    HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override { return LockBytes(offset, size, data, flags); }
-    HRESULT Unlock() override { return UnlockBytes(); }
-    UINT Length() const override { return Size(); }
+    MemoryIndexBuffer(UINT length, D3DFORMAT format) : MemoryBuffer(length), format_(format) {}
     D3DFORMAT Format() const override { return format_; }
     UINT IndexSize() const { return format_ == D3DFMT_INDEX32 ? 4u : 2u; }
-    UINT IndexAt(UINT i) const;
 
 private:
     ~MemoryIndexBuffer() override = default;

@@ -10,19 +10,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/d3d9/GpuCopyCache.h"
 #include "platform/d3d9/d3d9.h"
 
 class MemoryTexture;
-
-// Something that keeps a GPU copy of textures; told when a texture dies so
-// that it can free its copy.
-class GpuTextureCache {
-public:
-    virtual void Forget(MemoryTexture* texture) = 0;
-
-protected:
-    ~GpuTextureCache() = default;
-};
+using GpuTextureCache = GpuCopyCache<MemoryTexture>;
 
 class MemoryTexture : public IDirect3DTexture9 {
 public:

@@ -2,11 +2,11 @@
 //
 // The renderer, the crystals, the sparks and the overlays are written against
 // these interfaces, with Direct3D's names, numeric values, default states and
-// HRESULT results. Two backends implement them:
-//   - the OpenGL 3.3 device (platform/GlDevice.*), which draws for real and
-//     batches the immediate-mode draws;
-//   - the recording device (platform/RecordingDevice.*), the null backend of
-//     the unit tests, which keeps the state and records every draw.
+// HRESULT results. One device front end (platform/d3d9/FrontEndDevice.*)
+// implements them over two back ends: OpenGL 3.3 (platform/gl/GlDevice.*),
+// which draws for real and batches the immediate-mode draws, and the
+// recording one (platform/d3d9/RecordingDevice.*), the null backend of the
+// unit tests, which records every draw with the state in force.
 // Objects are reference counted like COM objects: Release() on the last
 // reference deletes the object.
 #pragma once
@@ -520,11 +520,8 @@ public:
     virtual HRESULT SetViewport(const D3DVIEWPORT9* viewport) = 0;
     virtual HRESULT GetViewport(D3DVIEWPORT9* viewport) = 0;
     virtual HRESULT SetMaterial(const D3DMATERIAL9* material) = 0;
-    virtual HRESULT GetMaterial(D3DMATERIAL9* material) = 0;
     virtual HRESULT SetLight(DWORD index, const D3DLIGHT9* light) = 0;
-    virtual HRESULT GetLight(DWORD index, D3DLIGHT9* light) = 0;
     virtual HRESULT LightEnable(DWORD index, BOOL enable) = 0;
-    virtual HRESULT GetLightEnable(DWORD index, BOOL* enable) = 0;
 
     virtual HRESULT SetRenderState(D3DRENDERSTATETYPE state, DWORD value) = 0;
     virtual HRESULT GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) = 0;

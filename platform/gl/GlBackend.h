@@ -1,10 +1,10 @@
 // The back end of the OpenGL device: owns the GL objects (back buffer,
 // programs, the rotating batch buffers, the vertex array of buffer draws,
-// the GPU copies of textures and buffers) and issues the GPU work the front
-// end (GlDevice) hands it. A draw's key becomes GL state through the state
+// the GPU copies of textures and buffers) and issues the GPU work that
+// GlDeviceBackEnd hands it. A draw's key becomes GL state through the state
 // cache, so only what changed since the last draw is sent to the driver.
 //
-// Threading: only on the thread that owns the GL context; the front end
+// Threading: only on the thread that owns the GL context; GlDeviceBackEnd
 // makes the context current before every call, and before destroying it.
 #pragma once
 
@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/d3d9/DeviceBackEnd.h"
 #include "platform/d3d9/DeviceState.h"
 #include "platform/gl/GlDrawKey.h"
 #include "platform/gl/GlProgramCache.h"
@@ -24,7 +25,7 @@
 class GlBackend {
 public:
     // `textureOwner` and `bufferOwner` are what textures and buffers with a
-    // GPU copy report their death to (the front end, which passes it on).
+    // GPU copy report their death to (GlDeviceBackEnd, which passes it on).
     // Counts go to `stats`: GPU draws, vertices, uploads, texture binds and
     // state calls. `skipUnchangedState` off re-issues every state call of a
     // draw whose key differs (for comparison in benchmarks).
@@ -53,21 +54,7 @@ public:
     void DrawBatch(const DrawKey& key, const GpuVertex* vertices, std::size_t count);
 
     // A draw from the bound vertex (and index) buffers.
-    struct BufferDraw {
-        D3DPRIMITIVETYPE type = D3DPT_TRIANGLELIST;
-        UINT firstVertex = 0;  // stream 0 starts at this vertex
-        UINT count = 0;        // vertices (or indices) the primitives read
-        UINT instances = 1;
-        bool instanced = false;
-        BufferBytes* indices = nullptr;                     // null: not indexed
-        UINT indexSize = 2;
-        UINT startIndex = 0;
-        UINT minIndex = 0;
-        UINT vertexCount = 0;  // the index range [minIndex, minIndex + vertexCount)
-        std::uint32_t countedVertices = 0;
-    };
-    void DrawBuffers(const DrawKey& key, const VertexLayout& layout, const StateKeepingDevice::Stream* streams,
-                     const BufferDraw& draw);
+    void DrawBuffers(const DrawKey& key, const VertexLayout& layout, const DeviceDraw& draw);
 
     // From now on the texture reports its death to the texture owner, and
     // this back end clears its link when it goes first.
@@ -95,6 +82,8 @@ private:
     void BindStreams(const VertexLayout& layout, const StateKeepingDevice::Stream* streams, UINT firstVertex,
                      bool instanced, bool pointSizes);
     void CountStateCalls() { stats_.stateCalls += state_.TakeCalls(); }
+    // A D3DCOLOR as red, green, blue and alpha from 0 to 1.
+    static void ColourValue(D3DCOLOR c, float out[4]);
 
     GpuTextureCache& textureOwner_;
     GpuBufferCache& bufferOwner_;

@@ -1,10 +1,10 @@
-// What the OpenGL device's front end hands its back end for every GPU draw:
-// the packed drawing state of a batch or buffer draw, and the one vertex
-// layout that batched immediate draws are converted into.
+// What the OpenGL device's batching (GlDeviceBackEnd) hands GlBackend for
+// every GPU draw: the packed drawing state of a batch or buffer draw, and
+// the one vertex layout that batched immediate draws are converted into.
 //
-// The front end rebuilds a key only after a Set* call changed something and
-// compares keys to decide where a batch ends; the back end turns a key into
-// GL state, issuing only the calls whose values differ from what is in force.
+// The batching rebuilds a key only after a Set* call changed something and
+// compares keys to decide where a batch ends; GlBackend turns a key into GL
+// state, issuing only the calls whose values differ from what is in force.
 #pragma once
 
 #include <cstdint>

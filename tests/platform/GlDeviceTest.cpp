@@ -401,19 +401,6 @@ TEST_F(GlDeviceTest, SimulatedLossRunsTheRecoveryProtocol)
     EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
 }
 
-TEST_F(GlDeviceTest, BadDrawsAreRefusedWithoutDrawing)
-{
-    device->SetFVF(kScreenFvf);
-    EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, nullptr, 28), D3DERR_INVALIDCALL);
-    ScreenVertex v[4] = {};
-    EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, v, 8), D3DERR_INVALIDCALL) << "stride below the format";
-    std::uint16_t indices[3] = {0, 1, 7};
-    EXPECT_EQ(device->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 4, 1, indices, D3DFMT_INDEX16, v,
-                                             sizeof(ScreenVertex)),
-              D3DERR_INVALIDCALL)
-        << "index past the vertices";
-}
-
 }  // namespace
 
 namespace {

@@ -73,13 +73,21 @@ TEST(RecordingDevice, SettingAnUnchangedValueIsNoChange)
     EXPECT_EQ(device->Draws()[0].state, device->Draws()[1].state) << "the two draws share one state snapshot";
 }
 
+// The front end refuses these before any back end sees them, the OpenGL one included.
 TEST(RecordingDevice, RefusesDrawsItCannotRead)
 {
     Ref<RecordingDevice> device(NewRecordingDevice());
     Vertex144 quad[4] = {};
+    device->SetFVF(0x144);
     EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, nullptr, 28), D3DERR_INVALIDCALL);
     EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 0, quad, 28), D3DERR_INVALIDCALL);
     EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, quad, 0), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, quad, 8), D3DERR_INVALIDCALL) << "stride below the format";
+    const std::uint16_t indices[3] = {0, 1, 7};
+    EXPECT_EQ(device->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 4, 1, indices, D3DFMT_INDEX16, quad,
+                                             sizeof(Vertex144)),
+              D3DERR_INVALIDCALL)
+        << "index past the vertices";
     EXPECT_TRUE(device->Draws().empty());
 }
 

@@ -3,9 +3,9 @@
 
 #include <cstdlib>
 
-#include "platform/system/OffscreenWindow.h"
 #include "platform/files/PngFile.h"
-#include "render/RenderDevice.h"
+#include "platform/system/OffscreenWindow.h"
+#include "support/DeviceTestSupport.h"
 
 namespace testsupport {
 
@@ -40,9 +40,9 @@ IDirect3DDevice9* NewGlDevice(const GlDeviceOptions& options)
     if (window == nullptr) return nullptr;
     IDirect3D9* d3d = GlDirect3DCreate9WithOptions(D3D_SDK_VERSION, options);
     if (d3d == nullptr) return nullptr;
-    D3DPRESENT_PARAMETERS pp = RenderDevice::PresentParametersFor(window, 640, 480, false);
-    // Tests do not wait for the display.
-    pp.PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;
+    D3DPRESENT_PARAMETERS pp = FullScreenParameters();
+    pp.hDeviceWindow = window;
+    pp.PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;  // no waiting for the display
     IDirect3DDevice9* device = nullptr;
     d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &device);
     d3d->Release();
