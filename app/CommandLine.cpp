@@ -100,6 +100,98 @@ const char* UsageText()
            "  --version, --help\n";
 }
 
+namespace {
+
+// Options that only switch something on.
+struct Flag {
+    const char* name;
+    bool Options::*field;
+};
+constexpr Flag kFlags[] = {
+    {"--windowed", &Options::windowed}, {"--headless", &Options::headless}, {"--fast", &Options::fast},
+    {"--echo", &Options::echo}, {"--demo", &Options::demo}, {"--list-devices", &Options::listDevices},
+    {"--help", &Options::showHelp}, {"-h", &Options::showHelp}, {"--version", &Options::showVersion},
+    {"--calibrate", &Options::calibrate}, {"--frames-overlay", &Options::framesOverlay},
+    {"--link-any-source", &Options::linkAnySource}};
+
+// Options whose value is taken as it is given.
+struct Text {
+    const char* name;
+    std::string Options::*field;
+};
+constexpr Text kTexts[] = {
+    {"--status-file", &Options::statusFile}, {"--osc-send", &Options::oscSend}, {"--osc-listen", &Options::oscListen},
+    {"--osc-allow", &Options::oscAllow}, {"--http", &Options::httpListen}, {"--http-hosts", &Options::httpHosts},
+    {"--data", &Options::dataDir}, {"--voice", &Options::voiceFile}, {"--input-device", &Options::inputDevice},
+    {"--frames", &Options::framesDir}, {"--stats", &Options::statsFile}};
+
+// Options whose value must pass a check; a refused value reads
+// "<name> needs <needs>, got "<value>"".
+struct Checked {
+    const char* name;
+    const char* needs;
+    bool (*take)(const std::string& text, Options& options);
+};
+const Checked kChecked[] = {
+    {"--gain", "a number from -40 to 40 (dB)",
+     [](const std::string& text, Options& options) {
+         double gain = 0;
+         if (!ParseNumber(text, gain) || !level::IsValidGainDb(gain)) return false;
+         options.gainDb = gain;
+         return true;
+     }},
+    {"--threshold", "a whole number from 1 to 32767",
+     [](const std::string& text, Options& options) {
+         long long threshold = 0;
+         if (!ParseWhole(text, threshold) || !level::IsValidThreshold(threshold)) return false;
+         options.threshold = static_cast<int>(threshold);
+         return true;
+     }},
+    {"--display", "a display number from 0 to 63",
+     [](const std::string& text, Options& options) {
+         long long index = 0;
+         if (!ParseWhole(text, index) || index < 0 || index > 63) return false;
+         options.displayIndex = static_cast<int>(index);
+         return true;
+     }},
+    {"--renderer", "gl or null",
+     [](const std::string& text, Options& options) {
+         if (text != "gl" && text != "null") return false;
+         options.renderer = text;
+         return true;
+     }},
+    {"--steps", "a positive number",
+     [](const std::string& text, Options& options) { return ParseCount(text, options.steps, false); }},
+    {"--video", "a file name ending in .mp4 or .mkv",
+     [](const std::string& text, Options& options) {
+         options.video = text;
+         return IsVideoFileName(options.video);
+     }},
+    {"--video-max-minutes", "a number of minutes from 1 to 10080",
+     [](const std::string& text, Options& options) {
+         return ParseCount(text, options.videoMaxMinutes, false) && options.videoMaxMinutes <= 10080;
+     }},
+    {"--frame-every", "a positive number",
+     [](const std::string& text, Options& options) { return ParseCount(text, options.frameEvery, false); }},
+    {"--seed", "a number",
+     [](const std::string& text, Options& options) {
+         std::uint32_t seed = 0;
+         if (!ParseCount(text, seed, true)) return false;
+         options.seed = seed;
+         return true;
+     }},
+};
+
+template <typename Entry, std::size_t N>
+const Entry* Named(const Entry (&table)[N], const std::string& option)
+{
+    for (const Entry& entry : table)
+        if (option == entry.name) return &entry;
+    return nullptr;
+}
+
+}  // namespace
+
 bool ParseCommandLine(int argc, const char* const* argv, Options& options, std::string& error)
 {
     bool tokenGiven = false, tokenFileGiven = false;
@@ -114,18 +206,17 @@ bool ParseCommandLine(int argc, const char* const* argv, Options& options, std::
             return true;
         };
         std::string text;
-        if (option == "--windowed") options.windowed = true;
-        else if (option == "--headless") options.headless = true;
-        else if (option == "--fast") options.fast = true;
-        else if (option == "--echo") options.echo = true;
-        else if (option == "--demo") options.demo = true;
-        else if (option == "--list-devices") options.listDevices = true;
-        else if (option == "--help" || option == "-h") options.showHelp = true;
-        else if (option == "--version") options.showVersion = true;
-        else if (option == "--calibrate") options.calibrate = true;
-        else if (option == "--frames-overlay") options.framesOverlay = true;
-        else if (option == "--link-any-source") options.linkAnySource = true;
-        else if (option == "--show-status") {
+        if (const Flag* flag = Named(kFlags, option)) {
+            options.*flag->field = true;
+        } else if (const Text* field = Named(kTexts, option)) {
+            if (!value(options.*field->field)) return false;
+        } else if (const Checked* checked = Named(kChecked, option)) {
+            if (!value(text)) return false;
+            if (!checked->take(text, options)) {
+                error = option + " needs " + checked->needs + ", got \"" + text + "\"";
+                return false;
+            }
+        } else if (option == "--show-status") {
             options.showStatus = true;
             // The file is optional: a following word that is not an option is it.
             if (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) options.statusFile = argv[++i];
@@ -135,48 +226,12 @@ bool ParseCommandLine(int argc, const char* const* argv, Options& options, std::
                 error = "--config needs a file name";
                 return false;
             }
-        } else if (option == "--status-file") {
-            if (!value(options.statusFile)) return false;
-        } else if (option == "--osc-send") {
-            if (!value(options.oscSend)) return false;
-        } else if (option == "--osc-listen") {
-            if (!value(options.oscListen)) return false;
-        } else if (option == "--osc-allow") {
-            if (!value(options.oscAllow)) return false;
-        } else if (option == "--http") {
-            if (!value(options.httpListen)) return false;
         } else if (option == "--http-token") {
             if (!value(options.httpToken)) return false;
             tokenGiven = true;
         } else if (option == "--http-token-file") {
             if (!value(options.httpTokenFile)) return false;
             tokenFileGiven = true;
-        } else if (option == "--http-hosts") {
-            if (!value(options.httpHosts)) return false;
-        } else if (option == "--gain") {
-            if (!value(text)) return false;
-            double gain = 0;
-            if (!ParseNumber(text, gain) || !level::IsValidGainDb(gain)) {
-                error = "--gain needs a number from -40 to 40 (dB), got \"" + text + "\"";
-                return false;
-            }
-            options.gainDb = gain;
-        } else if (option == "--threshold") {
-            if (!value(text)) return false;
-            long long threshold = 0;
-            if (!ParseWhole(text, threshold) || !level::IsValidThreshold(threshold)) {
-                error = "--threshold needs a whole number from 1 to 32767, got \"" + text + "\"";
-                return false;
-            }
-            options.threshold = static_cast<int>(threshold);
-        } else if (option == "--display") {
-            if (!value(text)) return false;
-            long long index = 0;
-            if (!ParseWhole(text, index) || index < 0 || index > 63) {
-                error = "--display needs a display number from 0 to 63, got \"" + text + "\"";
-                return false;
-            }
-            options.displayIndex = static_cast<int>(index);
         } else if (option == "--log-level") {
             if (!value(text)) return false;
             if (!IsLogLevelName(text)) {
@@ -184,55 +239,6 @@ bool ParseCommandLine(int argc, const char* const* argv, Options& options, std::
                 return false;
             }
             options.logLevel = text;
-        } else if (option == "--renderer") {
-            if (!value(text)) return false;
-            if (text != "gl" && text != "null") {
-                error = "--renderer needs gl or null, got \"" + text + "\"";
-                return false;
-            }
-            options.renderer = text;
-        } else if (option == "--data") {
-            if (!value(options.dataDir)) return false;
-        } else if (option == "--voice") {
-            if (!value(options.voiceFile)) return false;
-        } else if (option == "--input-device") {
-            if (!value(options.inputDevice)) return false;
-        } else if (option == "--frames") {
-            if (!value(options.framesDir)) return false;
-        } else if (option == "--stats") {
-            if (!value(options.statsFile)) return false;
-        } else if (option == "--steps") {
-            if (!value(text)) return false;
-            if (!ParseCount(text, options.steps, false)) {
-                error = "--steps needs a positive number, got \"" + text + "\"";
-                return false;
-            }
-        } else if (option == "--video") {
-            if (!value(options.video)) return false;
-            if (!IsVideoFileName(options.video)) {
-                error = "--video needs a file name ending in .mp4 or .mkv, got \"" + options.video + "\"";
-                return false;
-            }
-        } else if (option == "--video-max-minutes") {
-            if (!value(text)) return false;
-            if (!ParseCount(text, options.videoMaxMinutes, false) || options.videoMaxMinutes > 10080) {
-                error = "--video-max-minutes needs a number of minutes from 1 to 10080, got \"" + text + "\"";
-                return false;
-            }
-        } else if (option == "--frame-every") {
-            if (!value(text)) return false;
-            if (!ParseCount(text, options.frameEvery, false)) {
-                error = "--frame-every needs a positive number, got \"" + text + "\"";
-                return false;
-            }
-        } else if (option == "--seed") {
-            if (!value(text)) return false;
-            std::uint32_t seed = 0;
-            if (!ParseCount(text, seed, true)) {
-                error = "--seed needs a number, got \"" + text + "\"";
-                return false;
-            }
-            options.seed = seed;
         } else if (option == "--press") {
             if (!value(text)) return false;
             platform::ScriptedPress press;

@@ -10,16 +10,15 @@
 #include <memory>
 #include <vector>
 
+#include "common/NonCopyable.h"
 #include "platform/system/Keyboard.h"
 #include "platform/system/Window.h"
 #include "platform/system/messages.h"
 
-class MainWindow {
+class MainWindow : NonCopyable {
 public:
     MainWindow();
     virtual ~MainWindow();  // closes the window and stops the video subsystem
-    MainWindow(const MainWindow&) = delete;
-    MainWindow& operator=(const MainWindow&) = delete;
 
     // fullScreen 1 asks for the whole screen; width and height are then unused.
     bool CreateMainWindow(HINSTANCE instance, int showCommand, const char* className, const char* title,

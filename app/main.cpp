@@ -8,6 +8,7 @@
 #include "app/CommandLine.h"
 #include "app/LogSetup.h"
 #include "app/Settings.h"
+#include "common/HelpAndVersion.h"
 #include "common/Log.h"
 #include "operator/StatusFile.h"
 #include "platform/system/AudioDevices.h"
@@ -23,14 +24,7 @@ int main(int argc, char** argv)
         LogError("", "%s", error.c_str());
         return status;
     }
-    if (options.showHelp) {
-        std::fputs(UsageText(), stdout);
-        return 0;
-    }
-    if (options.showVersion) {
-        std::printf("solvane %s\n", SOLVANE_VERSION);
-        return 0;
-    }
+    if (AnswerHelpOrVersion(options.showHelp, options.showVersion, UsageText(), "solvane")) return 0;
     if (options.showStatus)
         return ShowStatus(options.statusFile, stdout);
     if (options.seed) std::srand(*options.seed);

@@ -17,33 +17,44 @@
 
 namespace {
 
-void BM_ReceivePicture(benchmark::State& state)
-{
+// A client link on loopback with a stand-in server: a UDP socket on a
+// loopback port that the link registers with. Without a TCP peer there is no
+// greeting; the link's UDP socket gets its port from one datagram sent by hand.
+struct LoopbackLink {
+    LoopbackLink()
+    {
+        window.queue = &queue;
+        loopback.family = platform::ADDRESS_FAMILY_INET;
+        loopback.address = platform::HostToNetwork32(0x7F000001u);
+        server = sockets.socket(platform::SocketType::Datagram);
+        sockets.bind(server, loopback);
+        sockets.LocalAddress(server, bound);
+        link.Open(&window, "127.0.0.1", platform::NetworkToHost16(bound.port));
+        udp = link.Udp().socket;
+        std::uint8_t hello[4] = {0xFE, 0xFF, 0, 0};
+        sockets.sendto(udp, hello, sizeof hello, 0, bound);
+        sockets.LocalAddress(udp, linkAddress);
+        linkAddress.address = loopback.address;
+    }
+
     platform::Sockets sockets;
     platform::MessageQueue queue;
     HWND__ window;
-    window.queue = &queue;
-
-    // A stand-in server: a UDP socket on a loopback port that the link
-    // registers with.
-    platform::SOCKET server = sockets.socket(platform::SocketType::Datagram);
     platform::SocketAddress loopback;
-    loopback.family = platform::ADDRESS_FAMILY_INET;
-    loopback.address = platform::HostToNetwork32(0x7F000001u);
-    sockets.bind(server, loopback);
+    platform::SOCKET server{};
     platform::SocketAddress bound;
-    sockets.LocalAddress(server, bound);
+    NetLink link{sockets};
+    platform::SOCKET udp{};
+    platform::SocketAddress linkAddress;  // where the link's datagrams go
+};
 
-    NetLink link(sockets);
-    link.Open(&window, "127.0.0.1", platform::NetworkToHost16(bound.port));
-    // Without a TCP peer there is no Greeting; the link's UDP socket gets
-    // its port from one datagram sent by hand.
-    platform::SOCKET udp = link.Udp().socket;
-    std::uint8_t hello[4] = {0xFE, 0xFF, 0, 0};
-    sockets.sendto(udp, hello, sizeof hello, 0, bound);
-    platform::SocketAddress linkAddress;
-    sockets.LocalAddress(udp, linkAddress);
-    linkAddress.address = loopback.address;
+void BM_ReceivePicture(benchmark::State& state)
+{
+    LoopbackLink loop;
+    platform::Sockets& sockets = loop.sockets;
+    NetLink& link = loop.link;
+    const platform::SOCKET server = loop.server;
+    const platform::SocketAddress& linkAddress = loop.linkAddress;
 
     std::vector<std::uint8_t> picture(NetLink::FrameSize, 0x5A);
     std::int64_t taken = 0;
@@ -53,7 +64,7 @@ void BM_ReceivePicture(benchmark::State& state)
         bool handled = false;
         for (int pass = 0; pass < 1000000 && !handled; ++pass) {
             sockets.Poll();
-            while (queue.Get(msg)) {
+            while (loop.queue.Get(msg)) {
                 link.HandleMessage(msg.hwnd, msg.message, msg.wParam, msg.lParam);
                 handled = handled || (msg.message == WM_NET_UDP && LOWORD(msg.lParam) == FD_READ);
             }
@@ -72,28 +83,13 @@ BENCHMARK(BM_ReceivePicture)->Unit(benchmark::kMicrosecond);
 
 void BM_DrainFlood(benchmark::State& state)
 {
-    platform::Sockets sockets;
-    platform::MessageQueue queue;
-    HWND__ window;
-    window.queue = &queue;
-    platform::SocketAddress loopback;
-    loopback.family = platform::ADDRESS_FAMILY_INET;
-    loopback.address = platform::HostToNetwork32(0x7F000001u);
-    platform::SOCKET server = sockets.socket(platform::SocketType::Datagram);
-    sockets.bind(server, loopback);
-    platform::SocketAddress bound;
-    sockets.LocalAddress(server, bound);
-    NetLink link(sockets);
-    link.Open(&window, "127.0.0.1", platform::NetworkToHost16(bound.port));
-    platform::SOCKET udp = link.Udp().socket;
-    std::uint8_t hello[4] = {0xFE, 0xFF, 0, 0};
-    sockets.sendto(udp, hello, sizeof hello, 0, bound);
-    platform::SocketAddress linkAddress;
-    sockets.LocalAddress(udp, linkAddress);
-    linkAddress.address = loopback.address;
+    LoopbackLink loop;
+    platform::Sockets& sockets = loop.sockets;
+    NetLink& link = loop.link;
+    const platform::SocketAddress& linkAddress = loop.linkAddress;
 
     // The flood comes from another machine's address.
-    platform::SocketAddress other = loopback;
+    platform::SocketAddress other = loop.loopback;
     other.address = platform::HostToNetwork32(0x7F000002u);
     platform::SOCKET attacker = sockets.socket(platform::SocketType::Datagram);
     sockets.bind(attacker, other);
@@ -103,7 +99,7 @@ void BM_DrainFlood(benchmark::State& state)
     for (auto _ : state) {
         for (int i = 0; i < batch; ++i) sockets.sendto(attacker, junk, 1 + i % 32, 0, linkAddress);
         // One read notification takes the whole batch.
-        link.HandleMessage(&window, WM_NET_UDP, udp, FD_READ);
+        link.HandleMessage(&loop.window, WM_NET_UDP, loop.udp, FD_READ);
         drained += batch;
     }
     state.SetItemsProcessed(drained);

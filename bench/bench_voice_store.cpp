@@ -40,10 +40,15 @@ struct Scene {
         std::error_code ignored;
         fs::remove_all(folder, ignored);
     }
+    // One more block, under a serial number not used before.
+    void AppendBlock() { list.AppendBlock(nextBlock.data(), ++serial); }
+
     fs::path folder;
     RecordingList list;
     MusicPlayer player;
     std::unique_ptr<MusicSegment> segment;
+    std::vector<std::int16_t> nextBlock = std::vector<std::int16_t>(8000, 100);
+    std::uint32_t serial = 1u << 20;
 };
 
 // The step's share: Begin with a changed list (one more block each time).
@@ -51,12 +56,10 @@ void StepThatTriggersAStore(benchmark::State& state)
 {
     Scene scene(static_cast<int>(state.range(0)));
     VoiceStore store({(scene.folder / "memory.wav").string()});
-    std::vector<std::int16_t> block(8000, 100);
-    std::uint32_t serial = 1u << 20;
     for (auto _ : state) {
         state.PauseTiming();
         store.Finish(scene.segment, &scene.player);  // the previous store is done
-        scene.list.AppendBlock(block.data(), ++serial);
+        scene.AppendBlock();
         state.ResumeTiming();
         store.Begin(scene.list, scene.segment);
         state.PauseTiming();
@@ -70,10 +73,8 @@ void WholeStore(benchmark::State& state)
 {
     Scene scene(static_cast<int>(state.range(0)));
     VoiceStore store({(scene.folder / "memory.wav").string()});
-    std::vector<std::int16_t> block(8000, 100);
-    std::uint32_t serial = 1u << 20;
     for (auto _ : state) {
-        scene.list.AppendBlock(block.data(), ++serial);
+        scene.AppendBlock();
         store.Store(scene.list, scene.segment, &scene.player);
     }
 }

@@ -15,6 +15,8 @@
 #include <memory>
 #include <vector>
 
+#include "common/NonCopyable.h"
+
 namespace pointer_list {
 
 // Makes room for one more element the way both lists grow.
@@ -28,11 +30,9 @@ void GrowForOneMore(Vector& items)
 }  // namespace pointer_list
 
 template <typename T>
-class PointerList {
+class PointerList : NonCopyable {
 public:
     PointerList() = default;
-    PointerList(const PointerList&) = delete;
-    PointerList& operator=(const PointerList&) = delete;
 
     void Add(T* item)
     {
@@ -78,11 +78,9 @@ private:
 };
 
 template <typename T>
-class OwningPointerList {
+class OwningPointerList : NonCopyable {
 public:
     OwningPointerList() = default;
-    OwningPointerList(const OwningPointerList&) = delete;
-    OwningPointerList& operator=(const OwningPointerList&) = delete;
     ~OwningPointerList() { Clear(); }
 
     // Takes the element over; a null pointer is kept as an empty slot.

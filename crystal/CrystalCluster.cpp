@@ -4,6 +4,8 @@
 #include <cmath>
 #include <memory>
 
+#include "render/RenderDevice.h"
+
 CrystalCluster::~CrystalCluster()
 {
     for (auto& crystal : crystals) crystal.reset();
@@ -51,14 +53,7 @@ void CrystalCluster::Draw(IDirect3DDevice9* device, const Matrix4& matrix)
     }
     // The sixteen sphere maps are copies of one picture, so the first serves all.
     device->SetTexture(0, crystals[0] ? crystals[0]->sphereMap.texture : nullptr);
-    D3DMATERIAL9 material{};
-    material.Diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
-    material.Ambient = {1.0f, 1.0f, 1.0f, 1.0f};
-    material.Specular = {1.0f, 1.0f, 1.0f, 1.0f};
-    material.Emissive = {0.0f, 0.0f, 0.0f, 0.0f};
-    material.Power = 10.0f;
-    device->SetMaterial(&material);
-    device->SetRenderState(D3DRS_SPECULARMATERIALSOURCE, D3DMCS_MATERIAL);
+    SetWhiteMaterial(device, 1.0f);
     device->SetFVF(CrystalVertexFormat);
     // The mirrored crystals wind the other way round; both must show.
     device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "common/NonCopyable.h"
 #include "platform/d3d9/d3d9.h"
 #include "scenery/Matrix4.h"
 #include "scenery/Vector3.h"
@@ -43,11 +44,9 @@ bool Normalise(Vector3& v);
 // use as a column-vector matrix with RotateVector.
 Matrix4 AxisAngleMatrix(const Vector3& axis, float radians);
 
-class CrystalRing {
+class CrystalRing : NonCopyable {
 public:
     CrystalRing() = default;
-    CrystalRing(const CrystalRing&) = delete;
-    CrystalRing& operator=(const CrystalRing&) = delete;
 
     // The seed: a flat hexagon of `radius` about `centre`, axis up, no ring below.
     void BuildRing(Vector3 centre, float radius);

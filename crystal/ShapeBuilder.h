@@ -5,6 +5,7 @@
 #pragma once
 
 #include "common/Level.h"
+#include "common/NonCopyable.h"
 
 class World;
 class CrystalBody;
@@ -16,13 +17,11 @@ struct BandStep {
     int tag;
 };
 
-class ShapeBuilder {
+class ShapeBuilder : NonCopyable {
 public:
     static constexpr int Bands = 40;
 
     ShapeBuilder() = default;
-    ShapeBuilder(const ShapeBuilder&) = delete;
-    ShapeBuilder& operator=(const ShapeBuilder&) = delete;
     ~ShapeBuilder() = default;
 
     bool SetWorld(World* worldLink);

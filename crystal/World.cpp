@@ -7,15 +7,15 @@
 #include <filesystem>
 #include <system_error>
 
-#include "crystal/CrystalCluster.h"
-#include "render/RenderDevice.h"
-#include "render/ScreenFade.h"
 #include "common/InstalledData.h"
 #include "common/Log.h"
 #include "common/StartStep.h"
-#include "common/WorldHost.h"
-#include "platform/files/ImageFile.h"
+#include "crystal/CrystalCluster.h"
+#include "crystal/WorldHost.h"
 #include "platform/d3d9/d3dx9mesh.h"
+#include "platform/files/ImageFile.h"
+#include "render/RenderDevice.h"
+#include "render/ScreenFade.h"
 #include "scenery/CopyrightOverlay.h"
 #include "scenery/Ground.h"
 #include "scenery/LightSet.h"

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "common/Level.h"
+#include "common/NonCopyable.h"
 #include "platform/system/win32types.h"
 
 class WorldHost;
@@ -28,15 +29,13 @@ class MusicSegment;
 class VoiceStore;
 struct StoredVoiceInfo;
 
-class World {
+class World : NonCopyable {
 public:
     static constexpr std::size_t kRecordingSamples = 16000;
     // A microphone block fills the first half; the second half stays silent.
     static constexpr std::uint32_t kBlockBytes = 16000;
 
     World();
-    World(const World&) = delete;
-    World& operator=(const World&) = delete;
     ~World();
 
     // Builds the scene content for a screen of width x height. False on the

@@ -11,19 +11,18 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/NonCopyable.h"
 #include "net/PeerServer.h"
 #include "net/PicturePattern.h"
 #include "platform/system/Clock.h"
 #include "platform/sockets/Sockets.h"
 #include "platform/system/messages.h"
 
-class DemoPeer : public platform::EventSource {
+class DemoPeer : public platform::EventSource, NonCopyable {
 public:
     // The sockets layer and the clock must outlive the peer.
     DemoPeer(platform::Sockets& sockets, platform::Clock& clock, DWORD intervalMs = 500);
     ~DemoPeer() override = default;
-    DemoPeer(const DemoPeer&) = delete;
-    DemoPeer& operator=(const DemoPeer&) = delete;
 
     // Listens on 127.0.0.1 at a port the system picks; false if it cannot.
     bool Start();

@@ -18,19 +18,18 @@
 #include <string>
 #include <thread>
 
+#include "common/NonCopyable.h"
 #include "operator/ControlQueue.h"
 #include "operator/OscAllowList.h"
 #include "platform/sockets/OscTransport.h"
 
-class OscListener {
+class OscListener : NonCopyable {
 public:
     explicit OscListener(ControlQueue& queue, OscAllowList allowed = {})
         : queue_(queue), allowed_(std::move(allowed))
     {
     }
     ~OscListener();  // stops the thread within one receive wait
-    OscListener(const OscListener&) = delete;
-    OscListener& operator=(const OscListener&) = delete;
 
     // Binds host:port (port 0: the system chooses, see Port()) and starts
     // listening; false with the reason in `error`.

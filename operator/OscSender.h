@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/NonCopyable.h"
 #include "platform/sockets/OscTransport.h"
 
 // Where the messages of one step go: the sender, or a test's recorder.
@@ -27,14 +28,12 @@ public:
     virtual void Post(const platform::OscOutgoing* messages, std::size_t count) = 0;
 };
 
-class OscSender : public OscSink {
+class OscSender : public OscSink, NonCopyable {
 public:
     static constexpr std::size_t kQueueLimit = 256;
 
     OscSender() = default;
     ~OscSender() override;  // stops the thread; what is still queued is dropped
-    OscSender(const OscSender&) = delete;
-    OscSender& operator=(const OscSender&) = delete;
 
     // Starts the sending thread towards host:port; false when liblo cannot
     // even name that destination.

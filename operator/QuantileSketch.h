@@ -20,7 +20,6 @@ public:
     void Clear();
 
     std::uint64_t Count() const { return count_; }
-    double Min() const { return count_ == 0 ? 0 : min_; }
     double Max() const { return count_ == 0 ? 0 : max_; }
     // Nearest rank: the smallest value with at least `q` of the values at or
     // below it (q in 0 ... 1); 0 when empty.

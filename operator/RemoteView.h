@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/NonCopyable.h"
 #include "operator/ControlQueue.h"
 #include "operator/FrameSnapshot.h"
 #include "operator/Health.h"
@@ -55,7 +56,7 @@ struct RemoteViewLimits {
     std::chrono::milliseconds connectionTime{60000};  // a kept-alive connection in all
 };
 
-class RemoteView {
+class RemoteView : NonCopyable {
 public:
     // Bounds that keep a flood of clients from taking memory or threads:
     // workers serve connections, at most kQueuedConnections more wait for a
@@ -65,8 +66,6 @@ public:
 
     RemoteView(HealthBoard& board, ControlQueue& controls, FrameSnapshot& frame, RemoteViewLimits limits = {});
     ~RemoteView();
-    RemoteView(const RemoteView&) = delete;
-    RemoteView& operator=(const RemoteView&) = delete;
 
     // Binds and starts serving; false with a reason when the address cannot
     // be used. An empty token means a read-only view. `hosts` are further

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
+
+#include "operator/Health.h"
 
 Summary RunStatistics::Summarise(std::vector<double> values)
 {
@@ -78,31 +81,19 @@ std::string RunStatistics::ToJson() const
     std::snprintf(text, sizeof text, "  \"steps\": %u,\n  \"frames\": %u,\n  \"frames_written\": %u,\n  ",
                   Steps(), frames_, framesWritten_);
     out += text;
-    AppendSummary(out, "step_ms", Summarise(stepTimes_));
-    out += ",\n  ";
-    AppendSummary(out, "step_cpu_ms", Summarise(stepCpu_));
-    out += ",\n  ";
-    AppendSummary(out, "frame_interval_ms", Summarise(frameIntervals_));
-    out += ",\n  ";
-    AppendSummary(out, "draw_calls_per_frame", Summarise(draws_));
-    out += ",\n  ";
-    AppendSummary(out, "immediate_calls_per_frame", Summarise(calls_));
-    out += ",\n  ";
-    AppendSummary(out, "triangles_per_frame", Summarise(triangles_));
-    out += ",\n  ";
-    AppendSummary(out, "upload_bytes_per_frame", Summarise(uploads_));
-    out += ",\n  ";
-    AppendSummary(out, "texture_binds_per_frame", Summarise(binds_));
-    out += ",\n  ";
-    AppendSummary(out, "state_calls_per_frame", Summarise(stateCalls_));
-    out += ",\n  ";
-    AppendSummary(out, "live_sparks", Summarise(sparks_));
-    out += ",\n  ";
-    AppendSummary(out, "pictures_in_flight", Summarise(pictures_));
-    static const char* kPhaseNames[6] = {"listening", "recording", "revealing", "showing", "dissolving", "resting"};
-    out += ",\n  \"crystal_steps_by_phase\": {";
+    const std::pair<const char*, const QuantileSketch*> sketches[] = {
+        {"step_ms", &stepTimes_}, {"step_cpu_ms", &stepCpu_}, {"frame_interval_ms", &frameIntervals_},
+        {"draw_calls_per_frame", &draws_}, {"immediate_calls_per_frame", &calls_},
+        {"triangles_per_frame", &triangles_}, {"upload_bytes_per_frame", &uploads_},
+        {"texture_binds_per_frame", &binds_}, {"state_calls_per_frame", &stateCalls_},
+        {"live_sparks", &sparks_}, {"pictures_in_flight", &pictures_}};
+    for (const auto& [name, sketch] : sketches) {
+        AppendSummary(out, name, Summarise(*sketch));
+        out += ",\n  ";
+    }
+    out += "\"crystal_steps_by_phase\": {";
     for (std::size_t p = 0; p < phaseSteps_.size(); ++p) {
-        std::snprintf(text, sizeof text, "%s\"%s\": %llu", p == 0 ? "" : ", ", kPhaseNames[p],
+        std::snprintf(text, sizeof text, "%s\"%s\": %llu", p == 0 ? "" : ", ", Health::kPhaseNames[p],
                       static_cast<unsigned long long>(phaseSteps_[p]));
         out += text;
     }

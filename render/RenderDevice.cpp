@@ -34,30 +34,7 @@ bool RenderDevice::CreateDevice(HWND window, int width, int height, bool windowe
     logicalWidth_ = width;
     logicalHeight_ = height;
 
-    std::memset(&presentParameters_, 0, sizeof presentParameters_);
-    D3DPRESENT_PARAMETERS& pp = presentParameters_;
-    if (!windowed) {
-        pp.BackBufferWidth = static_cast<UINT>(width);
-        pp.BackBufferHeight = static_cast<UINT>(height);
-        pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-        pp.BackBufferCount = 1;
-        pp.SwapEffect = D3DSWAPEFFECT_COPY;
-        pp.hDeviceWindow = window;
-        pp.Windowed = FALSE;
-        pp.PresentationInterval = D3DPRESENT_INTERVAL_ONE;
-    } else {
-        pp.BackBufferFormat = D3DFMT_UNKNOWN;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.hDeviceWindow = nullptr;
-        pp.Windowed = TRUE;
-        pp.PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;
-    }
-    pp.MultiSampleType = D3DMULTISAMPLE_NONE;
-    pp.MultiSampleQuality = 0;
-    pp.EnableAutoDepthStencil = TRUE;
-    pp.AutoDepthStencilFormat = D3DFMT_D16;
-    pp.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
-    pp.FullScreen_RefreshRateInHz = 0;
+    presentParameters_ = PresentParametersFor(window, width, height, windowed);
 
     static const D3DDEVTYPE kTypes[] = {D3DDEVTYPE_HAL, D3DDEVTYPE_REF, D3DDEVTYPE_SW};
     static const DWORD kBehaviours[] = {D3DCREATE_HARDWARE_VERTEXPROCESSING, D3DCREATE_MIXED_VERTEXPROCESSING,
@@ -105,14 +82,7 @@ void RenderDevice::ApplyDefaultStates()
     D3DXMatrixOrthoLH(&projection, 1.0f, 1.0f, 0.0f, 10000.0f);
     d->SetTransform(D3DTS_PROJECTION, &projection);
 
-    D3DMATERIAL9 material{};
-    material.Diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
-    material.Ambient = {0.1f, 0.1f, 0.1f, 1.0f};
-    material.Specular = {1.0f, 1.0f, 1.0f, 1.0f};
-    material.Emissive = {0.0f, 0.0f, 0.0f, 0.0f};
-    material.Power = 10.0f;
-    d->SetMaterial(&material);
-    d->SetRenderState(D3DRS_SPECULARMATERIALSOURCE, D3DMCS_MATERIAL);
+    SetWhiteMaterial(d, 0.1f);
 
     D3DLIGHT9 light{};
     light.Type = D3DLIGHT_DIRECTIONAL;
@@ -218,4 +188,41 @@ void RenderDevice::ReleaseAll()
     ReleaseAndClear(device_);
     ReleaseAndClear(direct3D_);
     library_ = nullptr;
+}
+
+void SetWhiteMaterial(IDirect3DDevice9* device, float ambient)
+{
+    D3DMATERIAL9 material{};
+    material.Diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
+    material.Ambient = {ambient, ambient, ambient, 1.0f};
+    material.Specular = {1.0f, 1.0f, 1.0f, 1.0f};
+    material.Emissive = {0.0f, 0.0f, 0.0f, 0.0f};
+    material.Power = 10.0f;
+    device->SetMaterial(&material);
+    device->SetRenderState(D3DRS_SPECULARMATERIALSOURCE, D3DMCS_MATERIAL);
+}
+
+D3DPRESENT_PARAMETERS RenderDevice::PresentParametersFor(HWND window, int width, int height, bool windowed)
+{
+    // Whatever is not set stays zero: no multisampling, the display's own
+    // refresh rate.
+    D3DPRESENT_PARAMETERS pp{};
+    pp.EnableAutoDepthStencil = TRUE;
+    pp.AutoDepthStencilFormat = D3DFMT_D16;
+    pp.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
+    if (windowed) {
+        pp.BackBufferFormat = D3DFMT_UNKNOWN;
+        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
+        pp.Windowed = TRUE;
+        pp.PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;
+        return pp;
+    }
+    pp.BackBufferWidth = static_cast<UINT>(width);
+    pp.BackBufferHeight = static_cast<UINT>(height);
+    pp.BackBufferFormat = D3DFMT_X8R8G8B8;
+    pp.BackBufferCount = 1;
+    pp.SwapEffect = D3DSWAPEFFECT_COPY;
+    pp.hDeviceWindow = window;
+    pp.PresentationInterval = D3DPRESENT_INTERVAL_ONE;
+    return pp;
 }

@@ -8,16 +8,15 @@
 // backend; tests choose the recording device instead.
 #pragma once
 
-#include "common/DeviceResource.h"
+#include "common/NonCopyable.h"
 #include "common/PointerList.h"
 #include "platform/d3d9/d3d9.h"
+#include "render/DeviceResource.h"
 
-class RenderDevice final {
+class RenderDevice final : NonCopyable {
 public:
     RenderDevice();
     ~RenderDevice();
-    RenderDevice(const RenderDevice&) = delete;
-    RenderDevice& operator=(const RenderDevice&) = delete;
 
     // Chooses the backend; call before CreateDevice. Null means none (creation fails).
     void SetDirect3DFactory(Direct3DCreate9Function factory) { factory_ = factory; }
@@ -27,6 +26,11 @@ public:
     bool Resize(HWND window);
     bool ResetDevice();
     void ReleaseAll();
+
+    // What CreateDevice asks for: full screen at width x height, one back
+    // buffer copied to the screen at the display's rate, or a window that
+    // keeps its own size; a lockable back buffer and a 16-bit depth buffer.
+    static D3DPRESENT_PARAMETERS PresentParametersFor(HWND window, int width, int height, bool windowed);
 
     IDirect3DDevice9* Device() const { return device_; }
     IDirect3D9* Direct3D() const { return direct3D_; }
@@ -52,3 +56,8 @@ private:
     int logicalWidth_ = 640;
     int logicalHeight_ = 480;
 };
+
+// The material of what the scene lights: white diffuse and specular (power
+// 10), nothing emitted, an ambient grey of `ambient`; the specular colour is
+// taken from it.
+void SetWhiteMaterial(IDirect3DDevice9* device, float ambient);

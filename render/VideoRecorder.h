@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/NonCopyable.h"
 #include "platform/files/VideoFile.h"
 
 struct VideoRecorderSettings {
@@ -40,12 +41,10 @@ struct VideoCounts {
     double encoderCpuMsPerFrame = 0;  // the encoder thread's CPU time per picture
 };
 
-class VideoRecorder {
+class VideoRecorder : NonCopyable {
 public:
     explicit VideoRecorder(VideoRecorderSettings settings);
     ~VideoRecorder();
-    VideoRecorder(const VideoRecorder&) = delete;
-    VideoRecorder& operator=(const VideoRecorder&) = delete;
 
     // Opens the first file here, so that a name that cannot be written
     // fails the start; then starts the encoder's thread.

@@ -9,18 +9,17 @@
 
 #include <functional>
 
+#include "common/NonCopyable.h"
 #include "platform/d3d9/d3d9.h"
 
 class EventSequencer;
 class SceneHost;
 
-class Event {
+class Event : NonCopyable {
 public:
     static constexpr int kNameSize = 64;
 
     Event(SceneHost* application, const char* name);
-    Event(const Event&) = delete;
-    Event& operator=(const Event&) = delete;
     virtual ~Event();
 
     virtual bool Prepare() = 0;

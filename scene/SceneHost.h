@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "common/WorldHost.h"
+#include "crystal/WorldHost.h"
 #include "platform/d3d9/d3d9.h"
 #include "platform/system/win32types.h"
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "common/NonCopyable.h"
 #include "platform/d3d9/d3d9.h"
 #include "scenery/IncomingImage.h"
 #include "scenery/PictureAtlas.h"
@@ -18,14 +19,12 @@
 
 class RenderDevice;
 
-class IncomingImages {
+class IncomingImages : NonCopyable {
 public:
     static constexpr int kCount = 48;
     static constexpr int kLaunchEvery = 5;
 
     IncomingImages() = default;
-    IncomingImages(const IncomingImages&) = delete;
-    IncomingImages& operator=(const IncomingImages&) = delete;
     ~IncomingImages() = default;
 
     bool Create(HDC deviceContext, RenderDevice* renderDevice, int width, int height);

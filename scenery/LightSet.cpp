@@ -51,13 +51,7 @@ bool LightSet::Emit(const SparkRecord& spark)
         slot = firstFreeWordHint_ * 64 + std::countr_one(busy_[firstFreeWordHint_]);
     if (slot >= Capacity) return false;
     LightParticle& p = particles[slot];
-    p.x = spark.x;
-    p.y = spark.y;
-    p.size = spark.size;
-    p.life = spark.life;
-    p.lifespan = spark.lifespan;
-    p.dx = spark.dx;
-    p.dy = spark.dy;
+    p = spark;
     // A spark born without life leaves its slot free, as it would any other.
     if (p.life < 1) return true;
     SetBusy(slot, true);

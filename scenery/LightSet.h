@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/NonCopyable.h"
 #include "platform/d3d9/DeviceRef.h"
 #include "platform/d3d9/d3d9.h"
 #include "scenery/Matrix4.h"
@@ -30,16 +31,8 @@ struct SparkRecord {
     float dy = 0.0f;
 };
 
-// One slot of the pool.
-struct LightParticle {
-    float x = 0.0f;
-    float y = 0.0f;
-    float size = 0.0f;
-    std::int32_t life = 0;
-    std::int32_t lifespan = 0;
-    float dx = 0.0f;
-    float dy = 0.0f;
-};
+// One slot of the pool holds the record of the spark emitted into it.
+using LightParticle = SparkRecord;
 
 // One spark as the device draws it: a point sprite, the square of side
 // `size` pixels centred on (x, y), its texture spread over it. The position
@@ -54,13 +47,11 @@ struct SparkVertex {
 static_assert(sizeof(SparkVertex) == 20, "spark vertices are 20 bytes");
 constexpr DWORD SparkVertexFormat = D3DFVF_XYZ | D3DFVF_PSIZE | D3DFVF_DIFFUSE;
 
-class LightSet {
+class LightSet : NonCopyable {
 public:
     static constexpr int Capacity = 40960;
 
     LightSet();
-    LightSet(const LightSet&) = delete;
-    LightSet& operator=(const LightSet&) = delete;
     ~LightSet();
 
     // Allocates the pool and its vertex buffer and loads light1.bmp and
@@ -91,7 +82,6 @@ private:
     bool FillVertices();
     // Draws the vertices written, screen pixels in, screen pixels out.
     void DrawPoints(IDirect3DDevice9* device);
-    bool IsBusy(int slot) const { return (busy_[slot / 64] >> (slot % 64)) & 1u; }
     void SetBusy(int slot, bool busy);
 
     std::vector<std::int32_t> live_;   // slots of the live sparks, ascending

@@ -10,18 +10,17 @@
 
 #include <cstdint>
 
+#include "common/NonCopyable.h"
 #include "platform/d3d9/d3d9.h"
 #include "scenery/TextureHolder.h"
 
-class PictureAtlas {
+class PictureAtlas : NonCopyable {
 public:
     static constexpr int kPictureSide = 128;
     static constexpr int kCellSide = kPictureSide + 2;  // the picture and its frame
     static constexpr int kColumns = 8;
 
     PictureAtlas() = default;
-    PictureAtlas(const PictureAtlas&) = delete;
-    PictureAtlas& operator=(const PictureAtlas&) = delete;
 
     // A black texture with room for `cells` pictures, kColumns to a row.
     bool Create(HDC deviceContext, IDirect3DDevice9* device, int cells);

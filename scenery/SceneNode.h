@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "common/NonCopyable.h"
 #include "scenery/Matrix4.h"
 #include "scenery/Quaternion.h"
 #include "scenery/Vector3.h"
@@ -14,11 +15,9 @@ class IDirect3DDevice9;
 // Degrees to radians, the factor the whole scene uses.
 constexpr float DegreesToRadians = 0.017453289f;
 
-class SceneNode {
+class SceneNode : NonCopyable {
 public:
     SceneNode() = default;
-    SceneNode(const SceneNode&) = delete;
-    SceneNode& operator=(const SceneNode&) = delete;
     virtual ~SceneNode() = default;
 
     virtual void Update(IDirect3DDevice9* device, const Matrix4& matrix) = 0;

@@ -7,18 +7,17 @@
 // ReleaseAll empties the list at the end).
 #pragma once
 
-#include "common/DeviceResource.h"
+#include "common/NonCopyable.h"
 #include "platform/d3d9/d3dx9.h"
+#include "render/DeviceResource.h"
 
 class RenderDevice;
 class TextureHolder;
 
-class SpriteObject : public DeviceResource {
+class SpriteObject : public DeviceResource, NonCopyable {
 public:
     SpriteObject() = default;
     ~SpriteObject() override;
-    SpriteObject(const SpriteObject&) = delete;
-    SpriteObject& operator=(const SpriteObject&) = delete;
 
     bool OnDeviceLost(RenderDevice* device) override;
     bool OnDeviceReset(RenderDevice* device) override;

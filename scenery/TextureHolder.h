@@ -6,15 +6,14 @@
 
 #include <memory>
 
+#include "common/NonCopyable.h"
 #include "platform/d3d9/d3d9.h"
 #include "scenery/PixelStore.h"
 
-class TextureHolder {
+class TextureHolder : NonCopyable {
 public:
     TextureHolder() = default;
     virtual ~TextureHolder();
-    TextureHolder(const TextureHolder&) = delete;
-    TextureHolder& operator=(const TextureHolder&) = delete;
 
     // A managed texture from a PNG or BMP file with its full mip chain. False
     // for a missing or unreadable file; a texture held before is kept then.

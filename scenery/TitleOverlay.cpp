@@ -1,12 +1,9 @@
-// Loading and centred, faded drawing of the title picture.
+// Placing the title picture centred, at any scale.
 #include "scenery/TitleOverlay.h"
-
-#include "render/RenderDevice.h"
 
 bool TitleOverlay::Load(RenderDevice* renderer, int width, int height, const std::string& path)
 {
-    if (renderer == nullptr) return false;
-    if (!picture.LoadFromFile(renderer->Device(), path.c_str())) return false;
+    if (!LoadPicture(renderer, path)) return false;
     screenWidth = width;
     screenHeight = height;
     layoutWidth = kLayoutSize;
@@ -23,8 +20,5 @@ void TitleOverlay::DrawFaded(IDirect3DDevice9*, int alpha, float scale)
     // Centred at any scale, in whole pixels.
     position.x = static_cast<float>((screenWidth - static_cast<int>(layoutWidth * s.x)) / 2);
     position.y = static_cast<float>((screenHeight - static_cast<int>(layoutHeight * s.y)) / 2);
-    sprite->Begin();
-    sprite->Draw(picture.texture, nullptr, &s, nullptr, 0.0f, &position,
-                 D3DCOLOR_ARGB(static_cast<unsigned>(alpha), 255, 255, 255));
-    sprite->End();
+    DrawPicture(s, alpha);
 }

@@ -5,30 +5,20 @@
 #include <string>
 
 #include "platform/d3d9/d3dx9.h"
-#include "scenery/SpriteObject.h"
-#include "scenery/TextureHolder.h"
+#include "scenery/PictureOverlay.h"
 
-class RenderDevice;
-
-class TitleOverlay : public SpriteObject {
+class TitleOverlay : public PictureOverlay {
 public:
     static constexpr int kLayoutSize = 256;
-
-    TitleOverlay() = default;
-    ~TitleOverlay() override = default;
 
     // False when the picture at `path` cannot be loaded or the sprite made.
     bool Load(RenderDevice* renderer, int width, int height, const std::string& path);
     void DrawFaded(IDirect3DDevice9* device, int alpha, float scale);
 
-    const D3DXVECTOR2& Position() const { return position; }
-
 private:
-    TextureHolder picture;
     int layoutWidth = kLayoutSize;
     int layoutHeight = kLayoutSize;
     int screenWidth = 0;
     int screenHeight = 0;
-    D3DXVECTOR2 position;
     D3DXVECTOR2 baseScale{1.0f, 1.0f};
 };

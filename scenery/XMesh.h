@@ -6,14 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "common/NonCopyable.h"
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/d3dx9mesh.h"
 
-class XMesh {
+class XMesh : NonCopyable {
 public:
     XMesh() = default;
-    XMesh(const XMesh&) = delete;
-    XMesh& operator=(const XMesh&) = delete;
     virtual ~XMesh();
 
     // Loads the file for the device. Each material's texture is looked for

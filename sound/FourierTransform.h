@@ -3,13 +3,12 @@
 // by Init; Transform allocates nothing.
 #pragma once
 
+#include "common/NonCopyable.h"
 #include "platform/system/Fft.h"
 
-class FourierTransform {
+class FourierTransform : NonCopyable {
 public:
     FourierTransform() = default;
-    FourierTransform(const FourierTransform&) = delete;
-    FourierTransform& operator=(const FourierTransform&) = delete;
     virtual ~FourierTransform() = default;
 
     // n complex points (a power of two of at least 4); `complex` and

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "common/NonCopyable.h"
+
 // A decoded wave: mono 16-bit samples at the file's own rate.
 struct MusicWave {
     std::string path;
@@ -18,12 +20,10 @@ struct MusicWave {
     std::vector<std::int16_t> samples;
 };
 
-class MusicLoader {
+class MusicLoader : NonCopyable {
 public:
     MusicLoader() = default;
     virtual ~MusicLoader() = default;
-    MusicLoader(const MusicLoader&) = delete;
-    MusicLoader& operator=(const MusicLoader&) = delete;
 
     // Relative paths are looked up in this folder (empty: the current one).
     void SetSearchDirectory(const std::string& directory) { searchDirectory_ = directory; }

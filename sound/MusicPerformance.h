@@ -8,15 +8,14 @@
 #include <memory>
 #include <vector>
 
+#include "common/NonCopyable.h"
 #include "platform/system/AudioDevices.h"
 #include "sound/MusicLoader.h"
 
-class MusicPerformance {
+class MusicPerformance : NonCopyable {
 public:
     MusicPerformance() = default;
     virtual ~MusicPerformance();
-    MusicPerformance(const MusicPerformance&) = delete;
-    MusicPerformance& operator=(const MusicPerformance&) = delete;
 
     // Opens the output when echo is on. Never fails: no device means silence.
     bool InitAudio(bool echo);

@@ -4,16 +4,15 @@
 // by Init, closed by Close (safe to call any number of times).
 #pragma once
 
+#include "common/NonCopyable.h"
 #include "platform/system/win32types.h"
 #include "sound/MusicLoader.h"
 #include "sound/MusicPerformance.h"
 
-class MusicPlayer {
+class MusicPlayer : NonCopyable {
 public:
     MusicPlayer() = default;
     virtual ~MusicPlayer();
-    MusicPlayer(const MusicPlayer&) = delete;
-    MusicPlayer& operator=(const MusicPlayer&) = delete;
 
     // --echo: play each stored voice once when it is loaded. Before Init.
     void SetEcho(bool echo) { echo_ = echo; }

@@ -7,16 +7,15 @@
 #include <memory>
 #include <string>
 
+#include "common/NonCopyable.h"
 #include "sound/MusicLoader.h"
 
 class MusicPerformance;
 
-class MusicSegment {
+class MusicSegment : NonCopyable {
 public:
     MusicSegment() = default;
     virtual ~MusicSegment();
-    MusicSegment(const MusicSegment&) = delete;
-    MusicSegment& operator=(const MusicSegment&) = delete;
 
     // Loads path through the loader and downloads it to the performance.
     // notMidi is true for waves; a wave is never a MIDI file, so false only

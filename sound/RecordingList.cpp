@@ -19,13 +19,6 @@ void RecordingList::Add(std::unique_ptr<VoiceBlock> block)
     AddSlot(Slot{std::shared_ptr<VoiceBlock>(std::move(block)), false});
 }
 
-void RecordingList::RemoveAt(int index)
-{
-    if (index < 0 || index >= Count()) return;
-    blocks_.erase(blocks_.begin() + index);
-    ++generation_;
-}
-
 void RecordingList::Clear()
 {
     if (Count() == 0) return;

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "common/NonCopyable.h"
+
 constexpr int kVoiceBlockSamples = 8000;  // one 50 ms microphone block at 160 000 Hz
 
 struct VoiceBlock {
@@ -25,14 +27,11 @@ struct VoiceBlock {
 
 class FileSink;
 
-class RecordingList {
+class RecordingList : NonCopyable {
 public:
     RecordingList() = default;
-    RecordingList(const RecordingList&) = delete;
-    RecordingList& operator=(const RecordingList&) = delete;
 
     void Add(std::unique_ptr<VoiceBlock> block);
-    void RemoveAt(int index);
     // Frees every block (in index order), then empties the list.
     void Clear();
     // Clear under the name the crystals' reset uses.
@@ -57,10 +56,8 @@ public:
     // them. Loop thread; cheap (no samples are copied for appended blocks).
     std::vector<std::shared_ptr<const VoiceBlock>> Snapshot() const;
 
-    // Changes with every Add, RemoveAt and Clear.
+    // Changes with every block added (Add, AppendBlock) and every Clear.
     std::uint64_t Generation() const { return generation_; }
-    // Total bytes of samples the list holds.
-    std::uint64_t DataBytes() const { return static_cast<std::uint64_t>(Count()) * sizeof(VoiceBlock); }
 
 private:
     struct Slot {

@@ -11,13 +11,12 @@
 #include <cstdint>
 #include <memory>
 
+#include "common/NonCopyable.h"
 #include "sound/FourierTransform.h"
 
-class SpectrumAnalyser {
+class SpectrumAnalyser : NonCopyable {
 public:
     SpectrumAnalyser() = default;
-    SpectrumAnalyser(const SpectrumAnalyser&) = delete;
-    SpectrumAnalyser& operator=(const SpectrumAnalyser&) = delete;
     virtual ~SpectrumAnalyser() = default;
 
     // n: samples per analysis, a power of two (4096 in the installation).

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "common/Level.h"
+#include "common/NonCopyable.h"
 #include "platform/system/AudioDevices.h"
 #include "platform/system/WakeSignal.h"
 #include "platform/system/messages.h"
@@ -40,7 +41,7 @@ struct VoiceCaptureSettings {
     std::function<std::uint32_t()> clock;
 };
 
-class VoiceCapture : public platform::EventSource {
+class VoiceCapture : public platform::EventSource, NonCopyable {
 public:
     static constexpr int kRate = 160000;
     static constexpr int kBlockSamples = 8000;
@@ -48,8 +49,6 @@ public:
 
     VoiceCapture();
     ~VoiceCapture() override;
-    VoiceCapture(const VoiceCapture&) = delete;
-    VoiceCapture& operator=(const VoiceCapture&) = delete;
 
     // Chooses the input; call before Open.
     void Configure(const VoiceCaptureSettings& settings);

@@ -105,12 +105,6 @@ std::uint64_t VoiceStore::NowMs() const
     return static_cast<std::uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-bool VoiceStore::Busy() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return working_ || job_.has_value() || !finished_.empty();
-}
-
 bool VoiceStore::Unchanged(const RecordingList& list, const MusicSegment* segment) const
 {
     if (pending_ && pendingList_ == &list && pendingGeneration_ == list.Generation()) return true;

@@ -40,6 +40,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/NonCopyable.h"
 #include "platform/files/WaveFile.h"
 
 class FileSink;
@@ -55,14 +56,12 @@ struct StoredVoiceInfo {
     std::int64_t unixTime = 0;  // seconds since 1970, when the file was renamed into place
 };
 
-class VoiceStore {
+class VoiceStore : NonCopyable {
 public:
     // The folders of paths[0 .. keptFolders) are used as they are (the data
     // folder); those of the later paths are made when missing.
     explicit VoiceStore(std::vector<std::string> paths, std::size_t keptFolders = 1);
     ~VoiceStore();
-    VoiceStore(const VoiceStore&) = delete;
-    VoiceStore& operator=(const VoiceStore&) = delete;
 
     // The three places for a data folder, in the order they are tried.
     static std::vector<std::string> DefaultPaths(const std::string& dataDir);
@@ -94,7 +93,6 @@ public:
     bool LastLoad() const { return lastLoad_; }
     // Stores refused because the pause after a failure was not over.
     std::uint32_t Deferred() const { return deferred_; }
-    bool Busy() const;
     // The last voice written, if any.
     const std::optional<StoredVoiceInfo>& LastStored() const { return lastStored_; }
 

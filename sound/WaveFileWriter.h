@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/NonCopyable.h"
 #include "platform/system/mmsystem.h"
 
 class RecordingList;
@@ -32,12 +33,10 @@ public:
 };
 
 // The C library's files, made with mode 0600.
-class StdioFileSink : public FileSink {
+class StdioFileSink : public FileSink, NonCopyable {
 public:
     StdioFileSink() = default;
     ~StdioFileSink() override;
-    StdioFileSink(const StdioFileSink&) = delete;
-    StdioFileSink& operator=(const StdioFileSink&) = delete;
 
     bool Open(const std::string& path) override;
     std::size_t Write(const void* data, std::size_t size) override;

@@ -61,31 +61,32 @@ bool CheckFormat(const WaveHeader& h, std::string& error)
                 std::to_string(kMaxWaveRate) + " Hz are accepted)";
         return false;
     }
+    // What each plain format's samples may be, as the refusal names it.
+    bool bitsAccepted = true;
+    const char* accepted = "";
     switch (h.format) {
     case kFormatPcm:
-        if (h.bits != 8 && h.bits != 16 && h.bits != 24 && h.bits != 32) {
-            error = std::to_string(h.bits) + "-bit PCM (8, 16, 24 and 32 bits are accepted)";
-            return false;
-        }
+        bitsAccepted = h.bits == 8 || h.bits == 16 || h.bits == 24 || h.bits == 32;
+        accepted = "PCM (8, 16, 24 and 32 bits are accepted)";
         break;
     case kFormatFloat:
-        if (h.bits != 32) {
-            error = std::to_string(h.bits) + "-bit float samples (32 bits are accepted)";
-            return false;
-        }
+        bitsAccepted = h.bits == 32;
+        accepted = "float samples (32 bits are accepted)";
         break;
     case kFormatALaw:
     case kFormatMuLaw:
-        if (h.bits != 8) {
-            error = std::to_string(h.bits) + "-bit A-law or mu-law samples (8 bits are accepted)";
-            return false;
-        }
+        bitsAccepted = h.bits == 8;
+        accepted = "A-law or mu-law samples (8 bits are accepted)";
         break;
     case kFormatMsAdpcm:
     case kFormatImaAdpcm:
         break;
     default:
         error = "sample format " + FormatName(h.format) + " (PCM, float, A-law, mu-law and ADPCM are accepted)";
+        return false;
+    }
+    if (!bitsAccepted) {
+        error = std::to_string(h.bits) + "-bit " + accepted;
         return false;
     }
     if (h.format == kFormatPcm || h.format == kFormatFloat || h.format == kFormatALaw || h.format == kFormatMuLaw) {

@@ -4,6 +4,7 @@
 //
 // NOTE: SDL's audio thread owns the device queues; the loop thread only calls
 // SDL_DequeueAudio / SDL_QueueAudio, which lock the device internally.
+#include "common/NonCopyable.h"
 #include "platform/system/AudioDevices.h"
 
 #include <SDL.h>
@@ -65,7 +66,7 @@ int NativeRate(const std::string& deviceName, int isCapture)
     return 0;
 }
 
-class SdlCaptureStream : public CaptureStream {
+class SdlCaptureStream : public CaptureStream, NonCopyable {
 public:
     explicit SdlCaptureStream(SDL_AudioDeviceID device) : device_(device) {}
     ~SdlCaptureStream() override
@@ -73,8 +74,6 @@ public:
         SDL_CloseAudioDevice(device_);
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
     }
-    SdlCaptureStream(const SdlCaptureStream&) = delete;
-    SdlCaptureStream& operator=(const SdlCaptureStream&) = delete;
 
     // SDL stops a device whose hardware has gone and never restarts it.
     bool Lost() const override { return SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED; }
@@ -94,7 +93,7 @@ private:
     SDL_AudioDeviceID device_;
 };
 
-class SdlPlaybackOutput : public PlaybackOutput {
+class SdlPlaybackOutput : public PlaybackOutput, NonCopyable {
 public:
     SdlPlaybackOutput(SDL_AudioDeviceID device, int rate) : device_(device), rate_(rate) {}
     ~SdlPlaybackOutput() override
@@ -102,8 +101,6 @@ public:
         SDL_CloseAudioDevice(device_);
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
     }
-    SdlPlaybackOutput(const SdlPlaybackOutput&) = delete;
-    SdlPlaybackOutput& operator=(const SdlPlaybackOutput&) = delete;
 
     int Rate() const override { return rate_; }
 

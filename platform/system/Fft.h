@@ -4,12 +4,12 @@
 
 #include <memory>
 
-class Fft {
+#include "common/NonCopyable.h"
+
+class Fft : NonCopyable {
 public:
     Fft();
     ~Fft();
-    Fft(const Fft&) = delete;
-    Fft& operator=(const Fft&) = delete;
 
     // Plans a transform of `points` complex values; false when the plan
     // cannot be made (points < 1 or out of memory).

@@ -5,14 +5,13 @@
 
 #include <string>
 
+#include "common/NonCopyable.h"
 #include "platform/system/messages.h"
 
-class OffscreenWindow {
+class OffscreenWindow : NonCopyable {
 public:
     OffscreenWindow() = default;
     ~OffscreenWindow();
-    OffscreenWindow(const OffscreenWindow&) = delete;
-    OffscreenWindow& operator=(const OffscreenWindow&) = delete;
 
     // Starts SDL's offscreen video driver if no video driver runs yet, makes
     // the window and checks that an OpenGL context can be made on it. False

@@ -4,7 +4,6 @@
 #include <csignal>
 #include <pthread.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace platform {
@@ -72,12 +71,6 @@ void LowerThisThreadPriority()
 void LowestThisThreadPriority()
 {
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
-}
-
-void SetExclusiveListenOptions(int socket)
-{
-    int yes = 1;
-    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
 }
 
 }  // namespace platform

@@ -31,9 +31,4 @@ void LowerThisThreadPriority();
 // lowest priority there is short of never running.
 void LowestThisThreadPriority();
 
-// Options for a listening TCP socket made by a library: the address can be
-// bound again at once after a restart, but never shared with a second
-// program listening on the same port (which would split the clients).
-void SetExclusiveListenOptions(int socket);
-
 }  // namespace platform

@@ -3,14 +3,14 @@
 // instead of sleeping until the next scene step.
 #pragma once
 
+#include "common/NonCopyable.h"
+
 namespace platform {
 
-class WakeSignal {
+class WakeSignal : NonCopyable {
 public:
     WakeSignal();
     ~WakeSignal();
-    WakeSignal(const WakeSignal&) = delete;
-    WakeSignal& operator=(const WakeSignal&) = delete;
 
     // Readable while raised.
     void Raise(bool raised);

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "common/NonCopyable.h"
 #include "platform/system/Keyboard.h"
 #include "platform/system/messages.h"
 
@@ -33,14 +34,12 @@ struct WindowSettings {
 bool StartVideo(WindowMode& mode, std::string& error);
 void StopVideo();
 
-class Window {
+class Window : NonCopyable {
 public:
     // Creates the window; the queue receives its messages, keyboard its keys.
     static std::unique_ptr<Window> Create(const WindowSettings& settings, MessageQueue& queue, Keyboard& keyboard,
                                           std::string& error);
     ~Window();
-    Window(const Window&) = delete;
-    Window& operator=(const Window&) = delete;
 
     HWND Handle() { return &record_; }
     bool IsHeadless() const { return headless_; }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+
 #include "app/FrameTicker.h"
 
 namespace {
@@ -11,24 +13,28 @@ TEST(FrameTicker, FirstReadingNeverSteps)
     EXPECT_FALSE(ticker.StepDue(100000));
 }
 
-TEST(FrameTicker, NeedsStrictlyMoreThanTheInterval)
+struct Reading {
+    DWORD now;
+    bool stepDue;
+};
+
+// A 50 ms ticker whose first reading is at 0, then the readings in order.
+void ExpectStepsAfterStartAtZero(std::initializer_list<Reading> readings)
 {
     FrameTicker ticker(50);
     ticker.StepDue(0);
-    EXPECT_FALSE(ticker.StepDue(50));
-    EXPECT_TRUE(ticker.StepDue(51));
-    EXPECT_FALSE(ticker.StepDue(101));
-    EXPECT_TRUE(ticker.StepDue(102));
+    for (const Reading& reading : readings)
+        EXPECT_EQ(ticker.StepDue(reading.now), reading.stepDue) << "at " << reading.now;
+}
+
+TEST(FrameTicker, NeedsStrictlyMoreThanTheInterval)
+{
+    ExpectStepsAfterStartAtZero({{50, false}, {51, true}, {101, false}, {102, true}});
 }
 
 TEST(FrameTicker, NoCatchUpAfterALongPause)
 {
-    FrameTicker ticker(50);
-    ticker.StepDue(0);
-    EXPECT_TRUE(ticker.StepDue(10000));
-    EXPECT_FALSE(ticker.StepDue(10001));
-    EXPECT_FALSE(ticker.StepDue(10050));
-    EXPECT_TRUE(ticker.StepDue(10051));
+    ExpectStepsAfterStartAtZero({{10000, true}, {10001, false}, {10050, false}, {10051, true}});
 }
 
 TEST(FrameTicker, SurvivesTheWrapOfTheCounter)

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <sys/stat.h>
@@ -16,6 +17,12 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+// Where the operator's messages go and come from, compared as one.
+std::tuple<std::string, std::string, std::string, std::string> RemoteEndpoints(const Options& options)
+{
+    return {options.oscSend, options.oscListen, options.httpListen, options.httpToken};
+}
 
 class TempFolder {
 public:
@@ -95,10 +102,7 @@ any_source = true
     EXPECT_FALSE(options.showProblems);
     EXPECT_EQ("/srv/archive/show.MP4", options.video);
     EXPECT_EQ(60u, options.videoMaxMinutes);
-    EXPECT_EQ("10.0.0.2:9000", options.oscSend);
-    EXPECT_EQ("9001", options.oscListen);
-    EXPECT_EQ("0.0.0.0:8080", options.httpListen);
-    EXPECT_EQ("secret", options.httpToken);
+    EXPECT_EQ(RemoteEndpoints(options), std::make_tuple("10.0.0.2:9000", "9001", "0.0.0.0:8080", "secret"));
     EXPECT_EQ("gallery.example", options.httpHosts);
     EXPECT_TRUE(options.linkAnySource);
 }
@@ -239,10 +243,7 @@ TEST(SettingsFile, NewOptionsParseIntoTheirFields)
     EXPECT_TRUE(options.calibrate);
     EXPECT_TRUE(options.framesOverlay);
     EXPECT_EQ("null", options.renderer);
-    EXPECT_EQ("h:1", options.oscSend);
-    EXPECT_EQ("2", options.oscListen);
-    EXPECT_EQ("a:3", options.httpListen);
-    EXPECT_EQ("t", options.httpToken);
+    EXPECT_EQ(RemoteEndpoints(options), std::make_tuple("h:1", "2", "a:3", "t"));
     EXPECT_TRUE(options.linkAnySource);
     EXPECT_EQ("/tmp/s.json", options.statusFile);
     EXPECT_TRUE(options.showStatus);

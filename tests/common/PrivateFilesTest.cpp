@@ -16,6 +16,7 @@
 #include "common/EscapedText.h"
 #include "common/PrivateFiles.h"
 #include "common/RegularFile.h"
+#include "support/XFileWriter.h"
 
 namespace {
 
@@ -23,17 +24,7 @@ namespace fs = std::filesystem;
 
 class PlantedFiles : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "solvane-planted-XXXXXX").string();
-        ASSERT_NE(nullptr, ::mkdtemp(pattern.data()));
-        root = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
+    void SetUp() override { ASSERT_FALSE(root.empty()); }
     std::string At(const std::string& name) const { return (root / name).string(); }
     static void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
     static std::string Read(const std::string& path)
@@ -48,7 +39,8 @@ protected:
         return info.st_mode & 07777;
     }
 
-    fs::path root;
+    testsupport::TempFolder folder;
+    const fs::path root{folder.Path()};
 };
 
 TEST_F(PlantedFiles, OnlyRegularFilesWithinTheLimitAreRead)

@@ -18,6 +18,13 @@ void ExpectVector(const Vector3& v, float x, float y, float z, float tolerance =
     EXPECT_NEAR(v.z, z, tolerance);
 }
 
+// `actual` is `towards` scaled to unit length.
+void ExpectUnitAlong(const Vector3& actual, Vector3 towards)
+{
+    Normalise(towards);
+    ExpectVector(actual, towards.x, towards.y, towards.z);
+}
+
 float Length(const Vector3& v) { return std::sqrt(Dot(v, v)); }
 
 TEST(CrystalRing, SeedRimTurnsFromPlusXTowardsMinusZAroundTheCentre)
@@ -76,9 +83,7 @@ TEST(CrystalRing, BentRingIsPerpendicularToItsAxisAndTurnsTheRingBelow)
     first.BuildFromPrevious(MakeVector(0, 1, 0), 1.2f, &seed, 1, 5000);
     second.BuildFromPrevious(MakeVector(0.5f, 2, 0), 1.2f, &first, 1, 5000);
 
-    Vector3 axis = MakeVector(0.5f, 1, 0);
-    Normalise(axis);
-    ExpectVector(second.axis, axis.x, axis.y, axis.z);
+    ExpectUnitAlong(second.axis, MakeVector(0.5f, 1, 0));
     for (const RingVertex& corner : second.rim) {
         const Vector3 offset = corner.Position() - second.centre;
         EXPECT_NEAR(Length(offset), 1.2f, kRingTolerance);
@@ -86,9 +91,7 @@ TEST(CrystalRing, BentRingIsPerpendicularToItsAxisAndTurnsTheRingBelow)
         EXPECT_NEAR(Dot(corner.Normal(), offset), -1.2f, kRingTolerance);
     }
     // The ring below now points from its own previous ring to the new centre.
-    Vector3 followed = MakeVector(0.5f, 2, 0);
-    Normalise(followed);
-    ExpectVector(first.axis, followed.x, followed.y, followed.z);
+    ExpectUnitAlong(first.axis, MakeVector(0.5f, 2, 0));
     for (const RingVertex& corner : first.rim) {
         const Vector3 offset = corner.Position() - first.centre;
         EXPECT_NEAR(Length(offset), 1.2f, kRingTolerance);

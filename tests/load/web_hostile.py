@@ -58,6 +58,16 @@ def status_of(s, wait=5):
     return int(m.group(1)) if m else 0
 
 
+def drip(conns, byte, stop):
+    """Sends one byte on every connection each 2 s, from a thread, until stop is set."""
+    def loop():
+        while not stop.wait(2):
+            for c in conns:
+                try: c.sendall(byte)
+                except OSError: pass
+    threading.Thread(target=loop, daemon=True).start()
+
+
 def page_time(port, source='127.0.0.1'):
     t0 = time.monotonic()
     try:
@@ -119,13 +129,7 @@ for source in ('127.0.0.2', '127.0.0.1'):
             slow.append(c)
         except OSError:
             pass
-
-    def drip():
-        while not stop.wait(2):
-            for c in slow:
-                try: c.sendall(b'E')
-                except OSError: pass
-    threading.Thread(target=drip, daemon=True).start()
+    drip(slow, b'E', stop)
     times = []
     for _ in range(12):
         times.append(page_time(port))
@@ -167,12 +171,7 @@ for i in range(10):
     c.sendall(b'GET / HTTP/1.1\r\n')
     slow.append(c)
 stop = threading.Event()
-def drip():
-    while not stop.wait(2):
-        for c in slow:
-            try: c.sendall(b'X')
-            except OSError: pass
-threading.Thread(target=drip, daemon=True).start()
+drip(slow, b'X', stop)
 code = proc.wait()
 took = time.monotonic() - t0
 stop.set()

@@ -20,6 +20,7 @@
 #include "LoopbackHarness.h"
 #include "net/NetLink.h"
 #include "platform/files/PngFile.h"
+#include "support/DeviceTestSupport.h"
 
 using namespace nettest;
 namespace fs = std::filesystem;
@@ -139,31 +140,9 @@ fs::path MakeFolder()
 
 void WriteBmp(const fs::path& path, int width, int height, std::uint8_t r, std::uint8_t g, std::uint8_t b)
 {
-    int stride = (width * 3 + 3) & ~3;
-    std::uint32_t dataSize = static_cast<std::uint32_t>(stride * height);
-    std::vector<std::uint8_t> file(54 + dataSize, 0);
-    auto put32 = [&](std::size_t at, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) file[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-    };
-    file[0] = 'B';
-    file[1] = 'M';
-    put32(2, static_cast<std::uint32_t>(file.size()));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, static_cast<std::uint32_t>(width));
-    put32(22, static_cast<std::uint32_t>(height));
-    file[26] = 1;
-    file[28] = 24;
-    put32(34, dataSize);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t* p = file.data() + 54 + y * stride + x * 3;
-            p[0] = b;
-            p[1] = g;
-            p[2] = r;
-        }
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
-                                                static_cast<std::streamsize>(file.size()));
+    const std::uint32_t argb = 0xFF000000u | std::uint32_t{r} << 16 | std::uint32_t{g} << 8 | b;
+    const std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height, argb);
+    testsupport::WriteBytes(path.string(), testsupport::Bmp24(width, height, pixels));
 }
 
 // Left half red, right half blue.

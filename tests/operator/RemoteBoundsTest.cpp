@@ -15,6 +15,7 @@
 #include <chrono>
 #include <thread>
 
+#include "common/NonCopyable.h"
 #include "operator/RemoteAccess.h"
 #include "operator/RemoteView.h"
 #include "operator/TokenFile.h"
@@ -25,7 +26,7 @@ using BoundsClock = std::chrono::steady_clock;
 
 // A client socket from a loopback source address of its choice (127.0.0.x),
 // since the server counts connections per address.
-class LoopbackClient {
+class LoopbackClient : NonCopyable {
 public:
     LoopbackClient(int port, const char* from = "127.0.0.1")
     {
@@ -41,8 +42,6 @@ public:
         connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
     }
     ~LoopbackClient() { close(fd_); }
-    LoopbackClient(const LoopbackClient&) = delete;
-    LoopbackClient& operator=(const LoopbackClient&) = delete;
 
     bool Connected() const { return connected_; }
     bool Send(const std::string& bytes)

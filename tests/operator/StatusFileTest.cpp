@@ -16,6 +16,7 @@
 
 #include "operator/Health.h"
 #include "operator/StatusFile.h"
+#include "support/XFileWriter.h"
 
 namespace {
 
@@ -25,9 +26,7 @@ class StatusFolder : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "solvane-status-XXXXXX").string();
-        ASSERT_NE(nullptr, ::mkdtemp(pattern.data()));
-        root = pattern;
+        ASSERT_FALSE(root.empty());
         const char* old = std::getenv("XDG_RUNTIME_DIR");
         hadRuntime = old != nullptr;
         if (hadRuntime) oldRuntime = old;
@@ -37,8 +36,6 @@ protected:
     {
         if (hadRuntime) ::setenv("XDG_RUNTIME_DIR", oldRuntime.c_str(), 1);
         else ::unsetenv("XDG_RUNTIME_DIR");
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
     }
     static std::string Shown(const std::string& path, int& status)
     {
@@ -51,7 +48,8 @@ protected:
         return text;
     }
 
-    fs::path root;
+    testsupport::TempFolder folder;
+    const fs::path root{folder.Path()};
     bool hadRuntime = false;
     std::string oldRuntime;
 };

@@ -11,6 +11,7 @@
 #include "platform/d3d9/d3dx9.h"
 #include "support/DeviceTestSupport.h"
 
+using testsupport::Bmp24;
 using testsupport::NewRecordingDevice;
 using testsupport::Ref;
 
@@ -92,36 +93,6 @@ protected:
                                             D3DX_FILTER_TRIANGLE | D3DX_FILTER_MIRROR, 0, nullptr, nullptr, texture);
     }
 
-    // A 24-bit bottom-up BMP.
-    static std::vector<std::uint8_t> Bmp(int width, int height, const std::vector<std::uint32_t>& argbTopFirst)
-    {
-        const int rowBytes = (width * 3 + 3) & ~3;
-        const int dataSize = rowBytes * height;
-        std::vector<std::uint8_t> b(54 + static_cast<std::size_t>(dataSize), 0);
-        auto put32 = [&](std::size_t at, std::uint32_t v) { std::memcpy(&b[at], &v, 4); };
-        auto put16 = [&](std::size_t at, std::uint16_t v) { std::memcpy(&b[at], &v, 2); };
-        b[0] = 'B';
-        b[1] = 'M';
-        put32(2, static_cast<std::uint32_t>(b.size()));
-        put32(10, 54);
-        put32(14, 40);
-        put32(18, static_cast<std::uint32_t>(width));
-        put32(22, static_cast<std::uint32_t>(height));
-        put16(26, 1);
-        put16(28, 24);
-        put32(34, static_cast<std::uint32_t>(dataSize));
-        for (int y = 0; y < height; ++y) {
-            std::size_t row = 54 + static_cast<std::size_t>(height - 1 - y) * rowBytes;
-            for (int x = 0; x < width; ++x) {
-                std::uint32_t p = argbTopFirst[static_cast<std::size_t>(y) * width + x];
-                b[row + x * 3] = p & 0xFF;
-                b[row + x * 3 + 1] = (p >> 8) & 0xFF;
-                b[row + x * 3 + 2] = (p >> 16) & 0xFF;
-            }
-        }
-        return b;
-    }
-
     std::string dir;
     RecordingDevice* raw = nullptr;
 };
@@ -166,7 +137,7 @@ TEST_F(D3dxTextureTest, DefaultSizeRoundsUpToPowersOfTwo)
 TEST_F(D3dxTextureTest, BmpLoadsThroughTheBmpReader)
 {
     const std::string path = dir + "/pic.bmp";
-    ASSERT_TRUE(testsupport::WriteBytes(path, Bmp(2, 2, {0xFF102030, 0xFF405060, 0xFF708090, 0xFFA0B0C0})));
+    ASSERT_TRUE(testsupport::WriteBytes(path, Bmp24(2, 2, {0xFF102030, 0xFF405060, 0xFF708090, 0xFFA0B0C0})));
     Ref<IDirect3DTexture9> texture;
     ASSERT_EQ(Load(path, texture.out()), D3D_OK);
     auto* memory = static_cast<MemoryTexture*>(texture.get());
@@ -219,7 +190,7 @@ TEST_F(D3dxTextureTest, CorruptPngDataFailsCleanly)
 
 TEST_F(D3dxTextureTest, BmpWithAWrongHeaderFailsCleanly)
 {
-    std::vector<std::uint8_t> good = Bmp(4, 4, std::vector<std::uint32_t>(16, 0xFF00FF00));
+    std::vector<std::uint8_t> good = Bmp24(4, 4, std::vector<std::uint32_t>(16, 0xFF00FF00));
     std::vector<std::uint8_t> notBmp = good;
     notBmp[0] = 'X';  // wrong magic
     std::vector<std::uint8_t> badInfo = good;
@@ -238,7 +209,7 @@ TEST_F(D3dxTextureTest, BmpWithAWrongHeaderFailsCleanly)
 TEST_F(D3dxTextureTest, PngNamedFileThatIsNotPngFails)
 {
     const std::string path = dir + "/fake.png";
-    ASSERT_TRUE(testsupport::WriteBytes(path, Bmp(2, 2, std::vector<std::uint32_t>(4, 0))));
+    ASSERT_TRUE(testsupport::WriteBytes(path, Bmp24(2, 2, std::vector<std::uint32_t>(4, 0))));
     IDirect3DTexture9* texture = nullptr;
     EXPECT_EQ(Load(path, &texture), D3DERR_INVALIDCALL);
 }
@@ -298,11 +269,8 @@ TEST_F(D3dxSpriteTest, ScalesAboutTheTopLeftCornerThenTranslates)
 
     const DeviceState& s = *draw.state;
     EXPECT_EQ(s.textures[0], texture);
-    EXPECT_EQ(s.RenderState(D3DRS_ZENABLE), static_cast<DWORD>(D3DZB_FALSE));
-    EXPECT_EQ(s.RenderState(D3DRS_LIGHTING), static_cast<DWORD>(FALSE));
-    EXPECT_EQ(s.RenderState(D3DRS_FOGENABLE), static_cast<DWORD>(FALSE));
-    EXPECT_EQ(s.RenderState(D3DRS_ALPHABLENDENABLE), static_cast<DWORD>(TRUE));
-    EXPECT_EQ(s.RenderState(D3DRS_SRCBLEND), static_cast<DWORD>(D3DBLEND_SRCALPHA));
+    testsupport::ExpectRenderStates(s, {{D3DRS_ZENABLE, D3DZB_FALSE}, {D3DRS_LIGHTING, FALSE}, {D3DRS_FOGENABLE, FALSE},
+                                        {D3DRS_ALPHABLENDENABLE, TRUE}, {D3DRS_SRCBLEND, D3DBLEND_SRCALPHA}});
     EXPECT_EQ(s.StageState(0, D3DTSS_ALPHAOP), static_cast<DWORD>(D3DTOP_MODULATE));
     EXPECT_EQ(s.StageState(0, D3DTSS_COLORARG2), D3DTA_DIFFUSE);
 }

@@ -71,6 +71,22 @@ std::vector<std::uint8_t> MakePng(std::uint32_t width, std::uint32_t height, std
     return out;
 }
 
+struct Decoded {
+    bool ok = false;
+    unsigned width = 0, height = 0;
+    std::vector<std::uint8_t> pixels;
+    std::string error;
+};
+
+// Decodes `bytes` with width and height set to `sizeBefore` beforehand.
+Decoded Decode(const std::vector<std::uint8_t>& bytes, platform::PixelLayout layout, unsigned sizeBefore)
+{
+    Decoded d;
+    d.width = d.height = sizeBefore;
+    d.ok = platform::DecodeImage(bytes.data(), bytes.size(), layout, d.width, d.height, d.pixels, &d.error);
+    return d;
+}
+
 TEST(ImageFile, RefusesHostileHeadersBeforeDecoding)
 {
     struct Case {
@@ -92,15 +108,12 @@ TEST(ImageFile, RefusesHostileHeadersBeforeDecoding)
         {"neither PNG nor BMP", {'G', 'I', 'F', '8', '9', 'a'}, "not a PNG or BMP picture"},
     };
     for (const Case& c : cases) {
-        unsigned width = 1, height = 1;
-        std::vector<std::uint8_t> pixels;
-        std::string error;
-        EXPECT_FALSE(platform::DecodeImage(c.bytes.data(), c.bytes.size(), platform::PixelLayout::Rgb, width, height,
-                                           pixels, &error))
-            << c.name;
-        EXPECT_NE(error.find(c.reason), std::string::npos) << c.name << ": " << error;
-        EXPECT_TRUE(pixels.empty()) << c.name;
-        EXPECT_EQ(width, 0u) << c.name;
+        // Sizes left over from an earlier picture must not survive a refusal.
+        const Decoded d = Decode(c.bytes, platform::PixelLayout::Rgb, 1);
+        EXPECT_FALSE(d.ok) << c.name;
+        EXPECT_NE(d.error.find(c.reason), std::string::npos) << c.name << ": " << d.error;
+        EXPECT_TRUE(d.pixels.empty()) << c.name;
+        EXPECT_EQ(d.width, 0u) << c.name;
     }
 }
 
@@ -117,15 +130,11 @@ TEST(ImageFile, PicturesAtTheSizeLimitAreRead)
         {"PNG 1 x 4096", MakePng(1, 4096, 4096), 1, 4096},
     };
     for (const Case& c : cases) {
-        unsigned width = 0, height = 0;
-        std::vector<std::uint8_t> pixels;
-        std::string error;
-        ASSERT_TRUE(platform::DecodeImage(c.bytes.data(), c.bytes.size(), platform::PixelLayout::Bgra, width, height,
-                                          pixels, &error))
-            << c.name << ": " << error;
-        EXPECT_EQ(width, c.width) << c.name;
-        EXPECT_EQ(height, c.height) << c.name;
-        EXPECT_EQ(pixels.size(), std::size_t{c.width} * c.height * 4) << c.name;
+        const Decoded d = Decode(c.bytes, platform::PixelLayout::Bgra, 0);
+        ASSERT_TRUE(d.ok) << c.name << ": " << d.error;
+        EXPECT_EQ(d.width, c.width) << c.name;
+        EXPECT_EQ(d.height, c.height) << c.name;
+        EXPECT_EQ(d.pixels.size(), std::size_t{c.width} * c.height * 4) << c.name;
     }
 }
 

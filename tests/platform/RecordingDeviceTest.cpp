@@ -23,16 +23,11 @@ TEST(RecordingDevice, StartsWithDirect3DDefaults)
 {
     Ref<RecordingDevice> device(NewRecordingDevice());
     const DeviceState& s = device->State();
-    EXPECT_EQ(s.RenderState(D3DRS_ZENABLE), static_cast<DWORD>(D3DZB_TRUE));
-    EXPECT_EQ(s.RenderState(D3DRS_CULLMODE), static_cast<DWORD>(D3DCULL_CCW));
-    EXPECT_EQ(s.RenderState(D3DRS_ZFUNC), static_cast<DWORD>(D3DCMP_LESSEQUAL));
-    EXPECT_EQ(s.RenderState(D3DRS_LIGHTING), static_cast<DWORD>(TRUE));
-    EXPECT_EQ(s.RenderState(D3DRS_FOGENABLE), static_cast<DWORD>(FALSE));
-    EXPECT_EQ(s.RenderState(D3DRS_SPECULARENABLE), static_cast<DWORD>(FALSE));
-    EXPECT_EQ(s.RenderState(D3DRS_COLORVERTEX), static_cast<DWORD>(TRUE));
-    EXPECT_EQ(s.RenderState(D3DRS_DIFFUSEMATERIALSOURCE), static_cast<DWORD>(D3DMCS_COLOR1));
-    EXPECT_EQ(s.RenderState(D3DRS_SRCBLEND), static_cast<DWORD>(D3DBLEND_ONE));
-    EXPECT_EQ(s.RenderState(D3DRS_DESTBLEND), static_cast<DWORD>(D3DBLEND_ZERO));
+    testsupport::ExpectRenderStates(s, {{D3DRS_ZENABLE, D3DZB_TRUE}, {D3DRS_CULLMODE, D3DCULL_CCW},
+                                        {D3DRS_ZFUNC, D3DCMP_LESSEQUAL}, {D3DRS_LIGHTING, TRUE},
+                                        {D3DRS_FOGENABLE, FALSE}, {D3DRS_SPECULARENABLE, FALSE},
+                                        {D3DRS_COLORVERTEX, TRUE}, {D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_COLOR1},
+                                        {D3DRS_SRCBLEND, D3DBLEND_ONE}, {D3DRS_DESTBLEND, D3DBLEND_ZERO}});
     EXPECT_FLOAT_EQ(s.RenderStateFloat(D3DRS_FOGEND), 1.0f);
     EXPECT_EQ(s.StageState(0, D3DTSS_COLOROP), static_cast<DWORD>(D3DTOP_MODULATE));
     EXPECT_EQ(s.StageState(0, D3DTSS_ALPHAOP), static_cast<DWORD>(D3DTOP_SELECTARG1));

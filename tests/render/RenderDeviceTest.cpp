@@ -11,6 +11,7 @@
 #include "platform/d3d9/RecordingDevice.h"
 #include "platform/d3d9/d3dx9.h"
 #include "render/RenderDevice.h"
+#include "support/DeviceTestSupport.h"
 
 namespace {
 
@@ -75,6 +76,17 @@ protected:
         }
     }
 
+    // Creates the device and lists `resource`, which logs what it is told.
+    bool CreateWithLoggingResource()
+    {
+        if (!renderer.CreateDevice(window, 640, 480, false)) return false;
+        renderer.Resources().Add(&resource);
+        return true;
+    }
+
+    // Declared before the renderer, so that they outlive it.
+    std::vector<std::string> log;
+    LoggingResource resource{"r", log};
     RenderDevice renderer;
     HWND window = nullptr;
 };
@@ -117,16 +129,11 @@ TEST_F(RenderDeviceTest, AppliesTheDefaultPipelineState)
 {
     ASSERT_TRUE(renderer.CreateDevice(window, 640, 480, false));
     const DeviceState& s = Recording()->State();
-    EXPECT_EQ(s.RenderState(D3DRS_ZENABLE), static_cast<DWORD>(D3DZB_TRUE));
-    EXPECT_EQ(s.RenderState(D3DRS_ALPHAFUNC), static_cast<DWORD>(D3DCMP_GREATER));
-    EXPECT_EQ(s.RenderState(D3DRS_AMBIENT), 0x888888u);
-    EXPECT_EQ(s.RenderState(D3DRS_LIGHTING), static_cast<DWORD>(TRUE));
-    EXPECT_EQ(s.RenderState(D3DRS_CULLMODE), static_cast<DWORD>(D3DCULL_CCW));
-    EXPECT_EQ(s.RenderState(D3DRS_MULTISAMPLEMASK), 0x7FFFFFFFu);
-    EXPECT_EQ(s.RenderState(D3DRS_SPECULARMATERIALSOURCE), static_cast<DWORD>(D3DMCS_MATERIAL));
-    EXPECT_EQ(s.RenderState(D3DRS_FOGENABLE), static_cast<DWORD>(TRUE));
-    EXPECT_EQ(s.RenderState(D3DRS_FOGCOLOR), 0x000000FFu);
-    EXPECT_EQ(s.RenderState(D3DRS_FOGVERTEXMODE), static_cast<DWORD>(D3DFOG_LINEAR));
+    testsupport::ExpectRenderStates(s, {{D3DRS_ZENABLE, D3DZB_TRUE}, {D3DRS_ALPHAFUNC, D3DCMP_GREATER},
+                                        {D3DRS_AMBIENT, 0x888888u}, {D3DRS_LIGHTING, TRUE},
+                                        {D3DRS_CULLMODE, D3DCULL_CCW}, {D3DRS_MULTISAMPLEMASK, 0x7FFFFFFFu},
+                                        {D3DRS_SPECULARMATERIALSOURCE, D3DMCS_MATERIAL}, {D3DRS_FOGENABLE, TRUE},
+                                        {D3DRS_FOGCOLOR, 0x000000FFu}, {D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR}});
     EXPECT_FLOAT_EQ(s.RenderStateFloat(D3DRS_FOGSTART), 110.0f);
     EXPECT_FLOAT_EQ(s.RenderStateFloat(D3DRS_FOGEND), 280.0f);
     EXPECT_EQ(s.RenderState(D3DRS_RANGEFOGENABLE), static_cast<DWORD>(TRUE));
@@ -196,7 +203,6 @@ TEST_F(RenderDeviceTest, WindowedModeStillUsesTheLogicalBackBuffer)
 TEST_F(RenderDeviceTest, LossProtocolResetsAndTellsResourcesInListOrder)
 {
     ASSERT_TRUE(renderer.CreateDevice(window, 640, 480, false));
-    std::vector<std::string> log;
     LoggingResource first("first", log), second("second", log);
     renderer.Resources().Add(&first);
     renderer.Resources().Add(&second);
@@ -227,10 +233,7 @@ TEST_F(RenderDeviceTest, LossProtocolResetsAndTellsResourcesInListOrder)
 
 TEST_F(RenderDeviceTest, DeviceStillLostLeavesItAloneUntilALaterFrame)
 {
-    ASSERT_TRUE(renderer.CreateDevice(window, 640, 480, false));
-    std::vector<std::string> log;
-    LoggingResource resource("r", log);
-    renderer.Resources().Add(&resource);
+    ASSERT_TRUE(CreateWithLoggingResource());
     RecordingDevice* device = Recording();
     const int resetsBefore = device->Calls().resets;
 
@@ -261,10 +264,7 @@ class ResetFailureTest : public RenderDeviceTest, public ::testing::WithParamInt
 
 TEST_P(ResetFailureTest, WritesTheDebuggerLineAndLeavesSurfacesNull)
 {
-    ASSERT_TRUE(renderer.CreateDevice(window, 640, 480, false));
-    std::vector<std::string> log;
-    LoggingResource resource("r", log);
-    renderer.Resources().Add(&resource);
+    ASSERT_TRUE(CreateWithLoggingResource());
 
     Recording()->FailNextReset(GetParam().code);
     ::testing::internal::CaptureStderr();
@@ -301,10 +301,7 @@ INSTANTIATE_TEST_SUITE_P(Codes, ResetFailureTest,
 
 TEST_F(RenderDeviceTest, FailedSurfaceFetchFailsTheResetWithoutTellingResources)
 {
-    ASSERT_TRUE(renderer.CreateDevice(window, 640, 480, false));
-    std::vector<std::string> log;
-    LoggingResource resource("r", log);
-    renderer.Resources().Add(&resource);
+    ASSERT_TRUE(CreateWithLoggingResource());
     Recording()->FailDepthStencil(D3DERR_NOTAVAILABLE);
     EXPECT_FALSE(renderer.ResetDevice());
     EXPECT_EQ(renderer.DepthStencil(), nullptr);
@@ -321,10 +318,7 @@ TEST_F(RenderDeviceTest, EmptyResourceListResetsAndReleases)
 
 TEST_F(RenderDeviceTest, ReleaseAllTwiceIsHarmlessAndKeepsResourcesAlive)
 {
-    ASSERT_TRUE(renderer.CreateDevice(window, 640, 480, false));
-    std::vector<std::string> log;
-    LoggingResource resource("r", log);
-    renderer.Resources().Add(&resource);
+    ASSERT_TRUE(CreateWithLoggingResource());
     renderer.ReleaseAll();
     renderer.ReleaseAll();
     EXPECT_EQ(renderer.Device(), nullptr);

@@ -5,6 +5,7 @@
 #include "platform/d3d9/RecordingDevice.h"
 #include "render/RenderDevice.h"
 #include "render/ScreenFade.h"
+#include "support/DeviceTestSupport.h"
 
 namespace {
 
@@ -12,9 +13,7 @@ class ScreenFadeTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        renderer.SetDirect3DFactory(RecordingDirect3DCreate9);
-        ASSERT_TRUE(renderer.CreateDevice(nullptr, 640, 480, false));
-        device = dynamic_cast<RecordingDevice*>(renderer.Device());
+        device = testsupport::CreateRecordingDevice(renderer);
         ASSERT_NE(device, nullptr);
         fade.Init(nullptr, device, 640, 480);
     }
@@ -99,14 +98,10 @@ TEST_F(ScreenFadeTest, DrawsUnlitUnfoggedBlendedWithoutDepthOrTexture)
     fade.DrawUniform(device, 128);
     const DeviceState& s = *OnlyDraw().state;
     EXPECT_EQ(s.textures[0], nullptr);
-    EXPECT_EQ(s.RenderState(D3DRS_CULLMODE), static_cast<DWORD>(D3DCULL_CW));
-    EXPECT_EQ(s.RenderState(D3DRS_LIGHTING), static_cast<DWORD>(FALSE));
-    EXPECT_EQ(s.RenderState(D3DRS_ZWRITEENABLE), static_cast<DWORD>(FALSE));
-    EXPECT_EQ(s.RenderState(D3DRS_ALPHABLENDENABLE), static_cast<DWORD>(TRUE));
-    EXPECT_EQ(s.RenderState(D3DRS_SRCBLEND), static_cast<DWORD>(D3DBLEND_SRCALPHA));
-    EXPECT_EQ(s.RenderState(D3DRS_DESTBLEND), static_cast<DWORD>(D3DBLEND_INVSRCALPHA));
-    EXPECT_EQ(s.RenderState(D3DRS_ZFUNC), static_cast<DWORD>(D3DCMP_ALWAYS));
-    EXPECT_EQ(s.RenderState(D3DRS_FOGENABLE), static_cast<DWORD>(FALSE));
+    testsupport::ExpectRenderStates(s, {{D3DRS_CULLMODE, D3DCULL_CW}, {D3DRS_LIGHTING, FALSE},
+                                        {D3DRS_ZWRITEENABLE, FALSE}, {D3DRS_ALPHABLENDENABLE, TRUE},
+                                        {D3DRS_SRCBLEND, D3DBLEND_SRCALPHA}, {D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA},
+                                        {D3DRS_ZFUNC, D3DCMP_ALWAYS}, {D3DRS_FOGENABLE, FALSE}});
 }
 
 TEST_F(ScreenFadeTest, LeavesDefaultsBehindExceptClockwiseCulling)
@@ -118,12 +113,9 @@ TEST_F(ScreenFadeTest, LeavesDefaultsBehindExceptClockwiseCulling)
     fade.DrawGradient(device, 64);
 
     const DeviceState& s = device->State();
-    EXPECT_EQ(s.RenderState(D3DRS_FOGENABLE), static_cast<DWORD>(TRUE));
-    EXPECT_EQ(s.RenderState(D3DRS_LIGHTING), static_cast<DWORD>(TRUE));
-    EXPECT_EQ(s.RenderState(D3DRS_ZWRITEENABLE), static_cast<DWORD>(TRUE));
-    EXPECT_EQ(s.RenderState(D3DRS_ZENABLE), static_cast<DWORD>(D3DZB_TRUE));
-    EXPECT_EQ(s.RenderState(D3DRS_ZFUNC), static_cast<DWORD>(D3DCMP_LESSEQUAL));
-    EXPECT_EQ(s.RenderState(D3DRS_ALPHABLENDENABLE), static_cast<DWORD>(FALSE));
+    testsupport::ExpectRenderStates(s, {{D3DRS_FOGENABLE, TRUE}, {D3DRS_LIGHTING, TRUE}, {D3DRS_ZWRITEENABLE, TRUE},
+                                        {D3DRS_ZENABLE, D3DZB_TRUE}, {D3DRS_ZFUNC, D3DCMP_LESSEQUAL},
+                                        {D3DRS_ALPHABLENDENABLE, FALSE}});
     EXPECT_EQ(s.StageState(0, D3DTSS_ALPHAOP), static_cast<DWORD>(D3DTOP_DISABLE));
     EXPECT_EQ(s.SamplerState(0, D3DSAMP_ADDRESSU), static_cast<DWORD>(D3DTADDRESS_WRAP));
     EXPECT_EQ(s.SamplerState(0, D3DSAMP_ADDRESSV), static_cast<DWORD>(D3DTADDRESS_WRAP));

@@ -157,12 +157,9 @@ TEST_F(LightSetTest, DrawingUsesTheFirstTextureForSlotZeroOnlyAndRestoresState)
     EXPECT_NEAR(ndc(160.0f, 120.0f)[0], -0.5f, 1e-6f);
     EXPECT_GT(ndc(320.0f, 240.0f)[2], 0.0f);
     EXPECT_LT(ndc(320.0f, 240.0f)[2], 1.0f);
-    EXPECT_EQ(s.RenderState(D3DRS_ALPHABLENDENABLE), static_cast<DWORD>(TRUE));
-    EXPECT_EQ(s.RenderState(D3DRS_SRCBLEND), static_cast<DWORD>(D3DBLEND_ONE));
-    EXPECT_EQ(s.RenderState(D3DRS_DESTBLEND), static_cast<DWORD>(D3DBLEND_ONE));
-    EXPECT_EQ(s.RenderState(D3DRS_ZWRITEENABLE), static_cast<DWORD>(FALSE));
-    EXPECT_EQ(s.RenderState(D3DRS_LIGHTING), static_cast<DWORD>(FALSE));
-    EXPECT_EQ(s.RenderState(D3DRS_ZFUNC), static_cast<DWORD>(D3DCMP_ALWAYS));
+    testsupport::ExpectRenderStates(s, {{D3DRS_ALPHABLENDENABLE, TRUE}, {D3DRS_SRCBLEND, D3DBLEND_ONE},
+                                        {D3DRS_DESTBLEND, D3DBLEND_ONE}, {D3DRS_ZWRITEENABLE, FALSE},
+                                        {D3DRS_LIGHTING, FALSE}, {D3DRS_ZFUNC, D3DCMP_ALWAYS}});
     EXPECT_EQ(s.SamplerState(0, D3DSAMP_ADDRESSU), static_cast<DWORD>(D3DTADDRESS_CLAMP));
 
     DWORD value = 0;

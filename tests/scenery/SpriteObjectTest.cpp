@@ -6,6 +6,7 @@
 #include "render/RenderDevice.h"
 #include "scenery/SpriteObject.h"
 #include "scenery/TextureHolder.h"
+#include "support/DeviceTestSupport.h"
 
 namespace {
 
@@ -13,9 +14,8 @@ class SpriteObjectTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        renderer.SetDirect3DFactory(RecordingDirect3DCreate9);
-        ASSERT_TRUE(renderer.CreateDevice(nullptr, 640, 480, false));
-        device = dynamic_cast<RecordingDevice*>(renderer.Device());
+        device = testsupport::CreateRecordingDevice(renderer);
+        ASSERT_NE(device, nullptr);
         ASSERT_TRUE(holder.CreateDynamic(nullptr, device, 64, 64));
     }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 
 #include "platform/d3d9/MemoryTexture.h"
 #include "scenery/TextureHolder.h"
@@ -20,6 +21,24 @@ protected:
     void SetUp() override { device = NewRecordingDevice(); }
     void TearDown() override { device->Release(); }
     static MemoryTexture* Memory(const TextureHolder& holder) { return static_cast<MemoryTexture*>(holder.texture); }
+
+    struct TexelAt {
+        UINT x, y;
+        DWORD argb;
+    };
+    static void ExpectTexels(const TextureHolder& holder, std::initializer_list<TexelAt> texels)
+    {
+        for (const TexelAt& t : texels)
+            EXPECT_EQ(Memory(holder)->Texel(0, t.x, t.y), t.argb) << "texel " << t.x << "," << t.y;
+    }
+
+    // A size x size dynamic texture whose pixel store bytes are all `fill`.
+    bool CreateFilled(TextureHolder& holder, int size, unsigned char fill)
+    {
+        if (!holder.CreateDynamic(nullptr, device, size, size)) return false;
+        std::memset(holder.pixelStore->colour.data(), fill, holder.pixelStore->colour.size());
+        return true;
+    }
 
     RecordingDevice* device = nullptr;
 };
@@ -45,32 +64,23 @@ TEST_F(TextureHolderTest, UploadTurnsRgbBytesIntoOpaqueTexelsWithoutFlipping)
     PutPixel(holder, 0, 0, 10, 20, 30);
     PutPixel(holder, 3, 5, 0xAB, 0xCD, 0xEF);  // row 5, column 3
     ASSERT_TRUE(holder.Upload(device, 0, 0, 128, 128));
-    EXPECT_EQ(Memory(holder)->Texel(0, 0, 0), 0xFF0A141Eu);
-    EXPECT_EQ(Memory(holder)->Texel(0, 3, 5), 0xFFABCDEFu);
-    EXPECT_EQ(Memory(holder)->Texel(0, 5, 3), 0xFF000000u);
+    ExpectTexels(holder, {{0, 0, 0xFF0A141Eu}, {3, 5, 0xFFABCDEFu}, {5, 3, 0xFF000000u}});
 }
 
 TEST_F(TextureHolderTest, UploadOfARectangleLeavesTheRestAlone)
 {
     TextureHolder holder;
-    ASSERT_TRUE(holder.CreateDynamic(nullptr, device, 16, 16));
-    std::memset(holder.pixelStore->colour.data(), 0xFF, holder.pixelStore->colour.size());
+    ASSERT_TRUE(CreateFilled(holder, 16, 0xFF));
     ASSERT_TRUE(holder.Upload(device, 4, 4, 2, 2));
-    EXPECT_EQ(Memory(holder)->Texel(0, 4, 4), 0xFFFFFFFFu);
-    EXPECT_EQ(Memory(holder)->Texel(0, 5, 5), 0xFFFFFFFFu);
-    EXPECT_EQ(Memory(holder)->Texel(0, 6, 5), 0xFF000000u);
-    EXPECT_EQ(Memory(holder)->Texel(0, 3, 4), 0xFF000000u);
+    ExpectTexels(holder, {{4, 4, 0xFFFFFFFFu}, {5, 5, 0xFFFFFFFFu}, {6, 5, 0xFF000000u}, {3, 4, 0xFF000000u}});
 }
 
 TEST_F(TextureHolderTest, UploadPastTheEdgesIsClippedNotWrittenOutside)
 {
     TextureHolder holder;
-    ASSERT_TRUE(holder.CreateDynamic(nullptr, device, 8, 8));
-    std::memset(holder.pixelStore->colour.data(), 0x7F, holder.pixelStore->colour.size());
+    ASSERT_TRUE(CreateFilled(holder, 8, 0x7F));
     EXPECT_TRUE(holder.Upload(device, -5, 6, 100, 100));
-    EXPECT_EQ(Memory(holder)->Texel(0, 0, 6), 0xFF7F7F7Fu);
-    EXPECT_EQ(Memory(holder)->Texel(0, 7, 7), 0xFF7F7F7Fu);
-    EXPECT_EQ(Memory(holder)->Texel(0, 7, 5), 0xFF000000u);
+    ExpectTexels(holder, {{0, 6, 0xFF7F7F7Fu}, {7, 7, 0xFF7F7F7Fu}, {7, 5, 0xFF000000u}});
 }
 
 TEST_F(TextureHolderTest, UploadFailsWhenTheTextureCannotBeLocked)

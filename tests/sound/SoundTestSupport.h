@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/NonCopyable.h"
 #include "platform/system/messages.h"
 #include "platform/system/mmsystem.h"
 
@@ -17,13 +18,11 @@ namespace soundtest {
 
 // Sets an environment variable for one test (null: unsets it) and puts the
 // old value back afterwards.
-class ScopedEnv {
+class ScopedEnv : NonCopyable {
 public:
     ScopedEnv(const char* name, const char* value);
     ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name, value.c_str()) {}
     ~ScopedEnv();
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
 
 private:
     const char* name_;

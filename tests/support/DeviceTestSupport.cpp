@@ -3,31 +3,33 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include <unistd.h>
 
 #include "platform/files/PngFile.h"
+#include "render/RenderDevice.h"
 
 namespace testsupport {
 
-D3DPRESENT_PARAMETERS FullScreenParameters()
-{
-    D3DPRESENT_PARAMETERS pp{};
-    pp.BackBufferWidth = 640;
-    pp.BackBufferHeight = 480;
-    pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-    pp.BackBufferCount = 1;
-    pp.SwapEffect = D3DSWAPEFFECT_COPY;
-    pp.EnableAutoDepthStencil = TRUE;
-    pp.AutoDepthStencilFormat = D3DFMT_D16;
-    pp.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
-    pp.PresentationInterval = D3DPRESENT_INTERVAL_ONE;
-    return pp;
-}
+D3DPRESENT_PARAMETERS FullScreenParameters() { return RenderDevice::PresentParametersFor(nullptr, 640, 480, false); }
 
 RecordingDevice* NewRecordingDevice() { return new RecordingDevice(FullScreenParameters()); }
+
+RecordingDevice* CreateRecordingDevice(RenderDevice& renderer)
+{
+    renderer.SetDirect3DFactory(RecordingDirect3DCreate9);
+    if (!renderer.CreateDevice(nullptr, 640, 480, false)) return nullptr;
+    return dynamic_cast<RecordingDevice*>(renderer.Device());
+}
+
+void ExpectRenderStates(const DeviceState& s, std::initializer_list<RenderStateIs> expected)
+{
+    for (const RenderStateIs& e : expected)
+        EXPECT_EQ(s.RenderState(e.state), e.value) << "render state " << static_cast<int>(e.state);
+}
 
 std::string TempDir()
 {
@@ -73,6 +75,35 @@ std::vector<std::uint8_t> ReadBytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::uint8_t> Bmp24(int width, int height, const std::vector<std::uint32_t>& argbTopFirst)
+{
+    const int rowBytes = (width * 3 + 3) & ~3;
+    const int dataSize = rowBytes * height;
+    std::vector<std::uint8_t> b(54 + static_cast<std::size_t>(dataSize), 0);
+    auto put32 = [&](std::size_t at, std::uint32_t v) { std::memcpy(&b[at], &v, 4); };
+    auto put16 = [&](std::size_t at, std::uint16_t v) { std::memcpy(&b[at], &v, 2); };
+    b[0] = 'B';
+    b[1] = 'M';
+    put32(2, static_cast<std::uint32_t>(b.size()));
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, static_cast<std::uint32_t>(width));
+    put32(22, static_cast<std::uint32_t>(height));
+    put16(26, 1);
+    put16(28, 24);
+    put32(34, static_cast<std::uint32_t>(dataSize));
+    for (int y = 0; y < height; ++y) {
+        std::size_t row = 54 + static_cast<std::size_t>(height - 1 - y) * rowBytes;
+        for (int x = 0; x < width; ++x) {
+            std::uint32_t p = argbTopFirst[static_cast<std::size_t>(y) * width + x];
+            b[row + x * 3] = p & 0xFF;
+            b[row + x * 3 + 1] = (p >> 8) & 0xFF;
+            b[row + x * 3 + 2] = (p >> 16) & 0xFF;
+        }
+    }
+    return b;
 }
 
 }  // namespace testsupport

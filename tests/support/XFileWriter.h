@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/NonCopyable.h"
+
 namespace testsupport {
 
 struct XTestMesh {
@@ -29,12 +31,10 @@ std::string BinaryXFile(const XTestMesh& mesh);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 
 // A fresh empty folder under the system's temporary folder, removed by the destructor.
-class TempFolder {
+class TempFolder : NonCopyable {
 public:
     TempFolder();
     ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
     const std::string& Path() const { return path_; }
     std::string File(const std::string& name) const { return path_ + "/" + name; }
 

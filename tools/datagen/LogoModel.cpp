@@ -71,11 +71,21 @@ std::vector<Triangle> GemTriangles()
     return triangles;
 }
 
-void Append(std::string& out, const char* format, double a, double b, double c, const char* end)
+template <typename... Values>
+void Append(std::string& out, const char* format, Values... values)
 {
     char line[160];
-    std::snprintf(line, sizeof line, format, a, b, c, end);
+    std::snprintf(line, sizeof line, format, values...);
     out += line;
+}
+
+// Calls visit(corner, end) for the corners of every triangle in order; `end`
+// is "," but ";" for the last corner, which closes the list.
+template <typename Visit>
+void ForEachCorner(const std::vector<Triangle>& triangles, Visit visit)
+{
+    for (size_t f = 0; f < triangles.size(); ++f)
+        for (int k = 0; k < 3; ++k) visit(triangles[f][k], f + 1 == triangles.size() && k == 2 ? ";" : ",");
 }
 
 }  // namespace
@@ -91,18 +101,12 @@ std::string MakeLogoXFile(const std::string& textureName)
     out += "  1.000000,0.000000,0.000000,0.000000,\n  0.000000,1.000000,0.000000,0.000000,\n";
     out += "  0.000000,0.000000,1.000000,0.000000,\n  0.000000,0.000000,0.000000,1.000000;;\n }\n\n";
     out += " Mesh SolvaneGem {\n  " + std::to_string(corners) + ";\n";
-    for (size_t f = 0; f < faces; ++f)
-        for (int k = 0; k < 3; ++k) {
-            const Vec3& v = triangles[f][k];
-            bool last = f + 1 == faces && k == 2;
-            Append(out, "  %.6f;%.6f;%.6f;%s\n", v.x, v.y, v.z, last ? ";" : ",");
-        }
+    ForEachCorner(triangles, [&](const Vec3& v, const char* end) {
+        Append(out, "  %.6f;%.6f;%.6f;%s\n", v.x, v.y, v.z, end);
+    });
     out += "  " + std::to_string(faces) + ";\n";
-    for (size_t f = 0; f < faces; ++f) {
-        char line[80];
-        std::snprintf(line, sizeof line, "  3;%zu,%zu,%zu;%s\n", f * 3, f * 3 + 1, f * 3 + 2, f + 1 == faces ? ";" : ",");
-        out += line;
-    }
+    for (size_t f = 0; f < faces; ++f)
+        Append(out, "  3;%zu,%zu,%zu;%s\n", f * 3, f * 3 + 1, f * 3 + 2, f + 1 == faces ? ";" : ",");
 
     out += "\n  MeshNormals {\n   " + std::to_string(faces) + ";\n";
     for (size_t f = 0; f < faces; ++f) {
@@ -111,23 +115,14 @@ std::string MakeLogoXFile(const std::string& textureName)
         Append(out, "   %.6f;%.6f;%.6f;%s\n", n.x, n.y, n.z, f + 1 == faces ? ";" : ",");
     }
     out += "   " + std::to_string(faces) + ";\n";
-    for (size_t f = 0; f < faces; ++f) {
-        char line[80];
-        std::snprintf(line, sizeof line, "   3;%zu,%zu,%zu;%s\n", f, f, f, f + 1 == faces ? ";" : ",");
-        out += line;
-    }
+    for (size_t f = 0; f < faces; ++f) Append(out, "   3;%zu,%zu,%zu;%s\n", f, f, f, f + 1 == faces ? ";" : ",");
     out += "  }\n";
 
     // Texture coordinates: the picture is laid over the gem from above.
     out += "\n  MeshTextureCoords {\n   " + std::to_string(corners) + ";\n";
-    for (size_t f = 0; f < faces; ++f)
-        for (int k = 0; k < 3; ++k) {
-            const Vec3& v = triangles[f][k];
-            bool last = f + 1 == faces && k == 2;
-            char line[80];
-            std::snprintf(line, sizeof line, "   %.6f;%.6f;%s\n", 0.5 + 0.5 * v.x, 0.5 - 0.5 * v.z, last ? ";" : ",");
-            out += line;
-        }
+    ForEachCorner(triangles, [&](const Vec3& v, const char* end) {
+        Append(out, "   %.6f;%.6f;%s\n", 0.5 + 0.5 * v.x, 0.5 - 0.5 * v.z, end);
+    });
     out += "  }\n";
 
     out += "\n  MeshMaterialList {\n   1;\n   " + std::to_string(faces) + ";\n";

@@ -5,14 +5,14 @@
 
 #include <vector>
 
-class StopSignals {
+#include "common/NonCopyable.h"
+
+class StopSignals : NonCopyable {
 public:
     // Blocks the two signals for the process and opens the descriptor; a
     // failure leaves the default action (the process ends at once).
     StopSignals();
     ~StopSignals();
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
 
     void CollectWaitDescriptors(std::vector<int>& fds) const;
     // The signal's name once one has come ("SIGTERM", "SIGINT"), else null.

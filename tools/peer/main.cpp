@@ -17,6 +17,7 @@
 #include "PictureServer.h"
 #include "PictureSource.h"
 #include "StopSignals.h"
+#include "common/HelpAndVersion.h"
 #include "common/Log.h"
 #include "common/LogOutput.h"
 #include "platform/sockets/Sockets.h"
@@ -122,13 +123,6 @@ int main(int argc, char** argv)
         std::fputs(PeerUsage(), stderr);
         return 2;
     }
-    if (options.showHelp) {
-        std::fputs(PeerUsage(), stdout);
-        return 0;
-    }
-    if (options.showVersion) {
-        std::printf("solvane-peer %s\n", SOLVANE_VERSION);
-        return 0;
-    }
+    if (AnswerHelpOrVersion(options.showHelp, options.showVersion, PeerUsage(), "solvane-peer")) return 0;
     return Run(options);
 }

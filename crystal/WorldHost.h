@@ -2,9 +2,9 @@
 // graphics device its content is made on, and the player a stored voice is
 // loaded into.
 //
-// It sits below every folder that uses it (the world in crystal/, the scene
-// host in scene/, the Application in app/) so that no folder has to reach up
-// for it. The scene's own host (scene/SceneHost.h) extends it.
+// It sits beside the world, below the other folders that use it (the scene
+// host in scene/, the Application in app/), so that no folder has to reach
+// up for it. The scene's own host (scene/SceneHost.h) extends it.
 #pragma once
 
 #include <string>
