@@ -17,6 +17,7 @@
 #include <functional>
 #include <initializer_list>
 
+#include "common/NonCopyable.h"
 #include "platform/sockets/Sockets.h"
 #include "platform/system/Clock.h"
 #include "platform/system/win32types.h"
@@ -71,7 +72,7 @@ public:
     bool Target(PeerChannel& link, HWND window, const platform::SocketAddress& server);
 };
 
-class PeerChannel {
+class PeerChannel : NonCopyable {
 public:
     static constexpr int PeerCount = 8;
     static constexpr int TcpBufferSize = 256;
@@ -85,8 +86,6 @@ public:
     // The sockets layer must outlive the channel.
     explicit PeerChannel(platform::Sockets& sockets);
     virtual ~PeerChannel();
-    PeerChannel(const PeerChannel&) = delete;
-    PeerChannel& operator=(const PeerChannel&) = delete;
 
     // The events of each side; false when the event was not this side's.
     virtual bool OnAccept(HWND window, platform::SOCKET socket, LPARAM lParam);

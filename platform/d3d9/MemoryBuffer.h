@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "common/NonCopyable.h"
 #include "platform/d3d9/GpuCopyCache.h"
 #include "platform/d3d9/d3d9.h"
 
@@ -19,11 +20,9 @@ class BufferBytes;
 using GpuBufferCache = GpuCopyCache<BufferBytes>;
 
 // The storage and change tracking shared by vertex and index buffers.
-class BufferBytes {
+class BufferBytes : NonCopyable {
 public:
     explicit BufferBytes(UINT length);  // zeroed; throws std::bad_alloc
-    BufferBytes(const BufferBytes&) = delete;
-    BufferBytes& operator=(const BufferBytes&) = delete;
 
     UINT Size() const { return size_; }
     const std::uint8_t* Data() const { return bytes_.get(); }

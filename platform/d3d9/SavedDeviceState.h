@@ -8,6 +8,7 @@
 
 #include <iterator>
 
+#include "common/NonCopyable.h"
 #include "platform/d3d9/d3d9.h"
 
 // A pretransformed vertex: x, y in pixels, one colour, one texture coordinate.
@@ -20,12 +21,10 @@ constexpr DWORD ScreenVertexFormat = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX
 
 // Reads every state that SetScreenSpaceState changes when made and sets them
 // back when it goes, texture and vertex format included.
-class SavedDeviceState {
+class SavedDeviceState : NonCopyable {
 public:
     explicit SavedDeviceState(IDirect3DDevice9* device);
     ~SavedDeviceState();
-    SavedDeviceState(const SavedDeviceState&) = delete;
-    SavedDeviceState& operator=(const SavedDeviceState&) = delete;
 
 private:
     static constexpr D3DRENDERSTATETYPE kRenderStates[] = {

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "common/NonCopyable.h"
+
 namespace platform {
 
 enum class VideoContainer { None, Mp4, Matroska };
@@ -31,12 +33,10 @@ struct VideoFileSettings {
     bool deterministic = false;
 };
 
-class VideoFile {
+class VideoFile : NonCopyable {
 public:
     VideoFile();
     ~VideoFile();
-    VideoFile(const VideoFile&) = delete;
-    VideoFile& operator=(const VideoFile&) = delete;
 
     // Creates the file (a regular file of that name is replaced; a link or
     // anything else is refused). False with error set on failure.

@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/NonCopyable.h"
 #include "platform/d3d9/DeviceBackEnd.h"
 #include "platform/d3d9/DeviceState.h"
 #include "platform/gl/GlDrawKey.h"
@@ -22,7 +23,7 @@
 #include "platform/d3d9/MemoryBuffer.h"
 #include "platform/d3d9/MemoryTexture.h"
 
-class GlBackend {
+class GlBackend : NonCopyable {
 public:
     // `textureOwner` and `bufferOwner` are what textures and buffers with a
     // GPU copy report their death to (GlDeviceBackEnd, which passes it on).
@@ -31,8 +32,6 @@ public:
     // draw whose key differs (for comparison in benchmarks).
     GlBackend(GpuTextureCache& textureOwner, GpuBufferCache& bufferOwner, DeviceFrameStats& stats,
               bool skipUnchangedState);
-    GlBackend(const GlBackend&) = delete;
-    GlBackend& operator=(const GlBackend&) = delete;
     ~GlBackend();
 
     bool Init(UINT width, UINT height, bool gles);

@@ -15,6 +15,7 @@
 
 #include <string>
 
+#include "common/NonCopyable.h"
 #include "platform/d3d9/DeviceState.h"
 #include <unordered_map>
 
@@ -38,11 +39,9 @@ struct GlProgram {
     GlUniforms uniforms{};
 };
 
-class GlProgramCache {
+class GlProgramCache : NonCopyable {
 public:
     GlProgramCache() = default;
-    GlProgramCache(const GlProgramCache&) = delete;
-    GlProgramCache& operator=(const GlProgramCache&) = delete;
     ~GlProgramCache();
 
     // Builds the general program; false (logged) when the driver cannot.

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "common/NonCopyable.h"
+
 namespace platform {
 
 // One argument of a message. Only the types the installation speaks are
@@ -68,12 +70,10 @@ struct OscOutgoing {
 // seeds, the benchmark). Empty when the message cannot be built.
 std::vector<std::uint8_t> SerialiseOscMessage(const OscOutgoing& message);
 
-class OscSendSocket {
+class OscSendSocket : NonCopyable {
 public:
     OscSendSocket();
     ~OscSendSocket();
-    OscSendSocket(const OscSendSocket&) = delete;
-    OscSendSocket& operator=(const OscSendSocket&) = delete;
 
     // Names the destination; nothing is resolved or sent yet.
     bool Open(const std::string& host, const std::string& port);
@@ -95,12 +95,10 @@ struct OscSource {
     std::string Text() const;  // "10.0.0.5:53000"
 };
 
-class OscReceiveSocket {
+class OscReceiveSocket : NonCopyable {
 public:
     OscReceiveSocket() = default;
     ~OscReceiveSocket();
-    OscReceiveSocket(const OscReceiveSocket&) = delete;
-    OscReceiveSocket& operator=(const OscReceiveSocket&) = delete;
 
     // Binds an IPv4 UDP socket; host may be a name or a dotted address,
     // port 0 lets the system choose (see Port()).

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "common/NonCopyable.h"
 #include "platform/system/messages.h"
 #include "platform/system/win32types.h"
 
@@ -91,12 +92,10 @@ std::string FormatAddress(const SocketAddress& address);
 // A short description of a Winsock error number.
 const char* SocketErrorText(int error);
 
-class Sockets : public EventSource {
+class Sockets : public EventSource, NonCopyable {
 public:
     Sockets() = default;
     ~Sockets() override;  // closes every socket still open
-    Sockets(const Sockets&) = delete;
-    Sockets& operator=(const Sockets&) = delete;
 
     // Version negotiation has nothing to do here; the calls count start-ups
     // so that an unbalanced cleanup reports an error as Winsock does.
