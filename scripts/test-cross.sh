@@ -19,7 +19,7 @@ case $arch in
   arm64) emulator=qemu-aarch64 ;;
   *) echo "test-cross: no emulator known for \"$arch\"" >&2; exit 2 ;;
 esac
-areas=(common sound net app)
+areas=(common sound net operator app)
 left_out=PeerProgram.*
 targets=()
 for a in "${areas[@]}"; do targets+=(--target "test_$a"); done
