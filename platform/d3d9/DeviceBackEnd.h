@@ -11,6 +11,17 @@
 
 #include "platform/d3d9/DeviceState.h"
 
+// The back buffer's size: a zero size means "the window's size", and the
+// logical screen is 640x480.
+inline UINT LogicalWidth(const D3DPRESENT_PARAMETERS& params)
+{
+    return params.BackBufferWidth != 0 ? params.BackBufferWidth : 640;
+}
+inline UINT LogicalHeight(const D3DPRESENT_PARAMETERS& params)
+{
+    return params.BackBufferHeight != 0 ? params.BackBufferHeight : 480;
+}
+
 // One draw call as the front end checked it, with where its bytes are.
 struct DeviceDraw {
     D3DPRIMITIVETYPE type = D3DPT_TRIANGLELIST;

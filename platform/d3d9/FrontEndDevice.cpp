@@ -9,13 +9,6 @@
 
 namespace {
 
-// A zero size means "the window's size"; the logical screen is 640x480.
-UINT LogicalWidth(const D3DPRESENT_PARAMETERS& params) { return params.BackBufferWidth != 0 ? params.BackBufferWidth : 640; }
-UINT LogicalHeight(const D3DPRESENT_PARAMETERS& params)
-{
-    return params.BackBufferHeight != 0 ? params.BackBufferHeight : 480;
-}
-
 bool DrawsTriangles(D3DPRIMITIVETYPE type)
 {
     return type == D3DPT_TRIANGLELIST || type == D3DPT_TRIANGLESTRIP || type == D3DPT_TRIANGLEFAN;

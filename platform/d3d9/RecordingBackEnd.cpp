@@ -58,7 +58,9 @@ std::shared_ptr<const DeviceState> RecordingBackEnd::Snapshot(const DeviceState&
 
 void RecordingBackEnd::Count(const DeviceDraw& draw)
 {
-    // Nothing is batched here: every call is one draw.
+    // Nothing is batched here: every call is one draw. The front end counts
+    // the immediate calls; this device has always counted its draws from
+    // buffers among them too, and --stats of the null renderer keep that.
     if (draw.fromBuffers) ++frameStats_.immediateCalls;
     ++frameStats_.gpuDraws;
     frameStats_.vertices += draw.count * draw.instances;

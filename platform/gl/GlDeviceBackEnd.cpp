@@ -59,8 +59,8 @@ bool GlDeviceBackEnd::Init(const D3DPRESENT_PARAMETERS& params)
     SDL_GL_MakeCurrent(window_, context_);
     LogLine("graphics", "OpenGL %s on %s", reinterpret_cast<const char*>(glGetString(GL_VERSION)),
             reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
-    const UINT width = params.BackBufferWidth != 0 ? params.BackBufferWidth : 640;
-    const UINT height = params.BackBufferHeight != 0 ? params.BackBufferHeight : 480;
+    const UINT width = LogicalWidth(params);
+    const UINT height = LogicalHeight(params);
     backend_ = std::make_unique<GlBackend>(*static_cast<GpuTextureCache*>(this), *static_cast<GpuBufferCache*>(this),
                                            frameStats_, options_.skipUnchangedState);
     if (!backend_->Init(width, height, gles)) return false;
